@@ -1,0 +1,22 @@
+// Pre-render: the parameter values packed for the render of the same frame.
+#pragma once
+
+#include "host/ae_sdk.h"
+
+struct PreRenderInfo {
+    A_long path_id;
+    A_long mode;            // 1 Continuous, 2 Discrete 1, 3 Discrete 2
+    double time_fraction;   // "Time" as a fraction
+    A_long half_max_width;  // half of "Max Width" in output pixels
+    double min_width_fraction;
+    A_long seed;
+    A_long on_original;
+    A_long various_directions;
+    A_long blend_mode;      // 1..8, indexes the blend tables
+    double opacity;         // "Color Opacity" as a fraction
+};
+
+PF_Err pre_render(PF_InData* in_data, PF_OutData* out_data, PF_PreRenderExtra* extra);
+
+// Registered with the host as the pre-render data's delete function.
+void PF_CALL delete_pre_render_data(PF_InData* in_data, void* pre_render_data);
