@@ -1,0 +1,161 @@
+#include "draw/paint.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <limits>
+
+namespace {
+
+// What differs between the three depths: the channel type with its full
+// scale, the pixel pointers of the render, and the area-sampling function.
+template <typename Pixel>
+struct DepthTraits;
+
+template <>
+struct DepthTraits<PF_Pixel8> {
+    using Channel = A_u_char;
+    static constexpr Channel full = 255;
+    static PF_Pixel8* in(const RenderContext& ctx) { return ctx.in_pixels8; }
+    static PF_Pixel8* out(const RenderContext& ctx) { return ctx.out_pixels8; }
+    static auto sampler(SuiteCache& suites) { return suites.sampling8_suite()->area_sample; }
+};
+
+template <>
+struct DepthTraits<PF_Pixel16> {
+    using Channel = A_u_short;
+    static constexpr Channel full = 32768;
+    static PF_Pixel16* in(const RenderContext& ctx) { return ctx.in_pixels16; }
+    static PF_Pixel16* out(const RenderContext& ctx) { return ctx.out_pixels16; }
+    static auto sampler(SuiteCache& suites) { return suites.sampling16_suite()->area_sample16; }
+};
+
+template <>
+struct DepthTraits<PF_PixelFloat> {
+    using Channel = PF_FpShort;
+    static constexpr Channel full = 1.0f;
+    static PF_PixelFloat* in(const RenderContext& ctx) { return ctx.in_pixels_float; }
+    static PF_PixelFloat* out(const RenderContext& ctx) { return ctx.out_pixels_float; }
+    static auto sampler(SuiteCache& suites) { return suites.sampling_float_suite()->area_sample_float; }
+};
+
+// color_alpha x opacity: truncated toward zero at the integer depths (kept
+// inside the channel's range, which a valid opacity never leaves), a plain
+// single-precision product at float depth.
+A_u_char scale_alpha(A_u_char alpha, double opacity) {
+    const double p = static_cast<double>(alpha) * opacity;
+    if (!(p > 0.0)) return 0;
+    return p >= 255.0 ? 255 : static_cast<A_u_char>(p);
+}
+A_u_short scale_alpha(A_u_short alpha, double opacity) {
+    const double p = static_cast<double>(alpha) * opacity;
+    if (!(p > 0.0)) return 0;
+    return p >= 65535.0 ? 65535 : static_cast<A_u_short>(p);
+}
+PF_FpShort scale_alpha(PF_FpShort alpha, double opacity) {
+    return static_cast<PF_FpShort>(static_cast<double>(alpha) * opacity);
+}
+
+PF_Fixed saturate_fixed(A_longlong v) {
+    return static_cast<PF_Fixed>(std::clamp<A_longlong>(v, std::numeric_limits<PF_Fixed>::min(),
+                                                        std::numeric_limits<PF_Fixed>::max()));
+}
+
+}  // namespace
+
+PF_Fixed to_fixed(double v) noexcept {
+    if (v != v) return 0;
+    const double scaled = v >= 0.0 ? v * 65536.0 + 0.5 : v * 65536.0 - 0.5;
+    if (!(scaled > -2147483649.0)) return std::numeric_limits<PF_Fixed>::min();
+    if (!(scaled < 2147483648.0)) return std::numeric_limits<PF_Fixed>::max();
+    return static_cast<PF_Fixed>(scaled);
+}
+
+template <typename Pixel>
+StrokePainter<Pixel>::StrokePainter(const RenderContext& ctx, const PreRenderInfo& info,
+                                    const PF_ParamDef& layer_param, SuiteCache& suites)
+    : ctx_(ctx), suites_(suites), layer_(layer_param.u.ld), op_(blend_op<Pixel>(info.blend_mode)),
+      opacity_(info.opacity) {
+    // The host only reads the world through the block.
+    samp_.src = const_cast<PF_EffectWorld*>(&layer_param.u.ld);
+}
+
+template <typename Pixel>
+void StrokePainter<Pixel>::paint_stroke(const DrawRect& rect, const Stroke& stroke, PF_Err& err) {
+    using Traits = DepthTraits<Pixel>;
+    const auto area_sample = Traits::sampler(suites_);
+    constexpr BlendOp<Pixel> normal = blend_op<Pixel>(1);
+
+    const A_longlong w = rect.left + rect.right + 1;
+    const A_longlong h = rect.top + rect.bottom + 1;
+    if (w <= 0 || h <= 0) return;
+
+    Pixel color{};
+    if (stroke.sample_x >= 0 && stroke.sample_x < ctx_.width && stroke.sample_y >= 0 &&
+        stroke.sample_y < ctx_.height) {
+        color = Traits::in(ctx_)[static_cast<std::size_t>(stroke.sample_y) * static_cast<std::size_t>(ctx_.in_row_pixels) +
+                                 static_cast<std::size_t>(stroke.sample_x)];
+    }
+    color.alpha = scale_alpha(color.alpha, opacity_);
+
+    const bool across = stroke.orientation == 2 || stroke.orientation == 4;
+    const bool turned = stroke.orientation == 3 || stroke.orientation == 4;
+    const double wd = static_cast<double>(w);
+    const double hd = static_cast<double>(h);
+    const double wl = layer_.width;
+    const double hl = layer_.height;
+    const double x_step = across ? wl * (hd - 1.0) / (hd * hd) : wl * (wd - 1.0) / (wd * wd);
+    const double y_step = across ? hl * (wd - 1.0) / (wd * wd) : hl * (hd - 1.0) / (hd * hd);
+    const double fx = (static_cast<double>(rect.left) + 0.5) / wd;
+    const double fy = (static_cast<double>(rect.top) + 0.5) / hd;
+    const A_longlong x0 = to_fixed((wl - 1.0) * (turned ? 1.0 - fx : fx));
+    const A_longlong y0 = to_fixed((hl - 1.0) * (turned ? 1.0 - fy : fy));
+    samp_.x_radius = to_fixed(x_step * 0.5);
+    samp_.y_radius = to_fixed(y_step * 0.5);
+
+    // Layer x follows dx (upright, half turn) or dy (quarter turns); the
+    // signs give the four orientations.
+    const A_longlong x_sign = turned ? -1 : 1;
+    const A_longlong y_sign = (stroke.orientation == 2 || stroke.orientation == 3) ? -1 : 1;
+
+    // Only the part inside the frame is visited.
+    const A_longlong dy_lo = std::max<A_longlong>(-rect.top, -rect.center_y);
+    const A_longlong dy_hi = std::min<A_longlong>(rect.bottom, A_longlong{ctx_.height} - 1 - rect.center_y);
+    const A_longlong dx_lo = std::max<A_longlong>(-rect.left, -rect.center_x);
+    const A_longlong dx_hi = std::min<A_longlong>(rect.right, A_longlong{ctx_.width} - 1 - rect.center_x);
+
+    Pixel* const out = Traits::out(ctx_);
+    const PF_ProgPtr effect_ref = ctx_.in_data->effect_ref;
+    for (A_longlong dy = dy_lo; dy <= dy_hi; ++dy) {
+        const A_longlong row_term = to_fixed(static_cast<double>(dy) * (across ? x_step : y_step));
+        Pixel* const out_row = out + static_cast<std::size_t>(rect.center_y + dy) *
+                                         static_cast<std::size_t>(ctx_.out_row_pixels);
+        for (A_longlong dx = dx_lo; dx <= dx_hi; ++dx) {
+            const A_longlong col_term = to_fixed(static_cast<double>(dx) * (across ? y_step : x_step));
+            const A_longlong lx = x0 + x_sign * (across ? row_term : col_term);
+            const A_longlong ly = y0 + y_sign * (across ? col_term : row_term);
+
+            if (err == PF_Err_NONE) {
+                // A failed call leaves the carried sample as it was.
+                Pixel fresh = sample_;
+                const PF_Err sample_err = area_sample(effect_ref, saturate_fixed(lx), saturate_fixed(ly), &samp_, &fresh);
+                if (sample_err == PF_Err_NONE) {
+                    sample_ = fresh;
+                } else {
+                    err = sample_err;
+                }
+            }
+            Pixel base = sample_;
+            const auto kept_alpha = base.alpha;
+            base.alpha = Traits::full;
+            Pixel result = op_(base, color);
+            result.alpha = kept_alpha;
+            sample_ = result;
+            Pixel& target = out_row[static_cast<std::size_t>(rect.center_x + dx)];
+            target = normal(target, result);
+        }
+    }
+}
+
+template class StrokePainter<PF_Pixel8>;
+template class StrokePainter<PF_Pixel16>;
+template class StrokePainter<PF_PixelFloat>;
