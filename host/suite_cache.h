@@ -27,10 +27,13 @@ public:
     const PF_SamplingFloatSuite1* sampling_float_suite();
 
 private:
+    // One slot per bound (name, version) pair, in release order.
+    static constexpr int kSlotCount = 85;
+
     const void* acquire(int slot);
 
     SPBasicSuite* basic_;
-    const void* slots_[88];
+    const void* slots_[kSlotCount];
 };
 
 // Acquires a suite outside the cache. On refusal (or without a basic suite)
