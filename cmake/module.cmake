@@ -6,7 +6,11 @@ function(trellis_add_module name objects)
   if(WIN32)
     set_target_properties(${name} PROPERTIES SUFFIX ".aex")
   else()
-    target_link_options(${name} PRIVATE
-      "-Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/module.map" "-Wl,--no-undefined")
+    target_link_options(${name} PRIVATE "-Wl,--version-script=${PROJECT_SOURCE_DIR}/cmake/module.map")
+    # Sanitizer runtimes come from the loading executable, so only an
+    # uninstrumented module can insist that every symbol resolves at link time.
+    if(NOT TRELLIS_SANITIZE)
+      target_link_options(${name} PRIVATE "-Wl,--no-undefined")
+    endif()
   endif()
 endfunction()

@@ -573,6 +573,11 @@ struct PF_OutData {
     A_long out_flags2;
 };
 
+// The extra record of PF_Cmd_USER_CHANGED_PARAM.
+struct PF_UserChangedParamExtra {
+    PF_ParamIndex param_index;
+};
+
 // ---------------------------------------------------------------------------
 // Smart render
 // ---------------------------------------------------------------------------

@@ -1,0 +1,65 @@
+// Failures the host can be told to produce, to drive the effect's error paths.
+//
+// Every rule counts the events that match it from the moment it is added,
+// starting at 1, and fires for events from_nth .. from_nth + count - 1
+// (count -1: from from_nth on, for ever). When several rules match an event
+// the first one added that fires decides.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/ae_sdk.h"
+
+namespace standalone {
+
+class Faults {
+public:
+    // AcquireSuite refuses (name, version) — exact match.
+    void refuse_suite(std::string name, A_long version, long from_nth = 1, long count = -1);
+    // host_new_handle (both routes) returns null.
+    void fail_allocation(long nth, long count = 1);
+    // host_lock_handle (both routes) returns null.
+    void fail_lock(long nth, long count = 1);
+    // A named host function returns `code`: "checkout_param", "checkin_param",
+    // "add_param", "abort", "progress", "copy", "fill", "checkout_layer",
+    // "checkout_layer_pixels", "checkin_layer_pixels", "checkout_output",
+    // "PF_CheckoutPath", "PF_CheckinPath", "PF_PathIsOpen",
+    // "PF_PathNumSegments", "PF_PathVertexInfo", "PF_PathPrepareSegLength",
+    // "PF_PathGetSegLength", "PF_PathEvalSegLength",
+    // "PF_PathEvalSegLengthDeriv1", "PF_PathCleanupSegLength", "area_sample"
+    // (all three depths), "area_sample8", "area_sample16",
+    // "area_sample_float", "PF_GetPixelFormat", "PF_HasParamChanged",
+    // "PF_GetCurrentState", "PF_UpdateParamUI", "AEGP_RegisterWithAEGP",
+    // "host_resize_handle", "PF_NewWorld", "ReleaseSuite".
+    void fail_callback(std::string name, PF_Err code, long from_nth = 1, long count = -1);
+    // checkout_param of one parameter index returns `code`.
+    void fail_checkout_param(PF_ParamIndex index, PF_Err code, long from_nth = 1, long count = -1);
+    void clear();
+    bool empty() const;
+
+    // Used by the host at each event; each call counts one event.
+    bool suite_refused(std::string_view name, A_long version);
+    bool allocation_fails();
+    bool lock_fails();
+    // 0 when no rule fires.
+    PF_Err callback_result(std::string_view name);
+    PF_Err checkout_param_result(PF_ParamIndex index);
+
+private:
+    struct Rule {
+        enum Kind { Suite, Allocation, Lock, Callback, CheckoutParam } kind;
+        std::string name;
+        A_long number;  // suite version or parameter index
+        PF_Err code;
+        long from_nth;
+        long count;
+        long seen = 0;
+    };
+    bool fire(Rule& rule);
+
+    std::vector<Rule> rules_;
+};
+
+}  // namespace standalone

@@ -1,0 +1,159 @@
+// The host's inner records, shared by host.cpp, render.cpp and suites.cpp.
+// Not for users of the library.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "standalone/host.h"
+#include "standalone/mask.h"
+#include "standalone/sampling.h"
+
+namespace standalone {
+
+constexpr std::uint32_t kContextMagic = 0x54524C48;  // 'TRLH'
+constexpr std::uint32_t kHandleMagic = 0x48414E44;   // 'HAND'
+constexpr std::uint32_t kPathMagic = 0x50415448;     // 'PATH'
+constexpr std::uint32_t kPrepMagic = 0x50524550;     // 'PREP'
+
+// What effect_ref points at.
+struct HostContext {
+    std::uint32_t magic = kContextMagic;
+    Host* host = nullptr;
+};
+
+// A PF_Handle is the address of `data`, the record's first member.
+struct HandleRecord {
+    void* data = nullptr;
+    std::size_t size = 0;
+    long locks = 0;
+    std::uint32_t magic = kHandleMagic;
+};
+
+struct PathOutline {
+    std::uint32_t magic = kPathMagic;
+    PF_PathID id = 0;
+    MaskGeometry geometry;
+    explicit PathOutline(PF_PathID path_id, MaskShape shape) : id(path_id), geometry(std::move(shape)) {}
+};
+
+struct SegPrep {
+    std::uint32_t magic = kPrepMagic;
+    const PathOutline* path = nullptr;
+    A_long seg = 0;
+    A_long frequency = 0;
+    SegmentLength length;
+};
+
+struct FrameCheckout {
+    PF_ParamIndex index = 0;
+    std::shared_ptr<World> world;  // null: the layer is empty
+};
+
+// The Host whose command runs on this thread (null outside commands).
+Host* current_host();
+
+// Sets the current Host for a scope; restores the previous one after.
+class CurrentHostScope {
+public:
+    explicit CurrentHostScope(Host* host);
+    ~CurrentHostScope();
+    CurrentHostScope(const CurrentHostScope&) = delete;
+    CurrentHostScope& operator=(const CurrentHostScope&) = delete;
+
+private:
+    Host* previous_;
+};
+
+// Host for an effect_ref; null when it is not one of ours.
+Host* host_of(PF_ProgPtr effect_ref);
+
+struct Host::Impl {
+    explicit Impl(Host& owner);
+    ~Impl();
+
+    Host& host;
+    HostContext context;
+    PF_UtilCallbacks utils{};
+    SPBasicSuite basic{};
+    PF_InteractCallbacks inter{};
+    std::map<std::pair<std::string, A_long>, const void*> suites;
+
+    // Memory the effect holds.
+    std::unordered_map<const void*, std::unique_ptr<HandleRecord>> handles;
+    std::unordered_map<const void*, std::size_t> blocks;
+    std::unordered_map<const void*, std::unique_ptr<PathOutline>> paths;
+    std::unordered_map<const void*, std::unique_ptr<SegPrep>> preps;
+    std::vector<std::shared_ptr<World>> new_worlds;
+
+    // State snapshots handed out by PF_GetCurrentState: per digest, the
+    // parameters' fingerprints at the time.
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::vector<std::uint64_t>> states;
+    long update_param_ui_calls = 0;
+    std::vector<std::pair<A_long, A_long>> progress;
+    long abort_calls = 0;
+    long handles_allocated = 0;
+    AEGP_PluginID plugin_id = 7;
+    std::vector<std::string> registered_names;
+
+    // The open frame.
+    enum class Phase { none, pre_render, render } phase = Phase::none;
+    PF_PreRenderInput pre_input{};
+    PF_PreRenderOutput pre_output{};
+    PF_PreRenderCallbacks pre_callbacks{};
+    PF_PreRenderExtra pre_extra{};
+    PF_SmartRenderInput render_input{};
+    PF_SmartRenderCallbacks render_callbacks{};
+    PF_SmartRenderExtra render_extra{};
+    std::map<A_long, FrameCheckout> checkouts;
+    std::vector<LayerCheckout> checkout_log;
+    std::shared_ptr<World> frame_output;
+    // Records handed to the effect by checkout_layer_pixels / checkout_output.
+    std::deque<PF_EffectWorld> frame_defs;
+    std::unordered_map<const void*, std::unique_ptr<AreaSampler>> samplers;
+
+    // The parameter array of the last command().
+    std::vector<PF_ParamDef> param_values;
+    std::vector<PF_ParamDef*> param_pointers;
+
+    // Handles.
+    PF_Handle new_handle(A_u_longlong size);
+    HandleRecord* find_handle(PF_Handle handle) const;
+    void dispose_handle(PF_Handle handle);
+
+    // Every world the host knows now (input, output, frame output, layers,
+    // PF_NewWorld worlds).
+    std::vector<std::shared_ptr<World>> known_worlds() const;
+    // The World behind a record, looked up by platform_ref among known worlds.
+    World* find_world(const PF_EffectWorld* def) const;
+    const AreaSampler* sampler_for(const PF_EffectWorld* def);
+
+    // Digest of all declared parameters at the current time, and the
+    // fingerprints it was made of.
+    PF_State digest(std::vector<std::uint64_t>* fingerprints) const;
+
+    void free_all();
+};
+
+// The suite tables (suites.cpp).
+const void* ansi_suite_table();
+const void* utility_suite_table();
+const void* handle_suite_table();
+const void* param_utils_suite_table();
+const void* world_suite_table();
+const void* mask_suite_table();
+const void* path_query_suite_table();
+const void* path_data_suite_table();
+const void* sampling8_suite_table();
+const void* sampling16_suite_table();
+const void* sampling_float_suite_table();
+void fill_callbacks(PF_UtilCallbacks* utils, PF_InteractCallbacks* inter, SPBasicSuite* basic);
+void fill_frame_callbacks(PF_PreRenderCallbacks* pre, PF_SmartRenderCallbacks* render);
+
+}  // namespace standalone
