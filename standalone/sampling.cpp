@@ -259,7 +259,7 @@ public:
                             corner_[((J - 1) * tx_ + I) * kLanes + k] + row_strip_[(I * h + j - 1) * kLanes + k];
             }
             const char* row = base + static_cast<std::ptrdiff_t>(j) * rowbytes;
-            Acc run[kLanes];
+            Acc run[kLanes]{};
             for (std::size_t i = 0; i < w; ++i) {
                 const std::size_t I = i >> kTileShift;
                 if ((i & (kTile - 1)) == 0) {
