@@ -1,0 +1,132 @@
+// Images in memory, PNG and OpenEXR files, depth conversion and the draft
+// downscale of the command-line renderer.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "host/ae_sdk.h"
+
+namespace cli {
+
+// Largest image handled, checked before any pixel buffer is allocated:
+// 2^20 pixels a side and 2^28 pixels in all (4 GiB as float ARGB).
+inline constexpr int kMaxImageDimension = 1 << 20;
+inline constexpr int64_t kMaxImagePixels = int64_t{1} << 28;
+
+// Thrown for unreadable or unwritable files and invalid images; what() says
+// which file and why.
+class ImageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Straight (not premultiplied) ARGB pixels of one depth, rows top to bottom,
+// packed: pixel (x, y) is element y * width + x. The depth is the index of
+// the alternative held (the effect's own depth numbering).
+struct Image {
+    enum Depth { k8 = 0, k16 = 1, kFloat = 2 };
+
+    int width = 0;
+    int height = 0;
+    std::variant<std::vector<PF_Pixel8>, std::vector<PF_Pixel16>, std::vector<PF_PixelFloat>> pixels;
+
+    Depth depth() const { return static_cast<Depth>(pixels.index()); }
+
+    // The pixels as the given type; std::bad_variant_access at another depth.
+    template <class Pixel>
+    std::vector<Pixel>& get() {
+        return std::get<std::vector<Pixel>>(pixels);
+    }
+    template <class Pixel>
+    const std::vector<Pixel>& get() const {
+        return std::get<std::vector<Pixel>>(pixels);
+    }
+};
+
+// A transparent black image. Throws ImageError outside 1..kMaxImageDimension
+// per side or above kMaxImagePixels.
+Image make_image(int width, int height, Image::Depth depth);
+
+// Exact sample conversions between files and the host's depths. 16-bit
+// worlds run from 0 to 32768; 16-bit PNG samples from 0 to 65535. Integer
+// results round to nearest; float inputs are clamped to [0, 1] (NaN to 0).
+namespace sample {
+constexpr A_u_short png16_to_world(uint16_t p) {
+    return static_cast<A_u_short>((uint32_t{p} * 32768u + 32767u) / 65535u);
+}
+constexpr uint16_t world_to_png16(A_u_short v) {
+    const uint32_t c = std::min<uint32_t>(v, 32768u);
+    return static_cast<uint16_t>((c * 65535u + 16384u) / 32768u);
+}
+constexpr A_u_short png8_to_world(uint8_t p) {
+    return static_cast<A_u_short>((uint32_t{p} * 32768u + 127u) / 255u);
+}
+constexpr uint8_t world_to_8(A_u_short v) {
+    const uint32_t c = std::min<uint32_t>(v, 32768u);
+    return static_cast<uint8_t>((c * 255u + 16384u) / 32768u);
+}
+constexpr uint8_t png16_to_8(uint16_t p) {
+    return static_cast<uint8_t>((uint32_t{p} * 255u + 32767u) / 65535u);
+}
+inline float png8_to_float(uint8_t p) { return static_cast<float>(p) / 255.0f; }
+inline float png16_to_float(uint16_t p) { return static_cast<float>(p) / 65535.0f; }
+inline float world_to_float(A_u_short v) { return static_cast<float>(v) / 32768.0f; }
+uint8_t float_to_8(float v);          // trunc(v * 255 + 0.5)
+A_u_short float_to_world(float v);    // trunc(v * 32768 + 0.5)
+uint16_t float_to_png16(float v);     // trunc(v * 65535 + 0.5)
+}  // namespace sample
+
+// Reads a PNG or OpenEXR file, recognised by its first bytes, whatever its
+// name. PNG: any colour type and bit depth (palette, grey and 1/2/4-bit
+// expanded; tRNS becomes alpha; no alpha means opaque); 8-bit files give
+// k8, 16-bit files k16. OpenEXR: the first part's R, G, B, A channels (or
+// Y as grey), any sample type, gives kFloat; the image is the display
+// window, data outside it is dropped, pixels without data are transparent;
+// missing A is 1; colour is un-premultiplied (divided by alpha where alpha >
+// 0, else 0). Throws ImageError for anything unreadable, including sizes
+// above the limits, before allocating pixels for them.
+Image read_image(const std::string& path);
+// As above, converted straight from the file's samples to `depth` (so a
+// 16-bit PNG gives p / 65535 in float, not a detour through 16-bit worlds).
+Image read_image(const std::string& path, Image::Depth depth);
+// The same from bytes in memory; `name` only labels error messages.
+Image read_image_memory(const void* data, std::size_t size, const std::string& name = "<memory>");
+Image read_image_memory(const void* data, std::size_t size, Image::Depth depth,
+                        const std::string& name = "<memory>");
+
+// Writers go through a temporary file beside `path`, renamed over it only
+// once complete: after a failure nothing is left behind and an existing
+// file is untouched. They throw ImageError.
+//
+// PNG RGBA, 8-bit from a k8 image, 16-bit from k16 or kFloat (float clamped
+// to [0, 1]), straight alpha.
+void write_png(const std::string& path, const Image& image);
+
+enum class ExrCompression { kNone, kZip, kPiz };
+// "none", "zip" or "piz"; throws ImageError otherwise.
+ExrCompression parse_exr_compression(std::string_view text);
+
+// OpenEXR, 32-bit float R, G, B, A, colour premultiplied by alpha as the
+// format expects; display and data window both (0, 0)-(width-1, height-1).
+void write_exr(const std::string& path, const Image& image, ExrCompression compression);
+
+// The image at another depth, channel by channel with the sample rules above
+// (8 to 16: png8_to_world, 16 to 8: world_to_8, to float: / 255 or / 32768).
+Image convert(const Image& image, Image::Depth depth);
+
+// Scales by num/den (1 <= num, den <= 2^24): the result is ceil(width *
+// num / den) by ceil(height * num / den), at least 1 by 1, same depth. Each
+// output pixel is the area-weighted box average of the source area it
+// covers (clipped at the image's edge), taken over premultiplied values: its
+// alpha is the mean alpha, its colour the alpha-weighted mean colour (0 where
+// the alpha sum is 0). Integer depths round to nearest. A factor of 1 copies.
+Image downsample(const Image& image, int64_t num, int64_t den);
+
+}  // namespace cli

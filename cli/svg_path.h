@@ -1,0 +1,62 @@
+// SVG path data ("d" attribute syntax) turned into a mask outline.
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cli {
+
+// One vertex of a mask outline. The tangents are relative to the vertex:
+// (in_x, in_y) points back to the second control point of the segment that
+// ends here, (out_x, out_y) to the first control point of the segment that
+// starts here. Straight segments have zero tangents.
+struct MaskVertex {
+    double x, y, in_x, in_y, out_x, out_y;
+};
+
+// A closed outline joins its last vertex to its first with one more segment
+// (last.out, first.in); the first vertex is never repeated at the end.
+struct MaskOutline {
+    std::vector<MaskVertex> vertices;
+    bool closed = false;
+};
+
+// Thrown for malformed path data. what() names the character offset and what
+// was expected there; offset() gives the offset alone.
+class SvgPathError : public std::runtime_error {
+public:
+    SvgPathError(std::size_t offset, const std::string& message);
+    std::size_t offset() const { return offset_; }
+
+private:
+    std::size_t offset_;
+};
+
+struct SvgPath {
+    MaskOutline outline;
+    // Non-empty when the data held more than one subpath: only the first is
+    // the mask, the others are ignored.
+    std::string warning;
+};
+
+// Parses path data: M L H V C S Q T A Z, absolute and relative, with the SVG
+// number grammar and implicit repeated commands. Quadratic segments become
+// the exactly equal cubics; elliptical arcs become cubics of at most 90
+// degrees each. Subpaths that draw nothing (a lone move-to) are skipped.
+// At Z, a last vertex equal to the first (within 1e-9 relative, so that
+// relative coordinates may round) is merged into the first, handing it its
+// in-tangent. Throws SvgPathError on malformed data, non-finite numbers or
+// coordinates, or data that draws nothing.
+SvgPath parse_svg_path(std::string_view data);
+
+// Multiplies every coordinate and tangent by (sx, sy), e.g. to fit the
+// outline to a downsampled frame.
+MaskOutline scale(const MaskOutline& outline, double sx, double sy);
+
+// Moves every vertex by (dx, dy); tangents, being relative, stay as they are.
+MaskOutline translate(const MaskOutline& outline, double dx, double dy);
+
+}  // namespace cli
