@@ -1,16 +1,207 @@
 // The stroke painter: Layer mapping in the four orientations, the covered
 // pixels, compositing at the three depths and the carried sample buffer.
+// The painter runs inside a command of the standalone host (around a scripted
+// entry point), so suites, area sampling of a real Layer world and faults are
+// the host's own.
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <functional>
+#include <iomanip>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <type_traits>
+#include <vector>
 
 #include "draw/blend.h"
 #include "draw/paint.h"
-#include "draw_test_host.h"
 #include "host/suite_cache.h"
+#include "render/pre_render.h"
+#include "render/render_context.h"
+#include "standalone/host.h"
+#include "standalone/sampling.h"
+#include "standalone/world.h"
+#include "standalone_fixture.h"
+#include "strokes/stroke_list.h"
+
+inline bool operator==(const PF_Pixel8& l, const PF_Pixel8& r) {
+    return l.alpha == r.alpha && l.red == r.red && l.green == r.green && l.blue == r.blue;
+}
+inline bool operator==(const PF_Pixel16& l, const PF_Pixel16& r) {
+    return l.alpha == r.alpha && l.red == r.red && l.green == r.green && l.blue == r.blue;
+}
+inline bool operator==(const PF_PixelFloat& l, const PF_PixelFloat& r) {
+    return l.alpha == r.alpha && l.red == r.red && l.green == r.green && l.blue == r.blue;
+}
+template <typename Pixel>
+void print_test_pixel(const Pixel& p, std::ostream* os) {
+    *os << std::setprecision(9) << '(' << +p.alpha << ',' << +p.red << ',' << +p.green << ',' << +p.blue << ')';
+}
+inline void PrintTo(const PF_Pixel8& p, std::ostream* os) { print_test_pixel(p, os); }
+inline void PrintTo(const PF_Pixel16& p, std::ostream* os) { print_test_pixel(p, os); }
+inline void PrintTo(const PF_PixelFloat& p, std::ostream* os) { print_test_pixel(p, os); }
 
 namespace {
+
+using standalone::World;
+using WorldPtr = std::shared_ptr<World>;
+
+// ---------------------------------------------------------------------------
+// Worlds and the host
+// ---------------------------------------------------------------------------
+
+template <typename Pixel>
+constexpr PF_PixelFormat format_of() {
+    if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
+        return PF_PixelFormat_ARGB32;
+    } else if constexpr (std::is_same_v<Pixel, PF_Pixel16>) {
+        return PF_PixelFormat_ARGB64;
+    } else {
+        return PF_PixelFormat_ARGB128;
+    }
+}
+
+// A world of one depth filled with `fill`, rows padded by whole pixels.
+template <typename Pixel>
+WorldPtr frame(A_long width, A_long height, A_long padding_pixels, Pixel fill) {
+    auto world = std::make_shared<World>(width, height, format_of<Pixel>(),
+                                         padding_pixels * static_cast<A_long>(sizeof(Pixel)));
+    world->fill(fill);
+    return world;
+}
+
+PF_Pixel8& at(World& w, A_long x, A_long y, PF_Pixel8*) { return w.pixel8(x, y); }
+PF_Pixel16& at(World& w, A_long x, A_long y, PF_Pixel16*) { return w.pixel16(x, y); }
+PF_PixelFloat& at(World& w, A_long x, A_long y, PF_PixelFloat*) { return w.pixel_float(x, y); }
+
+// The bytes between each row's last pixel and the next row.
+std::vector<std::uint8_t> padding_bytes(const World& world) {
+    std::vector<std::uint8_t> bytes;
+    const std::size_t used = static_cast<std::size_t>(world.width()) * world.pixel_size();
+    for (A_long y = 0; y < world.height(); ++y) {
+        const std::uint8_t* row = world.row(y);
+        bytes.insert(bytes.end(), row + used, row + world.rowbytes());
+    }
+    return bytes;
+}
+
+// A render context over an input and an output world of one depth.
+template <typename Pixel>
+RenderContext context_for(PF_InData* in_data, PF_OutData* out_data, World& in, World& out) {
+    RenderContext ctx{};
+    ctx.in_data = in_data;
+    ctx.out_data = out_data;
+    ctx.input = in.def();
+    ctx.output = out.def();
+    Pixel* const in_pixels = static_cast<Pixel*>(in.def()->data);
+    Pixel* const out_pixels = static_cast<Pixel*>(out.def()->data);
+    if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
+        ctx.in_pixels8 = in_pixels;
+        ctx.out_pixels8 = out_pixels;
+        ctx.depth = DEPTH_8;
+    } else if constexpr (std::is_same_v<Pixel, PF_Pixel16>) {
+        ctx.in_pixels16 = in_pixels;
+        ctx.out_pixels16 = out_pixels;
+        ctx.depth = DEPTH_16;
+    } else {
+        ctx.in_pixels_float = in_pixels;
+        ctx.out_pixels_float = out_pixels;
+        ctx.depth = DEPTH_FLOAT;
+    }
+    ctx.width = in.width();
+    ctx.height = in.height();
+    ctx.in_row_pixels = in.rowbytes() / static_cast<A_long>(sizeof(Pixel));
+    ctx.out_row_pixels = out.rowbytes() / static_cast<A_long>(sizeof(Pixel));
+    return ctx;
+}
+
+// One logged area-sampling call.
+struct Sample {
+    PF_Fixed x;
+    PF_Fixed y;
+    PF_Fixed x_radius;
+    PF_Fixed y_radius;
+    PF_Err result;
+};
+
+// The standalone host around a scripted entry point: the painter runs inside
+// one of its render commands, where the basic suite, the sampling suites and
+// the callbacks answer as they answer the effect. Every test ends with
+// nothing held.
+class PaintHost {
+public:
+    PaintHost() : host_(standalone::Module::from_entry(&standalone_test::scripted_entry, "paint test")) {}
+    ~PaintHost() {
+        std::string why;
+        EXPECT_TRUE(host_.balanced(&why)) << why;
+    }
+    PaintHost(const PaintHost&) = delete;
+    PaintHost& operator=(const PaintHost&) = delete;
+
+    standalone::Host& host() { return host_; }
+
+    // Declares a Layer parameter holding `world` and returns it as a
+    // check-out hands it to the effect.
+    PF_ParamDef layer(const WorldPtr& world) {
+        PF_ParamDef decl{};
+        decl.param_type = PF_Param_LAYER;
+        std::strcpy(decl.name, "Layer");
+        decl.u.ld.dephault = PF_LayerDefault_NONE;
+        EXPECT_EQ(host_.declare_param(-1, decl), PF_Err_NONE);
+        const PF_ParamIndex index = host_.params().count();
+        host_.set_layer_param(index, world);
+        PF_ParamDef def{};
+        EXPECT_EQ(host_.param_value(index, &def), PF_Err_NONE);
+        return def;
+    }
+
+    // Runs `body` inside a render command; its result is the command's. A
+    // PF_Err thrown by the body is thrown again after the command.
+    PF_Err run(const std::function<PF_Err(PF_InData*, PF_OutData*)>& body) {
+        std::optional<PF_Err> thrown;
+        standalone_test::t_script = [&](PF_Cmd, PF_InData* in, PF_OutData* out, PF_ParamDef**, PF_LayerDef*,
+                                        void*) -> PF_Err {
+            try {
+                return body(in, out);
+            } catch (PF_Err e) {
+                thrown = e;
+                return e;
+            }
+        };
+        host_.prepare_call();
+        const PF_Err err = host_.call(PF_Cmd_SMART_RENDER, nullptr);
+        standalone_test::t_script = nullptr;
+        if (thrown) throw *thrown;
+        return err;
+    }
+
+    // Area-sampling calls so far, of one depth's function.
+    std::vector<Sample> samples(const char* function = "area_sample8") const {
+        std::vector<Sample> out;
+        for (const standalone::LoggedCall& call : host_.log().calls(function)) {
+            out.push_back({static_cast<PF_Fixed>(call.int_arg(0)), static_cast<PF_Fixed>(call.int_arg(1)),
+                           static_cast<PF_Fixed>(call.int_arg(2)), static_cast<PF_Fixed>(call.int_arg(3)),
+                           static_cast<PF_Err>(call.result)});
+        }
+        return out;
+    }
+
+private:
+    standalone::Host host_;
+};
+
+// What the host's area sampling of `layer` gave for a logged call.
+PF_Pixel8 resample(const World& layer, const Sample& call) {
+    const standalone::AreaSampler sampler(*layer.def(), layer.format());
+    PF_Pixel8 out{};
+    EXPECT_EQ(sampler.sample8(call.x, call.y, call.x_radius, call.y_radius, &out), PF_Err_NONE);
+    return out;
+}
 
 Stroke stroke_at(A_long sample_x, A_long sample_y, A_long orientation) {
     Stroke s{};
@@ -24,18 +215,30 @@ DrawRect whole(A_longlong cx, A_longlong cy, A_longlong half_w, A_longlong half_
     return {cx, cy, half_w, half_w, half_h, half_h};
 }
 
+PreRenderInfo draw_info(A_long mode, double time_fraction, A_long blend_mode, double opacity) {
+    PreRenderInfo info{};
+    info.mode = mode;
+    info.time_fraction = time_fraction;
+    info.blend_mode = blend_mode;
+    info.opacity = opacity;
+    return info;
+}
+
 template <typename Pixel>
-PF_Err paint_one(DrawTestHost& host, TestFrame<Pixel>& in, TestFrame<Pixel>& out, const PF_ParamDef& layer,
-                 const PreRenderInfo& info, const DrawRect& rect, const Stroke& stroke, PF_Err err = PF_Err_NONE) {
-    RenderContext ctx = context_for(host, in, out);
-    SuiteCache suites(host.basic());
-    StrokePainter<Pixel> painter(ctx, info, layer, suites);
-    painter.paint_stroke(rect, stroke, err);
-    return err;
+PF_Err paint_one(PaintHost& host, World& in, World& out, const PF_ParamDef& layer, const PreRenderInfo& info,
+                 const DrawRect& rect, const Stroke& stroke, PF_Err err = PF_Err_NONE) {
+    return host.run([&](PF_InData* in_data, PF_OutData* out_data) {
+        const RenderContext ctx = context_for<Pixel>(in_data, out_data, in, out);
+        SuiteCache suites(in_data->pica_basicP);
+        StrokePainter<Pixel> painter(ctx, info, layer, suites);
+        PF_Err result = err;
+        painter.paint_stroke(rect, stroke, result);
+        return result;
+    });
 }
 
 constexpr PF_Pixel8 clear8{0, 0, 0, 0};
-constexpr PF_Pixel8 sentinel8{7, 7, 7, 7};
+constexpr PF_Pixel8 white8{255, 255, 255, 255};
 
 // ---------------------------------------------------------------------------
 // Fixed-point conversion
@@ -80,37 +283,38 @@ TEST(PaintMapping, WholeStrokeCentreMapsToTheLayerMiddleInEveryOrientation) {
     } cases[] = {{1, 401241, 267387}, {2, 524288, 204633}, {3, 401241, 267387}, {4, 524288, 204633}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.orientation);
-        DrawTestHost host;
-        TestFrame<PF_Pixel8> in(11, 11, 0, {255, 1, 2, 3}, sentinel8), out(11, 11, 0, clear8, sentinel8);
-        const PF_ParamDef layer = layer_param_of(100, 51);
-        ASSERT_EQ(paint_one(host, in, out, layer, draw_info(1, 0.5, 1, 1.0), whole(5, 5, 3, 2),
-                            stroke_at(5, 5, c.orientation)),
+        PaintHost host;
+        const WorldPtr in = frame<PF_Pixel8>(11, 11, 0, {255, 1, 2, 3});
+        const WorldPtr out = frame<PF_Pixel8>(11, 11, 0, clear8);
+        // Every box lies inside this uniform Layer, so each sample is exactly
+        // its pixel: the alpha 200 in the output shows the block's source
+        // was the Layer.
+        const PF_ParamDef layer = host.layer(frame<PF_Pixel8>(100, 51, 0, {200, 90, 90, 90}));
+        ASSERT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(1, 0.5, 1, 1.0), whole(5, 5, 3, 2),
+                                       stroke_at(5, 5, c.orientation)),
                   PF_Err_NONE);
-        ASSERT_EQ(host.samples().size(), 35u);
-        const SampleCall& centre = host.samples()[2 * 7 + 3];  // row dy = 0, column dx = 0
-        EXPECT_EQ(centre.x, 3244032);                          // fix(99 / 2)
-        EXPECT_EQ(centre.y, 1638400);                          // fix(50 / 2)
-        for (const SampleCall& call : host.samples()) {
-            EXPECT_EQ(call.block.src, &layer.u.ld);
-            EXPECT_EQ(call.block.x_radius, c.x_radius);
-            EXPECT_EQ(call.block.y_radius, c.y_radius);
-            EXPECT_EQ(call.block.area, 0);
-            EXPECT_EQ(call.block.samp_behave, 0);
-            EXPECT_EQ(call.block.allow_asynch, 0);
-            EXPECT_EQ(call.block.motion_blur, 0);
-            EXPECT_EQ(call.block.comp_mode, 0);
-            EXPECT_EQ(call.block.mask0, nullptr);
-            EXPECT_EQ(call.block.fcm_table, nullptr);
-            EXPECT_EQ(call.block.fcm_table_size, nullptr);
+        const auto samples = host.samples();
+        ASSERT_EQ(samples.size(), 35u);
+        const Sample& centre = samples[2 * 7 + 3];  // row dy = 0, column dx = 0
+        EXPECT_EQ(centre.x, 3244032);              // fix(99 / 2)
+        EXPECT_EQ(centre.y, 1638400);              // fix(50 / 2)
+        for (const Sample& call : samples) {
+            EXPECT_EQ(call.result, PF_Err_NONE);
+            EXPECT_EQ(call.x_radius, c.x_radius);
+            EXPECT_EQ(call.y_radius, c.y_radius);
         }
+        for (A_long y = 3; y <= 7; ++y)
+            for (A_long x = 2; x <= 8; ++x) EXPECT_EQ(out->pixel8(x, y), (PF_Pixel8{200, 1, 2, 3})) << x << ',' << y;
     }
 }
 
-std::vector<SampleCall> positions_of(A_long orientation, const DrawRect& rect) {
-    DrawTestHost host;
-    TestFrame<PF_Pixel8> in(20, 20, 0, {255, 1, 2, 3}, sentinel8), out(20, 20, 0, clear8, sentinel8);
-    const PF_ParamDef layer = layer_param_of(100, 51);
-    EXPECT_EQ(paint_one(host, in, out, layer, draw_info(1, 0.5, 1, 1.0), rect, stroke_at(10, 10, orientation)),
+std::vector<Sample> positions_of(A_long orientation, const DrawRect& rect) {
+    PaintHost host;
+    const WorldPtr in = frame<PF_Pixel8>(20, 20, 0, {255, 1, 2, 3});
+    const WorldPtr out = frame<PF_Pixel8>(20, 20, 0, clear8);
+    const PF_ParamDef layer = host.layer(frame<PF_Pixel8>(100, 51, 0, white8));
+    EXPECT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(1, 0.5, 1, 1.0), rect,
+                                   stroke_at(10, 10, orientation)),
               PF_Err_NONE);
     return host.samples();
 }
@@ -124,8 +328,8 @@ TEST(PaintMapping, HalfTurnSamplesTheUprightPositionOfTheOppositeOffset) {
     // Pixel (dx, dy) is call (dy + 3) * 9 + (dx + 4).
     for (int dy = -3; dy <= 3; ++dy) {
         for (int dx = -4; dx <= 4; ++dx) {
-            const SampleCall& t = turned[static_cast<std::size_t>((dy + 3) * 9 + (dx + 4))];
-            const SampleCall& u = upright[static_cast<std::size_t>((-dy + 3) * 9 + (-dx + 4))];
+            const Sample& t = turned[static_cast<std::size_t>((dy + 3) * 9 + (dx + 4))];
+            const Sample& u = upright[static_cast<std::size_t>((-dy + 3) * 9 + (-dx + 4))];
             EXPECT_EQ(t.x, u.x) << dx << ',' << dy;
             EXPECT_EQ(t.y, u.y) << dx << ',' << dy;
         }
@@ -136,7 +340,7 @@ TEST(PaintMapping, QuarterTurnsRunTheLayerAxesAcrossTheRectangle) {
     // Rectangle 7 x 5; across the rectangle x_step = 100 * 4 / 25 = 16 and
     // y_step = 51 * 6 / 49 (fix 409266).
     const DrawRect rect = whole(10, 10, 3, 2);
-    const auto at = [](const std::vector<SampleCall>& calls, int dx, int dy) {
+    const auto at_offset = [](const std::vector<Sample>& calls, int dx, int dy) {
         return calls[static_cast<std::size_t>((dy + 2) * 7 + (dx + 3))];
     };
     const auto clockwise = positions_of(2, rect);
@@ -144,13 +348,13 @@ TEST(PaintMapping, QuarterTurnsRunTheLayerAxesAcrossTheRectangle) {
     ASSERT_EQ(clockwise.size(), 35u);
     ASSERT_EQ(anticlockwise.size(), 35u);
     // 2: the Layer's x runs down the output, its y from right to left.
-    EXPECT_EQ(at(clockwise, 0, 1).x - at(clockwise, 0, 0).x, 16 * 65536);
-    EXPECT_EQ(at(clockwise, 0, 1).y, at(clockwise, 0, 0).y);
-    EXPECT_EQ(at(clockwise, 1, 0).y - at(clockwise, 0, 0).y, -409266);
-    EXPECT_EQ(at(clockwise, 1, 0).x, at(clockwise, 0, 0).x);
+    EXPECT_EQ(at_offset(clockwise, 0, 1).x - at_offset(clockwise, 0, 0).x, 16 * 65536);
+    EXPECT_EQ(at_offset(clockwise, 0, 1).y, at_offset(clockwise, 0, 0).y);
+    EXPECT_EQ(at_offset(clockwise, 1, 0).y - at_offset(clockwise, 0, 0).y, -409266);
+    EXPECT_EQ(at_offset(clockwise, 1, 0).x, at_offset(clockwise, 0, 0).x);
     // 4: the Layer's x runs up, its y from left to right.
-    EXPECT_EQ(at(anticlockwise, 0, 1).x - at(anticlockwise, 0, 0).x, -16 * 65536);
-    EXPECT_EQ(at(anticlockwise, 1, 0).y - at(anticlockwise, 0, 0).y, 409266);
+    EXPECT_EQ(at_offset(anticlockwise, 0, 1).x - at_offset(anticlockwise, 0, 0).x, -16 * 65536);
+    EXPECT_EQ(at_offset(anticlockwise, 1, 0).y - at_offset(anticlockwise, 0, 0).y, 409266);
 }
 
 TEST(PaintMapping, ShortenedRectangleStartsFromItsLeftAndTopInEveryOrientation) {
@@ -171,19 +375,18 @@ TEST(PaintMapping, ShortenedRectangleStartsFromItsLeftAndTopInEveryOrientation) 
 
 TEST(PaintMapping, DegenerateLayerAndRectangleSizesStayFinite) {
     // A Layer of width 0 and a one-column rectangle: no step, a fixed start.
-    const auto calls = [] {
-        DrawTestHost host;
-        TestFrame<PF_Pixel8> in(5, 5, 0, {255, 1, 2, 3}, sentinel8), out(5, 5, 0, clear8, sentinel8);
-        const PF_ParamDef layer = layer_param_of(0, 0);
-        EXPECT_EQ(paint_one(host, in, out, layer, draw_info(1, 0.5, 1, 1.0), DrawRect{2, 2, 0, 0, 1, 1},
-                            stroke_at(2, 2, 1)),
-                  PF_Err_NONE);
-        return host.samples();
-    }();
+    PaintHost host;
+    const WorldPtr in = frame<PF_Pixel8>(5, 5, 0, {255, 1, 2, 3});
+    const WorldPtr out = frame<PF_Pixel8>(5, 5, 0, clear8);
+    const PF_ParamDef layer = host.layer(std::make_shared<World>(0, 0, PF_PixelFormat_ARGB32));
+    EXPECT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(1, 0.5, 1, 1.0), DrawRect{2, 2, 0, 0, 1, 1},
+                                   stroke_at(2, 2, 1)),
+              PF_Err_NONE);
+    const auto calls = host.samples();
     ASSERT_EQ(calls.size(), 3u);
-    for (const SampleCall& call : calls) {
+    for (const Sample& call : calls) {
         EXPECT_EQ(call.x, -32768);  // fix(-1 / 2)
-        EXPECT_EQ(call.block.x_radius, 0);
+        EXPECT_EQ(call.x_radius, 0);
     }
 }
 
@@ -192,16 +395,20 @@ TEST(PaintMapping, DegenerateLayerAndRectangleSizesStayFinite) {
 // ---------------------------------------------------------------------------
 
 TEST(PaintPixels, OnlyThePartInsideTheFrameIsSampledAndWrittenRowByRow) {
-    DrawTestHost host;
-    TestFrame<PF_Pixel8> in(5, 4, 2, {255, 9, 9, 9}, sentinel8), out(5, 4, 3, clear8, sentinel8);
-    const PF_ParamDef layer = layer_param_of(40, 40);
+    PaintHost host;
+    const WorldPtr in = frame<PF_Pixel8>(5, 4, 2, {255, 9, 9, 9});
+    const WorldPtr out = frame<PF_Pixel8>(5, 4, 3, clear8);
+    const auto padding = padding_bytes(*out);
+    const PF_ParamDef layer = host.layer(frame<PF_Pixel8>(40, 40, 0, white8));
     // Columns -2..2, rows 1..5 of a 5 x 4 frame: 3 x 3 inside.
-    ASSERT_EQ(paint_one(host, in, out, layer, draw_info(1, 0.5, 1, 0.0), whole(0, 3, 2, 2), stroke_at(0, 3, 1)),
+    ASSERT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(1, 0.5, 1, 0.0), whole(0, 3, 2, 2),
+                                   stroke_at(0, 3, 1)),
               PF_Err_NONE);
-    ASSERT_EQ(host.samples().size(), 9u);
-    for (std::size_t i = 1; i < host.samples().size(); ++i) {
-        const SampleCall& prev = host.samples()[i - 1];
-        const SampleCall& cur = host.samples()[i];
+    const auto samples = host.samples();
+    ASSERT_EQ(samples.size(), 9u);
+    for (std::size_t i = 1; i < samples.size(); ++i) {
+        const Sample& prev = samples[i - 1];
+        const Sample& cur = samples[i];
         if (i % 3 == 0) {
             EXPECT_GT(cur.y, prev.y);  // next row
         } else {
@@ -212,65 +419,83 @@ TEST(PaintPixels, OnlyThePartInsideTheFrameIsSampledAndWrittenRowByRow) {
     for (A_long y = 0; y < 4; ++y) {
         for (A_long x = 0; x < 5; ++x) {
             const bool covered = x <= 2 && y >= 1;
-            const PF_Pixel8 expected = covered ? PF_Pixel8{255, 255, 255, 255} : clear8;
-            EXPECT_EQ(out.at(x, y), expected) << x << ',' << y;
+            EXPECT_EQ(out->pixel8(x, y), covered ? white8 : clear8) << x << ',' << y;
         }
-        for (A_long x = 5; x < out.row_pixels; ++x) EXPECT_EQ(out.at(x, y), sentinel8);
     }
+    EXPECT_EQ(padding_bytes(*out), padding);
+    EXPECT_TRUE(out->guards_intact()) << out->guard_report();
 }
 
 TEST(PaintPixels, AHugeRectangleCostsOnlyItsPartInTheFrame) {
-    DrawTestHost host;
-    TestFrame<PF_Pixel8> in(5, 5, 0, {255, 9, 9, 9}, sentinel8), out(5, 5, 0, clear8, sentinel8);
-    const PF_ParamDef layer = layer_param_of(40, 40);
+    PaintHost host;
+    const WorldPtr in = frame<PF_Pixel8>(5, 5, 0, {255, 9, 9, 9});
+    const WorldPtr out = frame<PF_Pixel8>(5, 5, 0, clear8);
+    const PF_ParamDef layer = host.layer(frame<PF_Pixel8>(40, 40, 0, white8));
     const A_longlong huge = A_longlong{1} << 40;
-    ASSERT_EQ(paint_one(host, in, out, layer, draw_info(1, 0.5, 1, 0.0), whole(2, 2, huge, huge), stroke_at(2, 2, 1)),
+    ASSERT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(1, 0.5, 1, 0.0), whole(2, 2, huge, huge),
+                                   stroke_at(2, 2, 1)),
               PF_Err_NONE);
     EXPECT_EQ(host.samples().size(), 25u);
-    for (const PF_Pixel8& p : out.pixels) EXPECT_EQ(p, (PF_Pixel8{255, 255, 255, 255}));
+    for (A_long y = 0; y < 5; ++y)
+        for (A_long x = 0; x < 5; ++x) EXPECT_EQ(out->pixel8(x, y), white8) << x << ',' << y;
 }
 
 TEST(PaintPixels, AnEmptyOrInsideOutRectanglePaintsNothing) {
     for (const DrawRect& rect : {DrawRect{2, 2, 0, -1, 1, 1}, DrawRect{2, 2, 1, 1, -1, 0}, DrawRect{2, 2, -3, 1, 1, 1}}) {
-        DrawTestHost host;
-        TestFrame<PF_Pixel8> in(5, 5, 0, {255, 9, 9, 9}, sentinel8), out(5, 5, 0, clear8, sentinel8);
-        const PF_ParamDef layer = layer_param_of(40, 40);
-        EXPECT_EQ(paint_one(host, in, out, layer, draw_info(1, 0.5, 1, 1.0), rect, stroke_at(2, 2, 1)), PF_Err_NONE);
+        PaintHost host;
+        const WorldPtr in = frame<PF_Pixel8>(5, 5, 0, {255, 9, 9, 9});
+        const WorldPtr out = frame<PF_Pixel8>(5, 5, 0, clear8);
+        const PF_ParamDef layer = host.layer(frame<PF_Pixel8>(40, 40, 0, white8));
+        EXPECT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(1, 0.5, 1, 1.0), rect, stroke_at(2, 2, 1)),
+                  PF_Err_NONE);
         EXPECT_TRUE(host.samples().empty());
-        for (const PF_Pixel8& p : out.pixels) EXPECT_EQ(p, clear8);
+        for (A_long y = 0; y < 5; ++y)
+            for (A_long x = 0; x < 5; ++x) EXPECT_EQ(out->pixel8(x, y), clear8) << x << ',' << y;
     }
 }
 
 TEST(PaintPixels, ColourComesFromTheInputAndPixelsGoToTheOutputThroughTheirRowPitches) {
-    DrawTestHost host;
-    TestFrame<PF_Pixel8> in(6, 4, 3, {255, 0, 0, 0}, sentinel8), out(6, 4, 1, clear8, sentinel8);
-    in.at(4, 2) = {255, 200, 100, 50};
-    const PF_ParamDef layer = layer_param_of(40, 40);
-    ASSERT_EQ(paint_one(host, in, out, layer, draw_info(1, 0.5, 1, 1.0), whole(1, 1, 1, 1), stroke_at(4, 2, 1)),
+    PaintHost host;
+    const WorldPtr in = frame<PF_Pixel8>(6, 4, 3, {255, 0, 0, 0});
+    const WorldPtr out = frame<PF_Pixel8>(6, 4, 1, clear8);
+    const auto padding = padding_bytes(*out);
+    in->pixel8(4, 2) = {255, 200, 100, 50};
+    const PF_ParamDef layer = host.layer(frame<PF_Pixel8>(40, 40, 0, white8));
+    ASSERT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(1, 0.5, 1, 1.0), whole(1, 1, 1, 1),
+                                   stroke_at(4, 2, 1)),
               PF_Err_NONE);
     for (A_long y = 0; y < 4; ++y) {
-        for (A_long x = 0; x < 7; ++x) {
-            const PF_Pixel8 expected =
-                x == 6 ? sentinel8 : (x <= 2 && y <= 2 ? PF_Pixel8{255, 200, 100, 50} : clear8);
-            EXPECT_EQ(out.at(x, y), expected) << x << ',' << y;
+        for (A_long x = 0; x < 6; ++x) {
+            const PF_Pixel8 expected = x <= 2 && y <= 2 ? PF_Pixel8{255, 200, 100, 50} : clear8;
+            EXPECT_EQ(out->pixel8(x, y), expected) << x << ',' << y;
         }
     }
+    EXPECT_EQ(padding_bytes(*out), padding);
+    EXPECT_TRUE(out->guards_intact()) << out->guard_report();
 }
 
 // ---------------------------------------------------------------------------
 // Compositing
 // ---------------------------------------------------------------------------
 
-PF_Pixel8 paint_pixel8(PF_Pixel8 input, PF_Pixel8 layer_sample, PF_Pixel8 background, A_long blend_mode,
-                       double opacity) {
-    DrawTestHost host;
-    host.value8 = [=](PF_Fixed, PF_Fixed) { return layer_sample; };
-    TestFrame<PF_Pixel8> in(1, 1, 0, input, sentinel8), out(1, 1, 0, background, sentinel8);
-    const PF_ParamDef layer = layer_param_of(10, 10);
-    EXPECT_EQ(paint_one(host, in, out, layer, draw_info(1, 0.5, blend_mode, opacity), whole(0, 0, 0, 0),
-                        stroke_at(0, 0, 1)),
+// One pixel painted over `background` from a uniform Layer of `layer_value`:
+// the host's sample is exactly that value (a transparent one comes back all
+// zero).
+template <typename Pixel>
+Pixel paint_pixel(Pixel input, Pixel layer_value, Pixel background, A_long blend_mode, double opacity) {
+    PaintHost host;
+    const WorldPtr in = frame<Pixel>(1, 1, 0, input);
+    const WorldPtr out = frame<Pixel>(1, 1, 0, background);
+    const PF_ParamDef layer = host.layer(frame<Pixel>(10, 10, 0, layer_value));
+    EXPECT_EQ(paint_one<Pixel>(host, *in, *out, layer, draw_info(1, 0.5, blend_mode, opacity), whole(0, 0, 0, 0),
+                               stroke_at(0, 0, 1)),
               PF_Err_NONE);
-    return out.at(0, 0);
+    return at(*out, 0, 0, static_cast<Pixel*>(nullptr));
+}
+
+PF_Pixel8 paint_pixel8(PF_Pixel8 input, PF_Pixel8 layer_value, PF_Pixel8 background, A_long blend_mode,
+                       double opacity) {
+    return paint_pixel<PF_Pixel8>(input, layer_value, background, blend_mode, opacity);
 }
 
 TEST(PaintCompositing8, ATransparentLayerSampleAddsNothing) {
@@ -318,119 +543,127 @@ TEST(PaintCompositing8, EveryModeGoesThroughItsOperatorAndOutOfRangeModesPaintAs
 }
 
 TEST(PaintCompositing16, FullAlphaIs32768AndOpacityTruncates) {
-    DrawTestHost host;
     const PF_Pixel16 sample{16384, 1000, 2000, 3000};
-    host.value16 = [=](PF_Fixed, PF_Fixed) { return sample; };
-    const PF_Pixel16 clear{0, 0, 0, 0}, sentinel{7, 7, 7, 7};
-    TestFrame<PF_Pixel16> in(1, 1, 0, {32768, 20000, 10000, 0}, sentinel), out(1, 1, 0, clear, sentinel);
-    const PF_ParamDef layer = layer_param_of(10, 10);
-    ASSERT_EQ(paint_one(host, in, out, layer, draw_info(1, 0.5, 1, 0.3), whole(0, 0, 0, 0), stroke_at(0, 0, 1)),
-              PF_Err_NONE);
+    const PF_Pixel16 painted = paint_pixel<PF_Pixel16>({32768, 20000, 10000, 0}, sample, {0, 0, 0, 0}, 1, 0.3);
     // 32768 x 0.3 = 9830.4 gives 9830; the sample is made opaque at 32768.
     PF_Pixel16 expected = blend_normal16({32768, 1000, 2000, 3000}, {9830, 20000, 10000, 0});
     expected.alpha = 16384;
     PF_Pixel16 wrong_full = blend_normal16({65535, 1000, 2000, 3000}, {9830, 20000, 10000, 0});
     wrong_full.alpha = 16384;
     ASSERT_FALSE(expected == wrong_full);
-    EXPECT_EQ(out.at(0, 0), expected);
+    EXPECT_EQ(painted, expected);
 }
 
 TEST(PaintCompositingFloat, ColourAlphaAboveOneIsScaledWithoutClamping) {
-    DrawTestHost host;
     const PF_PixelFloat sample{0.5f, 0.25f, 0.5f, 0.75f};
-    host.value_float = [=](PF_Fixed, PF_Fixed) { return sample; };
-    const PF_PixelFloat clear{0, 0, 0, 0}, sentinel{7, 7, 7, 7};
-    TestFrame<PF_PixelFloat> in(1, 1, 0, {2.0f, 0.8f, 0.6f, 0.4f}, sentinel), out(1, 1, 0, clear, sentinel);
-    const PF_ParamDef layer = layer_param_of(10, 10);
-    ASSERT_EQ(paint_one(host, in, out, layer, draw_info(1, 0.5, 4, 0.75), whole(0, 0, 0, 0), stroke_at(0, 0, 1)),
-              PF_Err_NONE);
+    const PF_PixelFloat painted =
+        paint_pixel<PF_PixelFloat>({2.0f, 0.8f, 0.6f, 0.4f}, sample, {0, 0, 0, 0}, 4, 0.75);
     PF_PixelFloat expected = blend_multiply_float({1.0f, 0.25f, 0.5f, 0.75f}, {1.5f, 0.8f, 0.6f, 0.4f});
     expected.alpha = 0.5f;
     PF_PixelFloat clamped = blend_multiply_float({1.0f, 0.25f, 0.5f, 0.75f}, {1.0f, 0.8f, 0.6f, 0.4f});
     clamped.alpha = 0.5f;
     ASSERT_FALSE(expected == clamped);
-    EXPECT_EQ(out.at(0, 0), expected);
+    EXPECT_EQ(painted, expected);
 }
 
 TEST(PaintCompositingFloat, ColourAlphaIsTheDoubleProductStoredAsFloat) {
-    DrawTestHost host;
-    host.value_float = [](PF_Fixed, PF_Fixed) { return PF_PixelFloat{1, 0.25f, 0.5f, 0.75f}; };
-    const PF_PixelFloat clear{0, 0, 0, 0}, sentinel{7, 7, 7, 7};
-    TestFrame<PF_PixelFloat> in(1, 1, 0, {0.7f, 0.8f, 0.6f, 0.4f}, sentinel), out(1, 1, 0, clear, sentinel);
-    const PF_ParamDef layer = layer_param_of(10, 10);
     const double opacity = 0.3;
-    ASSERT_EQ(paint_one(host, in, out, layer, draw_info(1, 0.5, 1, opacity), whole(0, 0, 0, 0), stroke_at(0, 0, 1)),
-              PF_Err_NONE);
+    const PF_PixelFloat painted = paint_pixel<PF_PixelFloat>({0.7f, 0.8f, 0.6f, 0.4f}, {1, 0.25f, 0.5f, 0.75f},
+                                                             {0, 0, 0, 0}, 1, opacity);
     const float alpha = static_cast<float>(static_cast<double>(0.7f) * opacity);
-    EXPECT_EQ(out.at(0, 0), blend_normal_float({1, 0.25f, 0.5f, 0.75f}, {alpha, 0.8f, 0.6f, 0.4f}));
+    EXPECT_EQ(painted, blend_normal_float({1, 0.25f, 0.5f, 0.75f}, {alpha, 0.8f, 0.6f, 0.4f}));
 }
 
 // ---------------------------------------------------------------------------
 // The carried sample
 // ---------------------------------------------------------------------------
 
-// A sampler whose colour tells the columns apart.
-PF_Pixel8 column_sample(PF_Fixed x, PF_Fixed) { return PF_Pixel8{255, static_cast<A_u_char>(x >> 16), 0, 0}; }
+// An opaque one-row Layer whose colour tells the columns apart.
+WorldPtr column_layer() {
+    WorldPtr layer = frame<PF_Pixel8>(50, 1, 0, {255, 0, 0, 0});
+    for (A_long x = 0; x < 50; ++x) layer->pixel8(x, 0).red = static_cast<A_u_char>(5 * x);
+    return layer;
+}
 
 TEST(PaintCarry, AFailedSamplingCallIsRecordedAndLaterPixelsReuseTheLastSample) {
-    DrawTestHost host;
-    host.value8 = column_sample;
-    host.fail_sampling_from(3, 42);
-    TestFrame<PF_Pixel8> in(5, 1, 0, {255, 0, 0, 0}, sentinel8), out(5, 1, 0, clear8, sentinel8);
-    const PF_ParamDef layer = layer_param_of(50, 1);
-    EXPECT_EQ(paint_one(host, in, out, layer, draw_info(1, 0.5, 1, 0.0), whole(2, 0, 2, 0), stroke_at(2, 0, 1)), 42);
-    EXPECT_EQ(host.samples().size(), 3u);
-    const PF_Pixel8 second = column_sample(host.samples()[1].x, 0);
-    EXPECT_EQ(out.at(0, 0), column_sample(host.samples()[0].x, 0));
-    EXPECT_EQ(out.at(1, 0), second);
-    ASSERT_FALSE(out.at(0, 0) == second);
-    for (A_long x = 2; x < 5; ++x) EXPECT_EQ(out.at(x, 0), second) << x;
+    PaintHost host;
+    host.host().faults().fail_callback("area_sample", 42, 3);
+    const WorldPtr in = frame<PF_Pixel8>(5, 1, 0, {255, 0, 0, 0});
+    const WorldPtr out = frame<PF_Pixel8>(5, 1, 0, clear8);
+    const WorldPtr layer_world = column_layer();
+    const PF_ParamDef layer = host.layer(layer_world);
+    EXPECT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(1, 0.5, 1, 0.0), whole(2, 0, 2, 0),
+                                   stroke_at(2, 0, 1)),
+              42);
+    const auto samples = host.samples();
+    ASSERT_EQ(samples.size(), 3u);
+    EXPECT_EQ(samples[2].result, 42);
+    // The host leaves a failed call's destination alone. The third position
+    // samples differently, so a repeated second sample shows the carry.
+    const PF_Pixel8 second = resample(*layer_world, samples[1]);
+    EXPECT_EQ(out->pixel8(0, 0), resample(*layer_world, samples[0]));
+    EXPECT_EQ(out->pixel8(1, 0), second);
+    ASSERT_FALSE(out->pixel8(0, 0) == second);
+    ASSERT_FALSE(resample(*layer_world, samples[2]) == second);
+    for (A_long x = 2; x < 5; ++x) EXPECT_EQ(out->pixel8(x, 0), second) << x;
 }
 
 TEST(PaintCarry, TheBufferStartsAllZeroAndCarriesFromStrokeToStroke) {
-    DrawTestHost host;
-    host.value8 = column_sample;
-    TestFrame<PF_Pixel8> in(6, 1, 0, {255, 0, 0, 0}, sentinel8), out(6, 1, 0, clear8, sentinel8);
-    const PF_ParamDef layer = layer_param_of(50, 1);
-    RenderContext ctx = context_for(host, in, out);
-    SuiteCache suites(host.basic());
-    StrokePainter<PF_Pixel8> painter(ctx, draw_info(1, 0.5, 1, 0.0), layer, suites);
-    EXPECT_EQ(painter.sample_buffer(), clear8);
+    PaintHost host;
+    const WorldPtr in = frame<PF_Pixel8>(6, 1, 0, {255, 0, 0, 0});
+    const WorldPtr out = frame<PF_Pixel8>(6, 1, 0, clear8);
+    const WorldPtr layer_world = column_layer();
+    const PF_ParamDef layer = host.layer(layer_world);
+    ASSERT_EQ(host.run([&](PF_InData* in_data, PF_OutData* out_data) {
+        const RenderContext ctx = context_for<PF_Pixel8>(in_data, out_data, *in, *out);
+        SuiteCache suites(in_data->pica_basicP);
+        StrokePainter<PF_Pixel8> painter(ctx, draw_info(1, 0.5, 1, 0.0), layer, suites);
+        EXPECT_EQ(painter.sample_buffer(), clear8);
 
-    // With an error already recorded nothing is sampled: the zero buffer
-    // has alpha 0 and covers nothing.
-    PF_Err err = 99;
-    painter.paint_stroke(whole(0, 0, 0, 0), stroke_at(0, 0, 1), err);
-    EXPECT_EQ(err, 99);
-    EXPECT_TRUE(host.samples().empty());
-    EXPECT_EQ(out.at(0, 0), clear8);
+        // With an error already recorded nothing is sampled: the zero buffer
+        // has alpha 0 and covers nothing.
+        PF_Err err = 99;
+        painter.paint_stroke(whole(0, 0, 0, 0), stroke_at(0, 0, 1), err);
+        EXPECT_EQ(err, 99);
+        EXPECT_TRUE(host.samples().empty());
+        EXPECT_EQ(out->pixel8(0, 0), clear8);
 
-    err = PF_Err_NONE;
-    painter.paint_stroke(DrawRect{2, 0, 1, 1, 0, 0}, stroke_at(2, 0, 1), err);
-    ASSERT_EQ(host.samples().size(), 3u);
-    const PF_Pixel8 last = column_sample(host.samples()[2].x, 0);
-    EXPECT_EQ(painter.sample_buffer(), last);
+        err = PF_Err_NONE;
+        painter.paint_stroke(DrawRect{2, 0, 1, 1, 0, 0}, stroke_at(2, 0, 1), err);
+        const auto samples = host.samples();
+        EXPECT_EQ(samples.size(), 3u);
+        if (samples.size() != 3u) return PF_Err_NONE;
+        const PF_Pixel8 last = resample(*layer_world, samples[2]);
+        EXPECT_FALSE(last == resample(*layer_world, samples[1]));
+        EXPECT_EQ(painter.sample_buffer(), last);
 
-    err = 7;
-    painter.paint_stroke(DrawRect{5, 0, 1, 0, 0, 0}, stroke_at(5, 0, 1), err);
-    EXPECT_EQ(host.samples().size(), 3u);
-    EXPECT_EQ(out.at(4, 0), last);
-    EXPECT_EQ(out.at(5, 0), last);
+        err = 7;
+        painter.paint_stroke(DrawRect{5, 0, 1, 0, 0, 0}, stroke_at(5, 0, 1), err);
+        EXPECT_EQ(host.samples().size(), 3u);
+        EXPECT_EQ(out->pixel8(4, 0), last);
+        EXPECT_EQ(out->pixel8(5, 0), last);
+        return PF_Err_NONE;
+    }),
+              PF_Err_NONE);
 }
 
 TEST(PaintCarry, ARefusedSamplingSuiteIsRaisedAs516) {
-    DrawTestHost host;
-    host.refuse_suite(kPFSampling16Suite);
+    PaintHost host;
+    host.host().faults().refuse_suite(kPFSampling16Suite, kPFSamplingSuiteVersion1);
     const PF_Pixel16 clear{0, 0, 0, 0};
-    TestFrame<PF_Pixel16> in(3, 3, 0, clear, clear), out(3, 3, 0, clear, clear);
-    const PF_ParamDef layer = layer_param_of(10, 10);
+    const WorldPtr in = frame<PF_Pixel16>(3, 3, 0, clear);
+    const WorldPtr out = frame<PF_Pixel16>(3, 3, 0, clear);
+    const PF_ParamDef layer = host.layer(frame<PF_Pixel16>(10, 10, 0, PF_Pixel16{32768, 32768, 32768, 32768}));
     try {
-        paint_one(host, in, out, layer, draw_info(1, 0.5, 1, 1.0), whole(1, 1, 1, 1), stroke_at(1, 1, 1));
+        paint_one<PF_Pixel16>(host, *in, *out, layer, draw_info(1, 0.5, 1, 1.0), whole(1, 1, 1, 1),
+                              stroke_at(1, 1, 1));
         ADD_FAILURE() << "no error raised";
     } catch (PF_Err e) {
         EXPECT_EQ(e, PF_Err_BAD_CALLBACK_PARAM);
     }
-    EXPECT_TRUE(host.samples().empty());
+    EXPECT_EQ(host.host().log().count("area_sample16"), 0u);
+    for (A_long y = 0; y < 3; ++y)
+        for (A_long x = 0; x < 3; ++x) EXPECT_EQ(out->pixel16(x, y), clear) << x << ',' << y;
 }
 
 }  // namespace
