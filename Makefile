@@ -62,6 +62,7 @@ demo: build
 bench: build
 	cmake --build $(BUILD) --target trellis_bench
 	$(BUILD)/bench/trellis_bench
+	cmake --build $(BUILD) --target bench_cli
 
 aex: deps deps-win
 	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
