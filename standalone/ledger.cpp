@@ -39,10 +39,17 @@ long CallLog::record(std::string_view function, std::vector<LogArg> args) {
     } else {
         ++it->second;
     }
-    if (calls_.size() >= limit_) {
+    if (full()) {
         truncated_ = true;
         return -1;
     }
+    std::size_t bytes = sizeof(LoggedCall) + args.capacity() * sizeof(LogArg) + function.size();
+    for (const LogArg& arg : args) {
+        if (const auto* text = std::get_if<std::string>(&arg)) {
+            bytes += text->size();
+        }
+    }
+    memory_used_ += bytes;
     calls_.push_back(LoggedCall{std::string(function), std::move(args), 0});
     return static_cast<long>(calls_.size() - 1);
 }
@@ -72,6 +79,7 @@ void CallLog::clear() {
     calls_.clear();
     counts_.clear();
     truncated_ = false;
+    memory_used_ = 0;
 }
 
 void Ledger::suite_acquired(std::string_view name, A_long version) { ++acquired_[SuiteKey(name, version)]; }

@@ -31,6 +31,34 @@ struct LoggedCall {
     std::string describe() const;  // "name(1, \"text\", 2.5) -> 0"
 };
 
+// Argument positions of a logged area_sample8 / area_sample16 /
+// area_sample_float call: the point, then the whole sampling block. `src` is
+// the block's world pointer as an integer; mask0, fcm_table and
+// fcm_table_size are 1 when not null, reserved is 1 when any reserved word is
+// not zero. A call without a block logs only x and y.
+namespace sample_arg {
+enum : std::size_t {
+    x,
+    y,
+    x_radius,
+    y_radius,
+    area,
+    src,
+    samp_behave,
+    allow_asynch,
+    motion_blur,
+    comp_mode,
+    mask0,
+    fcm_table,
+    fcm_table_size,
+    reserved,
+    count
+};
+}  // namespace sample_arg
+
+// The ANSI "floor" and "ceil" (through the utility callbacks or the ANSI
+// suite) log (argument, result) as reals, with a result code of 0.
+
 class CallLog {
 public:
     // Appends a call and returns its position (for set_result), or -1 when
@@ -49,6 +77,14 @@ public:
     bool enabled() const { return enabled_; }
     // At most this many entries are stored; later calls are only counted.
     void set_limit(std::size_t limit) { limit_ = limit; }
+    // Entries stop being stored once they take about this many bytes (their
+    // records, arguments and texts), whatever the entry limit: a long render
+    // with the log on keeps its memory bounded. Later calls are only counted.
+    void set_memory_limit(std::size_t bytes) { memory_limit_ = bytes; }
+    std::size_t memory_used() const { return memory_used_; }
+    // True when the next call would only be counted, so a caller can skip
+    // building its arguments.
+    bool full() const { return calls_.size() >= limit_ || memory_used_ >= memory_limit_; }
     bool truncated() const { return truncated_; }
 
 private:
@@ -57,6 +93,8 @@ private:
     bool enabled_ = true;
     bool truncated_ = false;
     std::size_t limit_ = 2'000'000;
+    std::size_t memory_limit_ = std::size_t{256} << 20;
+    std::size_t memory_used_ = 0;
 };
 
 class Ledger {

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "standalone/host_impl.h"
 
@@ -59,11 +61,21 @@ PF_Err injected(Host* host, std::string_view name) {
 // ---------------------------------------------------------------------------
 PF_FpLong PF_CALL ansi_atan(PF_FpLong v) { return std::atan(v); }
 PF_FpLong PF_CALL ansi_atan2(PF_FpLong y, PF_FpLong x) { return std::atan2(y, x); }
-PF_FpLong PF_CALL ansi_ceil(PF_FpLong v) { return std::ceil(v); }
+// Rounding steers the effect's drawing, so floor and ceil are logged; they
+// have no effect_ref and reach their Host through the running command.
+PF_FpLong log_rounding(std::string_view name, PF_FpLong v, PF_FpLong result) {
+    Host* host = t_current_host;
+    if (host != nullptr && host->log().enabled()) {
+        host->log().record(name, {v, result});
+    }
+    return result;
+}
+
+PF_FpLong PF_CALL ansi_ceil(PF_FpLong v) { return log_rounding("ceil", v, std::ceil(v)); }
 PF_FpLong PF_CALL ansi_cos(PF_FpLong v) { return std::cos(v); }
 PF_FpLong PF_CALL ansi_exp(PF_FpLong v) { return std::exp(v); }
 PF_FpLong PF_CALL ansi_fabs(PF_FpLong v) { return std::fabs(v); }
-PF_FpLong PF_CALL ansi_floor(PF_FpLong v) { return std::floor(v); }
+PF_FpLong PF_CALL ansi_floor(PF_FpLong v) { return log_rounding("floor", v, std::floor(v)); }
 PF_FpLong PF_CALL ansi_fmod(PF_FpLong a, PF_FpLong b) { return std::fmod(a, b); }
 PF_FpLong PF_CALL ansi_hypot(PF_FpLong a, PF_FpLong b) { return std::hypot(a, b); }
 PF_FpLong PF_CALL ansi_log(PF_FpLong v) { return std::log(v); }
@@ -1108,17 +1120,43 @@ PF_Err nearest_sample(Host* host, const char* name, PF_Fixed x, PF_Fixed y, cons
     return call.finish(PF_Err_NONE);
 }
 
+// What an area-sampling call logs; see sample_arg.
+std::vector<LogArg> sample_args(PF_Fixed x, PF_Fixed y, const PF_SampPB* params) {
+    if (params == nullptr) {
+        return {as_int(x), as_int(y)};
+    }
+    const bool reserved = std::any_of(std::begin(params->reserved), std::end(params->reserved),
+                                      [](A_long word) { return word != 0; });
+    std::vector<LogArg> args{
+        as_int(x),
+        as_int(y),
+        as_int(params->x_radius),
+        as_int(params->y_radius),
+        as_int(params->area),
+        static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(params->src)),
+        as_int(params->samp_behave),
+        as_int(params->allow_asynch),
+        as_int(params->motion_blur),
+        as_int(params->comp_mode),
+        as_int(params->mask0 != nullptr),
+        as_int(params->fcm_table != nullptr),
+        as_int(params->fcm_table_size != nullptr),
+        as_int(reserved),
+    };
+    return args;
+}
+
 PF_Err sample_area(PF_ProgPtr effect_ref, const char* name, PF_Fixed x, PF_Fixed y, const PF_SampPB* params,
                    PF_Pixel8* dst8, PF_Pixel16* dst16, PF_PixelFloat* dstf) {
     Host* host = host_of(effect_ref);
     if (host == nullptr) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
+    // Called once per painted pixel: once the log only counts, the block's
+    // arguments are not built.
     long position = -1;
     if (host->log().enabled()) {
-        position = host->log().record(
-            name, {as_int(x), as_int(y), as_int(params != nullptr ? params->x_radius : 0),
-                   as_int(params != nullptr ? params->y_radius : 0)});
+        position = host->log().record(name, host->log().full() ? std::vector<LogArg>{} : sample_args(x, y, params));
     }
     auto finish = [host, position](PF_Err err) {
         host->log().set_result(position, err);

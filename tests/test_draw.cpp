@@ -9,204 +9,26 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <cstring>
-#include <functional>
-#include <iomanip>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "draw/draw.h"
+#include "draw_fixture.h"
 #include "host/suite_cache.h"
 #include "params/params.h"
 #include "render/pre_render.h"
 #include "render/render_context.h"
 #include "standalone/host.h"
 #include "standalone/world.h"
-#include "standalone_fixture.h"
 #include "strokes/stroke_list.h"
-
-inline bool operator==(const PF_Pixel8& l, const PF_Pixel8& r) {
-    return l.alpha == r.alpha && l.red == r.red && l.green == r.green && l.blue == r.blue;
-}
-inline bool operator==(const PF_Pixel16& l, const PF_Pixel16& r) {
-    return l.alpha == r.alpha && l.red == r.red && l.green == r.green && l.blue == r.blue;
-}
-inline bool operator==(const PF_PixelFloat& l, const PF_PixelFloat& r) {
-    return l.alpha == r.alpha && l.red == r.red && l.green == r.green && l.blue == r.blue;
-}
-template <typename Pixel>
-void print_test_pixel(const Pixel& p, std::ostream* os) {
-    *os << std::setprecision(9) << '(' << +p.alpha << ',' << +p.red << ',' << +p.green << ',' << +p.blue << ')';
-}
-inline void PrintTo(const PF_Pixel8& p, std::ostream* os) { print_test_pixel(p, os); }
-inline void PrintTo(const PF_Pixel16& p, std::ostream* os) { print_test_pixel(p, os); }
-inline void PrintTo(const PF_PixelFloat& p, std::ostream* os) { print_test_pixel(p, os); }
 
 namespace {
 
-using standalone::World;
-using WorldPtr = std::shared_ptr<World>;
-
-// ---------------------------------------------------------------------------
-// Worlds and the host
-// ---------------------------------------------------------------------------
-
-template <typename Pixel>
-constexpr PF_PixelFormat format_of() {
-    if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
-        return PF_PixelFormat_ARGB32;
-    } else if constexpr (std::is_same_v<Pixel, PF_Pixel16>) {
-        return PF_PixelFormat_ARGB64;
-    } else {
-        return PF_PixelFormat_ARGB128;
-    }
-}
-
-// A world of one depth filled with `fill`, rows padded by whole pixels.
-template <typename Pixel>
-WorldPtr frame(A_long width, A_long height, A_long padding_pixels, Pixel fill) {
-    auto world = std::make_shared<World>(width, height, format_of<Pixel>(),
-                                         padding_pixels * static_cast<A_long>(sizeof(Pixel)));
-    world->fill(fill);
-    return world;
-}
-
-// The bytes between each row's last pixel and the next row.
-std::vector<std::uint8_t> padding_bytes(const World& world) {
-    std::vector<std::uint8_t> bytes;
-    const std::size_t used = static_cast<std::size_t>(world.width()) * world.pixel_size();
-    for (A_long y = 0; y < world.height(); ++y) {
-        const std::uint8_t* row = world.row(y);
-        bytes.insert(bytes.end(), row + used, row + world.rowbytes());
-    }
-    return bytes;
-}
-
-// A render context over an input and an output world of one depth.
-template <typename Pixel>
-RenderContext context_for(PF_InData* in_data, PF_OutData* out_data, World& in, World& out) {
-    RenderContext ctx{};
-    ctx.in_data = in_data;
-    ctx.out_data = out_data;
-    ctx.input = in.def();
-    ctx.output = out.def();
-    Pixel* const in_pixels = static_cast<Pixel*>(in.def()->data);
-    Pixel* const out_pixels = static_cast<Pixel*>(out.def()->data);
-    if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
-        ctx.in_pixels8 = in_pixels;
-        ctx.out_pixels8 = out_pixels;
-        ctx.depth = DEPTH_8;
-    } else if constexpr (std::is_same_v<Pixel, PF_Pixel16>) {
-        ctx.in_pixels16 = in_pixels;
-        ctx.out_pixels16 = out_pixels;
-        ctx.depth = DEPTH_16;
-    } else {
-        ctx.in_pixels_float = in_pixels;
-        ctx.out_pixels_float = out_pixels;
-        ctx.depth = DEPTH_FLOAT;
-    }
-    ctx.width = in.width();
-    ctx.height = in.height();
-    ctx.in_row_pixels = in.rowbytes() / static_cast<A_long>(sizeof(Pixel));
-    ctx.out_row_pixels = out.rowbytes() / static_cast<A_long>(sizeof(Pixel));
-    return ctx;
-}
-
-// The standalone host around a scripted entry point: the drawing runs inside
-// one of its render commands, where the basic suite, the sampling suites and
-// the callbacks answer as they answer the effect. Every test ends with
-// nothing held.
-class DrawHost {
-public:
-    DrawHost() : host_(standalone::Module::from_entry(&standalone_test::scripted_entry, "draw test")) {}
-    ~DrawHost() {
-        std::string why;
-        EXPECT_TRUE(host_.balanced(&why)) << why;
-    }
-    DrawHost(const DrawHost&) = delete;
-    DrawHost& operator=(const DrawHost&) = delete;
-
-    standalone::Host& host() { return host_; }
-    const standalone::Host& host() const { return host_; }
-
-    // Declares a Layer parameter holding `world` and returns it as a
-    // check-out hands it to the effect.
-    PF_ParamDef layer(const WorldPtr& world) {
-        PF_ParamDef decl{};
-        decl.param_type = PF_Param_LAYER;
-        std::strcpy(decl.name, "Layer");
-        decl.u.ld.dephault = PF_LayerDefault_NONE;
-        EXPECT_EQ(host_.declare_param(-1, decl), PF_Err_NONE);
-        const PF_ParamIndex index = host_.params().count();
-        host_.set_layer_param(index, world);
-        PF_ParamDef def{};
-        EXPECT_EQ(host_.param_value(index, &def), PF_Err_NONE);
-        return def;
-    }
-
-    // Runs `body` inside a render command; its result is the command's. A
-    // PF_Err thrown by the body is thrown again after the command.
-    PF_Err run(const std::function<PF_Err(PF_InData*, PF_OutData*)>& body) {
-        std::optional<PF_Err> thrown;
-        standalone_test::t_script = [&](PF_Cmd, PF_InData* in, PF_OutData* out, PF_ParamDef**, PF_LayerDef*,
-                                        void*) -> PF_Err {
-            try {
-                return body(in, out);
-            } catch (PF_Err e) {
-                thrown = e;
-                return e;
-            }
-        };
-        host_.prepare_call();
-        const PF_Err err = host_.call(PF_Cmd_SMART_RENDER, nullptr);
-        standalone_test::t_script = nullptr;
-        if (thrown) throw *thrown;
-        return err;
-    }
-
-    // Area-sampling calls of every depth so far.
-    std::size_t samples() const {
-        return host_.log().count("area_sample8") + host_.log().count("area_sample16") +
-               host_.log().count("area_sample_float");
-    }
-    const std::vector<std::pair<A_long, A_long>>& progress() const { return host_.progress_calls(); }
-
-private:
-    standalone::Host host_;
-};
-
-// The host does not log its ANSI functions: these wrap the host's floor and
-// ceil, count the calls and answer with the host's own results.
-struct AnsiCounts {
-    PF_FpLong(PF_CALL* host_floor)(PF_FpLong) = nullptr;
-    PF_FpLong(PF_CALL* host_ceil)(PF_FpLong) = nullptr;
-    long floor_calls = 0;
-    long ceil_calls = 0;
-};
-thread_local AnsiCounts* t_ansi_counts = nullptr;
-
-PF_FpLong PF_CALL counted_floor(PF_FpLong v) {
-    ++t_ansi_counts->floor_calls;
-    return t_ansi_counts->host_floor(v);
-}
-PF_FpLong PF_CALL counted_ceil(PF_FpLong v) {
-    ++t_ansi_counts->ceil_calls;
-    return t_ansi_counts->host_ceil(v);
-}
-
-PreRenderInfo draw_info(A_long mode, double time_fraction, A_long blend_mode, double opacity) {
-    PreRenderInfo info{};
-    info.mode = mode;
-    info.time_fraction = time_fraction;
-    info.blend_mode = blend_mode;
-    info.opacity = opacity;
-    return info;
-}
+using namespace draw_test;
 
 struct Box {
     A_long x_lo, x_hi, y_lo, y_hi;
@@ -259,8 +81,7 @@ public:
     DrawHost& host() { return host_; }
     const DrawHost& host() const { return host_; }
     const World& out() const { return *out_; }
-    long floor_calls() const { return counts_.floor_calls; }
-    long ceil_calls() const { return counts_.ceil_calls; }
+    const PF_ParamDef& layer() const { return layer_; }
     void set_totals(A_long stroke_count, A_long half_w_total) {
         stroke_count_override_ = stroke_count;
         half_w_total_ = half_w_total;
@@ -268,23 +89,6 @@ public:
 
     PF_Err draw(A_long mode, double t, A_long blend_mode = 1, uint8_t depth = DEPTH_8) {
         return host_.run([&](PF_InData* in_data, PF_OutData* out_data) {
-            PF_UtilCallbacks* const host_utils = in_data->utils;
-            PF_UtilCallbacks utils = *host_utils;
-            counts_.host_floor = utils.ansi.floor;
-            counts_.host_ceil = utils.ansi.ceil;
-            utils.ansi.floor = &counted_floor;
-            utils.ansi.ceil = &counted_ceil;
-            in_data->utils = &utils;
-            t_ansi_counts = &counts_;
-            struct Restore {
-                PF_InData* in_data;
-                PF_UtilCallbacks* utils;
-                ~Restore() {
-                    in_data->utils = utils;
-                    t_ansi_counts = nullptr;
-                }
-            } restore{in_data, host_utils};
-
             RenderContext ctx = context_for<PF_Pixel8>(in_data, out_data, *in_, *out_);
             ctx.depth = depth;
             SuiteCache suites(in_data->pica_basicP);
@@ -331,7 +135,6 @@ private:
     WorldPtr out_;
     std::vector<std::uint8_t> padding_;
     PF_ParamDef layer_;
-    AnsiCounts counts_;
     A_long half_w_total_ = 0;
     std::optional<A_long> stroke_count_override_;
 };
@@ -364,8 +167,10 @@ TEST(DrawReveal, HalfTimeDrawsEveryStrokeWholeInEveryMode) {
         ASSERT_EQ(scene.draw(mode, 0.5), PF_Err_NONE);
         expect_whole(scene, {0, 1, 2, 3, 4});
         EXPECT_EQ(scene.host().progress(), (Reports{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}}));
-        EXPECT_EQ(scene.host().samples(), 5u * 35u);
-        EXPECT_EQ(scene.floor_calls(), 1);
+        EXPECT_EQ(scene.host().sample_count(), 5u * 35u);
+        for (const Sample& call : scene.host().samples()) expect_plain_block(call, scene.layer());
+        EXPECT_EQ(scene.host().floor_calls(), 1u);
+        EXPECT_EQ(scene.host().ceil_calls(), 0u);  // nothing is shortened at half time
     }
 }
 
@@ -392,7 +197,7 @@ TEST(DrawReveal, Discrete2ShrinkingSkipsAndCountsTheHiddenStrokes) {
     ASSERT_EQ(scene.draw(3, 0.75), PF_Err_NONE);
     expect_whole(scene, {2, 3, 4});
     EXPECT_EQ(scene.host().progress(), (Reports{{3, 5}, {4, 5}, {5, 5}}));
-    EXPECT_EQ(scene.host().samples(), 3u * 35u);
+    EXPECT_EQ(scene.host().sample_count(), 3u * 35u);
 }
 
 TEST(DrawReveal, Discrete1GrowingDrawsTheBoundaryStrokeWholeAndLast) {
@@ -402,6 +207,11 @@ TEST(DrawReveal, Discrete1GrowingDrawsTheBoundaryStrokeWholeAndLast) {
     ASSERT_EQ(scene.draw(2, 0.2), PF_Err_NONE);
     expect_whole(scene, {0, 1, 2});
     EXPECT_EQ(scene.host().progress(), (Reports{{1, 5}, {2, 5}}));
+    // The budget comes from the host's floor.
+    const auto floors = scene.host().host().log().calls("floor");
+    ASSERT_EQ(floors.size(), 1u);
+    EXPECT_EQ(floors[0].real_arg(0), 6.5);
+    EXPECT_EQ(floors[0].real_arg(1), 6.0);
 }
 
 TEST(DrawReveal, Discrete1ShrinkingDrawsTheBoundaryStrokeWhole) {
@@ -431,7 +241,7 @@ TEST(DrawReveal, ContinuousGrowingShortensTheBoundaryStrokeTowardsItsSample) {
         expect_whole(scene, {0, 1}, {2});
         EXPECT_EQ(scene.painted(2), c.boundary);
         EXPECT_EQ(scene.host().progress(), (Reports{{1, 5}, {2, 5}}));
-        EXPECT_GT(scene.ceil_calls(), 0);
+        EXPECT_GT(scene.host().ceil_calls(), 0u);
     }
 }
 
@@ -478,7 +288,7 @@ TEST(DrawReveal, AnEmptyListDrawsNothingAndReportsNothing) {
             ASSERT_EQ(scene.draw(mode, t), PF_Err_NONE);
             EXPECT_TRUE(scene.untouched());
             EXPECT_TRUE(scene.host().progress().empty());
-            EXPECT_EQ(scene.host().samples(), 0u);
+            EXPECT_EQ(scene.host().sample_count(), 0u);
         }
     }
 }
@@ -492,7 +302,7 @@ TEST(DrawRectangles, StrokesPastTheFrameArePaintedOnlyInside) {
     ASSERT_EQ(scene.draw(3, 0.5), PF_Err_NONE);
     EXPECT_EQ(scene.painted(0), (Box{0, 1, 0, 2}));
     EXPECT_EQ(scene.painted(1), (Box{43, 47, 9, 11}));
-    EXPECT_EQ(scene.host().samples(), 6u + 15u);
+    EXPECT_EQ(scene.host().sample_count(), 6u + 15u);
     EXPECT_TRUE(scene.padding_intact());
 }
 
@@ -504,7 +314,7 @@ TEST(DrawRectangles, AShortenedStrokeTurnedInsideOutPaintsNothing) {
     Scene scene(strokes);
     ASSERT_EQ(scene.draw(1, 0.2), PF_Err_NONE);
     expect_whole(scene, {0, 1});
-    EXPECT_EQ(scene.host().samples(), 2u * 35u);
+    EXPECT_EQ(scene.host().sample_count(), 2u * 35u);
     EXPECT_EQ(scene.host().progress(), (Reports{{1, 5}, {2, 5}}));
 }
 
@@ -526,7 +336,7 @@ TEST(DrawRectangles, FarCentresAndHugeTotalsStayExact) {
     ASSERT_EQ(scene.draw(1, 0.25), PF_Err_NONE);
     EXPECT_EQ(scene.painted(0), (Box{0, kWidth - 1, 0, kHeight - 1}));
     EXPECT_TRUE(scene.host().progress().empty());
-    EXPECT_EQ(scene.host().samples(), static_cast<std::size_t>(kWidth * kHeight));
+    EXPECT_EQ(scene.host().sample_count(), static_cast<std::size_t>(kWidth * kHeight));
 }
 
 TEST(DrawRectangles, AHugeStrokeCountStillCountsStrokes) {
@@ -568,7 +378,7 @@ TEST(DrawErrors, AFailingProgressReportStopsSamplingAndReportsButNotTheWalk) {
     scene.host().host().faults().fail_callback("progress", PF_Interrupt_CANCEL, 2, 1);
     EXPECT_EQ(scene.draw(3, 0.5), PF_Interrupt_CANCEL);
     EXPECT_EQ(scene.host().progress(), (Reports{{1, 5}, {2, 5}}));
-    EXPECT_EQ(scene.host().samples(), 2u * 35u);
+    EXPECT_EQ(scene.host().sample_count(), 2u * 35u);
     // Later strokes are painted from the carried sample (opaque), tinted with
     // their own colour at full opacity.
     expect_whole(scene, {0, 1, 2, 3, 4});
@@ -578,7 +388,7 @@ TEST(DrawErrors, AFailingSamplingCallBecomesTheResult) {
     Scene scene(row_of_strokes());
     scene.host().host().faults().fail_callback("area_sample", 1234, 40);
     EXPECT_EQ(scene.draw(2, 0.5), 1234);
-    EXPECT_EQ(scene.host().samples(), 40u);
+    EXPECT_EQ(scene.host().sample_count(), 40u);
     EXPECT_EQ(scene.host().progress(), (Reports{{1, 5}}));
     expect_whole(scene, {0, 1, 2, 3, 4});
 }
@@ -598,7 +408,7 @@ TEST(DrawErrors, ARefusedSamplingSuiteAbandonsTheWalkWith516) {
 TEST(DrawErrors, AnUnknownDepthIsAnErrorNotASilentSuccess) {
     Scene scene(row_of_strokes());
     EXPECT_EQ(scene.draw(3, 0.5, 1, 7), PF_Err_BAD_CALLBACK_PARAM);
-    EXPECT_EQ(scene.host().samples(), 0u);
+    EXPECT_EQ(scene.host().sample_count(), 0u);
     EXPECT_TRUE(scene.untouched());
 }
 

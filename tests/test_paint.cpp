@@ -8,192 +8,40 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
-#include <functional>
-#include <iomanip>
 #include <memory>
-#include <optional>
-#include <ostream>
-#include <string>
 #include <type_traits>
 #include <vector>
 
 #include "draw/blend.h"
 #include "draw/paint.h"
+#include "draw_fixture.h"
 #include "host/suite_cache.h"
 #include "render/pre_render.h"
 #include "render/render_context.h"
 #include "standalone/host.h"
 #include "standalone/sampling.h"
 #include "standalone/world.h"
-#include "standalone_fixture.h"
 #include "strokes/stroke_list.h"
-
-inline bool operator==(const PF_Pixel8& l, const PF_Pixel8& r) {
-    return l.alpha == r.alpha && l.red == r.red && l.green == r.green && l.blue == r.blue;
-}
-inline bool operator==(const PF_Pixel16& l, const PF_Pixel16& r) {
-    return l.alpha == r.alpha && l.red == r.red && l.green == r.green && l.blue == r.blue;
-}
-inline bool operator==(const PF_PixelFloat& l, const PF_PixelFloat& r) {
-    return l.alpha == r.alpha && l.red == r.red && l.green == r.green && l.blue == r.blue;
-}
-template <typename Pixel>
-void print_test_pixel(const Pixel& p, std::ostream* os) {
-    *os << std::setprecision(9) << '(' << +p.alpha << ',' << +p.red << ',' << +p.green << ',' << +p.blue << ')';
-}
-inline void PrintTo(const PF_Pixel8& p, std::ostream* os) { print_test_pixel(p, os); }
-inline void PrintTo(const PF_Pixel16& p, std::ostream* os) { print_test_pixel(p, os); }
-inline void PrintTo(const PF_PixelFloat& p, std::ostream* os) { print_test_pixel(p, os); }
 
 namespace {
 
-using standalone::World;
-using WorldPtr = std::shared_ptr<World>;
-
-// ---------------------------------------------------------------------------
-// Worlds and the host
-// ---------------------------------------------------------------------------
-
-template <typename Pixel>
-constexpr PF_PixelFormat format_of() {
-    if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
-        return PF_PixelFormat_ARGB32;
-    } else if constexpr (std::is_same_v<Pixel, PF_Pixel16>) {
-        return PF_PixelFormat_ARGB64;
-    } else {
-        return PF_PixelFormat_ARGB128;
-    }
-}
-
-// A world of one depth filled with `fill`, rows padded by whole pixels.
-template <typename Pixel>
-WorldPtr frame(A_long width, A_long height, A_long padding_pixels, Pixel fill) {
-    auto world = std::make_shared<World>(width, height, format_of<Pixel>(),
-                                         padding_pixels * static_cast<A_long>(sizeof(Pixel)));
-    world->fill(fill);
-    return world;
-}
+using namespace draw_test;
 
 PF_Pixel8& at(World& w, A_long x, A_long y, PF_Pixel8*) { return w.pixel8(x, y); }
 PF_Pixel16& at(World& w, A_long x, A_long y, PF_Pixel16*) { return w.pixel16(x, y); }
 PF_PixelFloat& at(World& w, A_long x, A_long y, PF_PixelFloat*) { return w.pixel_float(x, y); }
 
-// The bytes between each row's last pixel and the next row.
-std::vector<std::uint8_t> padding_bytes(const World& world) {
-    std::vector<std::uint8_t> bytes;
-    const std::size_t used = static_cast<std::size_t>(world.width()) * world.pixel_size();
-    for (A_long y = 0; y < world.height(); ++y) {
-        const std::uint8_t* row = world.row(y);
-        bytes.insert(bytes.end(), row + used, row + world.rowbytes());
-    }
-    return bytes;
-}
-
-// A render context over an input and an output world of one depth.
+// The host's area-sampling function of a depth, as logged.
 template <typename Pixel>
-RenderContext context_for(PF_InData* in_data, PF_OutData* out_data, World& in, World& out) {
-    RenderContext ctx{};
-    ctx.in_data = in_data;
-    ctx.out_data = out_data;
-    ctx.input = in.def();
-    ctx.output = out.def();
-    Pixel* const in_pixels = static_cast<Pixel*>(in.def()->data);
-    Pixel* const out_pixels = static_cast<Pixel*>(out.def()->data);
+constexpr const char* sample_function() {
     if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
-        ctx.in_pixels8 = in_pixels;
-        ctx.out_pixels8 = out_pixels;
-        ctx.depth = DEPTH_8;
+        return "area_sample8";
     } else if constexpr (std::is_same_v<Pixel, PF_Pixel16>) {
-        ctx.in_pixels16 = in_pixels;
-        ctx.out_pixels16 = out_pixels;
-        ctx.depth = DEPTH_16;
+        return "area_sample16";
     } else {
-        ctx.in_pixels_float = in_pixels;
-        ctx.out_pixels_float = out_pixels;
-        ctx.depth = DEPTH_FLOAT;
+        return "area_sample_float";
     }
-    ctx.width = in.width();
-    ctx.height = in.height();
-    ctx.in_row_pixels = in.rowbytes() / static_cast<A_long>(sizeof(Pixel));
-    ctx.out_row_pixels = out.rowbytes() / static_cast<A_long>(sizeof(Pixel));
-    return ctx;
 }
-
-// One logged area-sampling call.
-struct Sample {
-    PF_Fixed x;
-    PF_Fixed y;
-    PF_Fixed x_radius;
-    PF_Fixed y_radius;
-    PF_Err result;
-};
-
-// The standalone host around a scripted entry point: the painter runs inside
-// one of its render commands, where the basic suite, the sampling suites and
-// the callbacks answer as they answer the effect. Every test ends with
-// nothing held.
-class PaintHost {
-public:
-    PaintHost() : host_(standalone::Module::from_entry(&standalone_test::scripted_entry, "paint test")) {}
-    ~PaintHost() {
-        std::string why;
-        EXPECT_TRUE(host_.balanced(&why)) << why;
-    }
-    PaintHost(const PaintHost&) = delete;
-    PaintHost& operator=(const PaintHost&) = delete;
-
-    standalone::Host& host() { return host_; }
-
-    // Declares a Layer parameter holding `world` and returns it as a
-    // check-out hands it to the effect.
-    PF_ParamDef layer(const WorldPtr& world) {
-        PF_ParamDef decl{};
-        decl.param_type = PF_Param_LAYER;
-        std::strcpy(decl.name, "Layer");
-        decl.u.ld.dephault = PF_LayerDefault_NONE;
-        EXPECT_EQ(host_.declare_param(-1, decl), PF_Err_NONE);
-        const PF_ParamIndex index = host_.params().count();
-        host_.set_layer_param(index, world);
-        PF_ParamDef def{};
-        EXPECT_EQ(host_.param_value(index, &def), PF_Err_NONE);
-        return def;
-    }
-
-    // Runs `body` inside a render command; its result is the command's. A
-    // PF_Err thrown by the body is thrown again after the command.
-    PF_Err run(const std::function<PF_Err(PF_InData*, PF_OutData*)>& body) {
-        std::optional<PF_Err> thrown;
-        standalone_test::t_script = [&](PF_Cmd, PF_InData* in, PF_OutData* out, PF_ParamDef**, PF_LayerDef*,
-                                        void*) -> PF_Err {
-            try {
-                return body(in, out);
-            } catch (PF_Err e) {
-                thrown = e;
-                return e;
-            }
-        };
-        host_.prepare_call();
-        const PF_Err err = host_.call(PF_Cmd_SMART_RENDER, nullptr);
-        standalone_test::t_script = nullptr;
-        if (thrown) throw *thrown;
-        return err;
-    }
-
-    // Area-sampling calls so far, of one depth's function.
-    std::vector<Sample> samples(const char* function = "area_sample8") const {
-        std::vector<Sample> out;
-        for (const standalone::LoggedCall& call : host_.log().calls(function)) {
-            out.push_back({static_cast<PF_Fixed>(call.int_arg(0)), static_cast<PF_Fixed>(call.int_arg(1)),
-                           static_cast<PF_Fixed>(call.int_arg(2)), static_cast<PF_Fixed>(call.int_arg(3)),
-                           static_cast<PF_Err>(call.result)});
-        }
-        return out;
-    }
-
-private:
-    standalone::Host host_;
-};
 
 // What the host's area sampling of `layer` gave for a logged call.
 PF_Pixel8 resample(const World& layer, const Sample& call) {
@@ -215,17 +63,8 @@ DrawRect whole(A_longlong cx, A_longlong cy, A_longlong half_w, A_longlong half_
     return {cx, cy, half_w, half_w, half_h, half_h};
 }
 
-PreRenderInfo draw_info(A_long mode, double time_fraction, A_long blend_mode, double opacity) {
-    PreRenderInfo info{};
-    info.mode = mode;
-    info.time_fraction = time_fraction;
-    info.blend_mode = blend_mode;
-    info.opacity = opacity;
-    return info;
-}
-
 template <typename Pixel>
-PF_Err paint_one(PaintHost& host, World& in, World& out, const PF_ParamDef& layer, const PreRenderInfo& info,
+PF_Err paint_one(DrawHost& host, World& in, World& out, const PF_ParamDef& layer, const PreRenderInfo& info,
                  const DrawRect& rect, const Stroke& stroke, PF_Err err = PF_Err_NONE) {
     return host.run([&](PF_InData* in_data, PF_OutData* out_data) {
         const RenderContext ctx = context_for<Pixel>(in_data, out_data, in, out);
@@ -283,7 +122,7 @@ TEST(PaintMapping, WholeStrokeCentreMapsToTheLayerMiddleInEveryOrientation) {
     } cases[] = {{1, 401241, 267387}, {2, 524288, 204633}, {3, 401241, 267387}, {4, 524288, 204633}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.orientation);
-        PaintHost host;
+        DrawHost host;
         const WorldPtr in = frame<PF_Pixel8>(11, 11, 0, {255, 1, 2, 3});
         const WorldPtr out = frame<PF_Pixel8>(11, 11, 0, clear8);
         // Every box lies inside this uniform Layer, so each sample is exactly
@@ -302,6 +141,7 @@ TEST(PaintMapping, WholeStrokeCentreMapsToTheLayerMiddleInEveryOrientation) {
             EXPECT_EQ(call.result, PF_Err_NONE);
             EXPECT_EQ(call.x_radius, c.x_radius);
             EXPECT_EQ(call.y_radius, c.y_radius);
+            expect_plain_block(call, layer);
         }
         for (A_long y = 3; y <= 7; ++y)
             for (A_long x = 2; x <= 8; ++x) EXPECT_EQ(out->pixel8(x, y), (PF_Pixel8{200, 1, 2, 3})) << x << ',' << y;
@@ -309,7 +149,7 @@ TEST(PaintMapping, WholeStrokeCentreMapsToTheLayerMiddleInEveryOrientation) {
 }
 
 std::vector<Sample> positions_of(A_long orientation, const DrawRect& rect) {
-    PaintHost host;
+    DrawHost host;
     const WorldPtr in = frame<PF_Pixel8>(20, 20, 0, {255, 1, 2, 3});
     const WorldPtr out = frame<PF_Pixel8>(20, 20, 0, clear8);
     const PF_ParamDef layer = host.layer(frame<PF_Pixel8>(100, 51, 0, white8));
@@ -375,7 +215,7 @@ TEST(PaintMapping, ShortenedRectangleStartsFromItsLeftAndTopInEveryOrientation) 
 
 TEST(PaintMapping, DegenerateLayerAndRectangleSizesStayFinite) {
     // A Layer of width 0 and a one-column rectangle: no step, a fixed start.
-    PaintHost host;
+    DrawHost host;
     const WorldPtr in = frame<PF_Pixel8>(5, 5, 0, {255, 1, 2, 3});
     const WorldPtr out = frame<PF_Pixel8>(5, 5, 0, clear8);
     const PF_ParamDef layer = host.layer(std::make_shared<World>(0, 0, PF_PixelFormat_ARGB32));
@@ -395,7 +235,7 @@ TEST(PaintMapping, DegenerateLayerAndRectangleSizesStayFinite) {
 // ---------------------------------------------------------------------------
 
 TEST(PaintPixels, OnlyThePartInsideTheFrameIsSampledAndWrittenRowByRow) {
-    PaintHost host;
+    DrawHost host;
     const WorldPtr in = frame<PF_Pixel8>(5, 4, 2, {255, 9, 9, 9});
     const WorldPtr out = frame<PF_Pixel8>(5, 4, 3, clear8);
     const auto padding = padding_bytes(*out);
@@ -427,7 +267,7 @@ TEST(PaintPixels, OnlyThePartInsideTheFrameIsSampledAndWrittenRowByRow) {
 }
 
 TEST(PaintPixels, AHugeRectangleCostsOnlyItsPartInTheFrame) {
-    PaintHost host;
+    DrawHost host;
     const WorldPtr in = frame<PF_Pixel8>(5, 5, 0, {255, 9, 9, 9});
     const WorldPtr out = frame<PF_Pixel8>(5, 5, 0, clear8);
     const PF_ParamDef layer = host.layer(frame<PF_Pixel8>(40, 40, 0, white8));
@@ -442,7 +282,7 @@ TEST(PaintPixels, AHugeRectangleCostsOnlyItsPartInTheFrame) {
 
 TEST(PaintPixels, AnEmptyOrInsideOutRectanglePaintsNothing) {
     for (const DrawRect& rect : {DrawRect{2, 2, 0, -1, 1, 1}, DrawRect{2, 2, 1, 1, -1, 0}, DrawRect{2, 2, -3, 1, 1, 1}}) {
-        PaintHost host;
+        DrawHost host;
         const WorldPtr in = frame<PF_Pixel8>(5, 5, 0, {255, 9, 9, 9});
         const WorldPtr out = frame<PF_Pixel8>(5, 5, 0, clear8);
         const PF_ParamDef layer = host.layer(frame<PF_Pixel8>(40, 40, 0, white8));
@@ -455,7 +295,7 @@ TEST(PaintPixels, AnEmptyOrInsideOutRectanglePaintsNothing) {
 }
 
 TEST(PaintPixels, ColourComesFromTheInputAndPixelsGoToTheOutputThroughTheirRowPitches) {
-    PaintHost host;
+    DrawHost host;
     const WorldPtr in = frame<PF_Pixel8>(6, 4, 3, {255, 0, 0, 0});
     const WorldPtr out = frame<PF_Pixel8>(6, 4, 1, clear8);
     const auto padding = padding_bytes(*out);
@@ -483,13 +323,17 @@ TEST(PaintPixels, ColourComesFromTheInputAndPixelsGoToTheOutputThroughTheirRowPi
 // zero).
 template <typename Pixel>
 Pixel paint_pixel(Pixel input, Pixel layer_value, Pixel background, A_long blend_mode, double opacity) {
-    PaintHost host;
+    DrawHost host;
     const WorldPtr in = frame<Pixel>(1, 1, 0, input);
     const WorldPtr out = frame<Pixel>(1, 1, 0, background);
     const PF_ParamDef layer = host.layer(frame<Pixel>(10, 10, 0, layer_value));
     EXPECT_EQ(paint_one<Pixel>(host, *in, *out, layer, draw_info(1, 0.5, blend_mode, opacity), whole(0, 0, 0, 0),
                                stroke_at(0, 0, 1)),
               PF_Err_NONE);
+    // Each depth's sampling function gets the same plain block.
+    const auto samples = host.samples(sample_function<Pixel>());
+    EXPECT_EQ(samples.size(), 1u);
+    for (const Sample& call : samples) expect_plain_block(call, layer);
     return at(*out, 0, 0, static_cast<Pixel*>(nullptr));
 }
 
@@ -586,7 +430,7 @@ WorldPtr column_layer() {
 }
 
 TEST(PaintCarry, AFailedSamplingCallIsRecordedAndLaterPixelsReuseTheLastSample) {
-    PaintHost host;
+    DrawHost host;
     host.host().faults().fail_callback("area_sample", 42, 3);
     const WorldPtr in = frame<PF_Pixel8>(5, 1, 0, {255, 0, 0, 0});
     const WorldPtr out = frame<PF_Pixel8>(5, 1, 0, clear8);
@@ -609,7 +453,7 @@ TEST(PaintCarry, AFailedSamplingCallIsRecordedAndLaterPixelsReuseTheLastSample) 
 }
 
 TEST(PaintCarry, TheBufferStartsAllZeroAndCarriesFromStrokeToStroke) {
-    PaintHost host;
+    DrawHost host;
     const WorldPtr in = frame<PF_Pixel8>(6, 1, 0, {255, 0, 0, 0});
     const WorldPtr out = frame<PF_Pixel8>(6, 1, 0, clear8);
     const WorldPtr layer_world = column_layer();
@@ -648,7 +492,7 @@ TEST(PaintCarry, TheBufferStartsAllZeroAndCarriesFromStrokeToStroke) {
 }
 
 TEST(PaintCarry, ARefusedSamplingSuiteIsRaisedAs516) {
-    PaintHost host;
+    DrawHost host;
     host.host().faults().refuse_suite(kPFSampling16Suite, kPFSamplingSuiteVersion1);
     const PF_Pixel16 clear{0, 0, 0, 0};
     const WorldPtr in = frame<PF_Pixel16>(3, 3, 0, clear);

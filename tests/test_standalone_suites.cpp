@@ -1,5 +1,6 @@
 // The basic suite's registry and ledger, the ANSI, utility and parameter
 // utility suites.
+#include <cstdint>
 #include <cstring>
 #include <thread>
 
@@ -271,6 +272,99 @@ TEST(StandaloneModule, LoadErrorsAreText) {
     ASSERT_NE(module, nullptr) << error;
     EXPECT_TRUE(module->is_library());
     EXPECT_NE(module->entry(), nullptr);
+}
+
+TEST_F(StandaloneSuites, FloorAndCeilAreLoggedThroughBothRoutes) {
+    run([](PF_InData* in, PF_OutData*) {
+        EXPECT_EQ(in->utils->ansi.floor(2.5), 2.0);
+        EXPECT_EQ(in->utils->ansi.ceil(2.5), 3.0);
+        const auto* ansi = acquire<PF_ANSICallbacksSuite1>(in, kPFANSISuite, 1);
+        EXPECT_EQ(ansi->floor(-1.5), -2.0);
+        EXPECT_EQ(ansi->ceil(-1.5), -1.0);
+        in->pica_basicP->ReleaseSuite(kPFANSISuite, 1);
+        return PF_Err_NONE;
+    });
+    const auto floors = host().log().calls("floor");
+    const auto ceils = host().log().calls("ceil");
+    ASSERT_EQ(floors.size(), 2u);
+    ASSERT_EQ(ceils.size(), 2u);
+    EXPECT_EQ(floors[0].real_arg(0), 2.5);
+    EXPECT_EQ(floors[0].real_arg(1), 2.0);
+    EXPECT_EQ(floors[1].real_arg(0), -1.5);
+    EXPECT_EQ(floors[1].real_arg(1), -2.0);
+    EXPECT_EQ(ceils[0].real_arg(1), 3.0);
+    EXPECT_EQ(ceils[1].real_arg(1), -1.0);
+    // Off, nothing is counted; outside a command they still answer.
+    host().log().set_enabled(false);
+    run([](PF_InData* in, PF_OutData*) {
+        in->utils->ansi.floor(0.5);
+        return PF_Err_NONE;
+    });
+    EXPECT_EQ(host().log().count("floor"), 2u);
+    EXPECT_EQ(host().in_data().utils->ansi.ceil(0.25), 1.0);
+    EXPECT_TRUE(host().balanced()) << why();
+}
+
+TEST_F(StandaloneSuites, AreaSamplingLogsTheWholeBlock) {
+    auto world = std::make_shared<standalone::World>(4, 4, PF_PixelFormat_ARGB32);
+    host().set_input(world);
+    PF_SampPB pb{};
+    pb.x_radius = 3;
+    pb.y_radius = 4;
+    pb.area = 5;
+    pb.src = world->def();
+    pb.samp_behave = 6;
+    pb.allow_asynch = 7;
+    pb.motion_blur = 8;
+    pb.comp_mode = 9;
+    A_u_char table = 0;
+    pb.fcm_table_size = &table;
+    pb.reserved[3] = 1;
+    PF_Err with_block = PF_Err_NONE;
+    PF_Err without_block = PF_Err_NONE;
+    run([&](PF_InData* in, PF_OutData*) {
+        const auto* sampling = acquire<PF_Sampling8Suite1>(in, kPFSampling8Suite, kPFSamplingSuiteVersion1);
+        PF_Pixel8 out{};
+        with_block = sampling->area_sample(in->effect_ref, 1, 2, &pb, &out);
+        without_block = sampling->area_sample(in->effect_ref, 10, 20, nullptr, &out);
+        in->pica_basicP->ReleaseSuite(kPFSampling8Suite, kPFSamplingSuiteVersion1);
+        return PF_Err_NONE;
+    });
+    EXPECT_EQ(with_block, PF_Err_NONE);
+    EXPECT_EQ(without_block, PF_Err_BAD_CALLBACK_PARAM);
+    const auto calls = host().log().calls("area_sample8");
+    ASSERT_EQ(calls.size(), 2u);
+    namespace arg = standalone::sample_arg;
+    const std::vector<std::int64_t> expected = {
+        1, 2, 3, 4, 5, static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(world->def())), 6, 7, 8, 9, 0, 0, 1, 1};
+    ASSERT_EQ(calls[0].args.size(), std::size_t{arg::count});
+    ASSERT_EQ(expected.size(), std::size_t{arg::count});
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(calls[0].int_arg(i), expected[i]) << i;
+    EXPECT_EQ(calls[1].args.size(), 2u);
+    EXPECT_EQ(calls[1].int_arg(arg::x), 10);
+    EXPECT_EQ(calls[1].result, PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_TRUE(host().balanced()) << why();
+}
+
+TEST(StandaloneCallLog, MemoryLimitStopsStoringButNotCounting) {
+    standalone::CallLog log;
+    log.set_memory_limit(4096);
+    long stored = 0;
+    for (int i = 0; i < 1000; ++i) {
+        if (log.record("area_sample8", {std::int64_t{i}, std::int64_t{i}, std::string(40, 'x')}) >= 0) ++stored;
+    }
+    EXPECT_GT(stored, 0);
+    EXPECT_LT(stored, 1000);
+    EXPECT_EQ(log.all().size(), static_cast<std::size_t>(stored));
+    EXPECT_EQ(log.count("area_sample8"), 1000u);
+    EXPECT_TRUE(log.full());
+    EXPECT_TRUE(log.truncated());
+    // Bounded: at most one entry past the limit.
+    EXPECT_LT(log.memory_used(), 4096u + 512u);
+    log.clear();
+    EXPECT_EQ(log.memory_used(), 0u);
+    EXPECT_FALSE(log.full());
+    EXPECT_GE(log.record("floor", {1.5, 1.0}), 0);
 }
 
 }  // namespace
