@@ -1,0 +1,191 @@
+#include "cli/batch.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <climits>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace cli {
+
+namespace {
+
+// Set by the signal handler; lock-free, hence safe there.
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void on_interrupt(int) { g_interrupted.store(true); }
+
+std::string lower_extension(const std::string& name) {
+    const std::size_t slash = name.find_last_of('/');
+    const std::size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string ext = name.substr(dot);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+}  // namespace
+
+OutputPattern OutputPattern::parse(const std::string& text) {
+    OutputPattern p;
+    std::string* part = &p.prefix_;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            *part += text[i];
+            continue;
+        }
+        const std::size_t start = i;
+        if (i + 1 < text.size() && text[i + 1] == '%') {
+            *part += '%';
+            ++i;
+            continue;
+        }
+        if (p.numbered_) {
+            usage_error("output name " + text + ": more than one % conversion (use %% for a percent sign)");
+        }
+        ++i;
+        for (; i < text.size() && std::string_view("-+ 0#").find(text[i]) != std::string_view::npos; ++i) {
+            p.left_ |= text[i] == '-';
+            p.zero_ |= text[i] == '0';
+            p.plus_ |= text[i] == '+';
+            p.space_ |= text[i] == ' ';
+        }
+        auto digits = [&](int* value) {
+            *value = 0;
+            for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+                *value = *value * 10 + (text[i] - '0');
+                if (*value > 64) {
+                    usage_error("output name " + text + ": the frame number's width is too large");
+                }
+            }
+        };
+        digits(&p.width_);
+        if (i < text.size() && text[i] == '.') {
+            ++i;
+            digits(&p.precision_);
+        }
+        if (i >= text.size() || std::string_view("diu").find(text[i]) == std::string_view::npos) {
+            usage_error("output name " + text + ": \"" + text.substr(start, i + 1 - start) +
+                        "\" is not an integer conversion (use e.g. %04d for the frame number, %% for a percent sign)");
+        }
+        p.numbered_ = true;
+        part = &p.suffix_;
+    }
+    return p;
+}
+
+std::string OutputPattern::path(long frame) const {
+    if (!numbered_) return prefix_;
+    std::string digits = std::to_string(frame < 0 ? -frame : frame);
+    if (precision_ >= 0 && static_cast<int>(digits.size()) < precision_) {
+        digits.insert(0, static_cast<std::size_t>(precision_) - digits.size(), '0');
+    }
+    if (precision_ == 0 && frame == 0) digits.clear();
+    const std::string sign = frame < 0 ? "-" : plus_ ? "+" : space_ ? " " : "";
+    std::string body = sign + digits;
+    if (static_cast<int>(body.size()) < width_) {
+        const std::size_t pad = static_cast<std::size_t>(width_) - body.size();
+        if (left_) {
+            body.append(pad, ' ');
+        } else if (zero_ && precision_ < 0) {
+            body.insert(sign.size(), pad, '0');
+        } else {
+            body.insert(0, pad, ' ');
+        }
+    }
+    return prefix_ + body + suffix_;
+}
+
+OutputFormat output_format(const std::string& name) {
+    const std::string ext = lower_extension(name);
+    if (ext == ".png") return OutputFormat::kPng;
+    if (ext == ".exr") return OutputFormat::kExr;
+    usage_error("output " + name + ": unknown image type \"" + ext + "\" (name it .png or .exr)");
+}
+
+void write_output(const OutputSpec& spec, const std::string& path, const Image& image) {
+    if (spec.format == OutputFormat::kExr) {
+        write_exr(path, image, spec.compression);
+    } else {
+        write_png(path, image);
+    }
+}
+
+void install_interrupt_handler() {
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    // A second interrupt ends the process the usual way.
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+}
+
+bool interrupt_requested() { return g_interrupted.load(); }
+
+BatchResult render_frames(const std::shared_ptr<standalone::Module>& module, const Scene& scene,
+                          const std::vector<long>& frames, const OutputSpec& spec, int jobs, Progress& progress) {
+    const int workers = std::max(1, std::min<int>(jobs, static_cast<int>(frames.size())));
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::optional<Failure> failure;
+    BatchResult result;
+
+    auto fail = [&](const Failure& f) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!failure) failure = f;
+        stop = true;
+    };
+
+    auto work = [&] {
+        try {
+            FrameRenderer renderer(module, scene);
+            long frame = 0;
+            renderer.watch([&progress, &frame](long current, long total) { progress.frame_progress(frame, current, total); },
+                           [&stop] { return stop || interrupt_requested(); });
+            while (!stop && !interrupt_requested()) {
+                const std::size_t i = next++;
+                if (i >= frames.size()) break;
+                frame = frames[i];
+                progress.frame_started(frame);
+                const Image image = renderer.render(frame);
+                // A frame that finishes after an interrupt is not kept.
+                if (interrupt_requested()) break;
+                const std::string path = spec.pattern.path(frame);
+                try {
+                    write_output(spec, path, image);
+                } catch (const ImageError& e) {
+                    throw Failure(kExitUsage, e.what());
+                }
+                progress.frame_done(frame, path);
+                std::lock_guard<std::mutex> lock(mutex);
+                result.written.emplace_back(frame, path);
+            }
+        } catch (const Failure& f) {
+            fail(f);
+        } catch (const std::bad_alloc&) {
+            fail(Failure(kExitEffectError, "out of memory"));
+        } catch (const std::exception& e) {
+            fail(Failure(kExitEffectError, e.what()));
+        }
+    };
+
+    std::vector<std::thread> threads;
+    for (int k = 1; k < workers; ++k) threads.emplace_back(work);
+    work();
+    for (std::thread& t : threads) t.join();
+
+    std::sort(result.written.begin(), result.written.end());
+    result.interrupted = interrupt_requested();
+    if (failure && !result.interrupted) {
+        throw *failure;
+    }
+    return result;
+}
+
+}  // namespace cli

@@ -1,0 +1,56 @@
+// trellis: renders the NorvexTrellis effect without the application, through
+// the real module and the standalone host.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <exception>
+#include <new>
+
+#include "cli/about.h"
+#include "cli/demo.h"
+#include "cli/render_command.h"
+#include "cli/session.h"
+
+int main(int argc, char** argv) {
+    CLI::App app("Renders the NorvexTrellis effect through its module and a stand-in host.", "trellis");
+    app.require_subcommand(1);
+    app.footer("Run `trellis COMMAND --help` for the flags of a command.\n");
+
+    cli::RenderArgs render_args;
+    CLI::App* render = cli::add_render_command(app, render_args);
+
+    cli::DemoArgs demo_args;
+    CLI::App* demo = cli::add_demo_command(app, demo_args);
+
+    std::string about_plugin;
+    CLI::App* about = app.add_subcommand("about", "Show the effect's about text, parameters and registration");
+    about->add_option("--plugin", about_plugin, "the effect module (default: $TRELLIS_PLUGIN, else beside trellis)")
+        ->type_name("PATH");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
+            return app.exit(e);  // --help
+        }
+        std::fprintf(stderr, "trellis: error: %s (see trellis --help)\n", e.what());
+        return cli::kExitUsage;
+    }
+
+    try {
+        if (render->parsed()) return cli::run_render(render_args);
+        if (demo->parsed()) return cli::run_demo(demo_args);
+        if (about->parsed()) return cli::run_about(about_plugin);
+    } catch (const cli::Failure& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "trellis: error: %s\n", e.what());
+        return e.exit_code();
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "trellis: error: out of memory\n");
+        return cli::kExitEffectError;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "trellis: error: %s\n", e.what());
+        return cli::kExitEffectError;
+    }
+    return cli::kExitUsage;
+}

@@ -1,0 +1,78 @@
+// `trellis render`: one frame or a range of frames of the effect, from image
+// files or solid colours, SVG path data and parameter flags.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "cli/session.h"
+
+namespace CLI {
+class App;
+}
+
+namespace cli {
+
+// The flags that set the effect's sliders, popups and checkboxes, by the
+// names under which the effect declares them.
+struct ParamFlag {
+    const char* flag;
+    const char* param;
+    const char* help;
+};
+inline constexpr ParamFlag kParamFlags[] = {
+    {"--mode", "Mode", "how the reveal is measured: continuous|discrete-1|discrete-2"},
+    {"--time", "Time", "progress of the reveal, PERCENT"},
+    {"--max-width", "Max Width", "largest stroke, PIXELS at full resolution"},
+    {"--min-width", "Min Width", "smallest stroke, PERCENT of the largest"},
+    {"--various-directions", "Various Directions", "turn strokes by random quarter turns"},
+    {"--blend", "Color Blend Mode",
+     "tint operator: normal|tritone|add|multiply|screen|overlay|color-dodge|color-burn"},
+    {"--opacity", "Color Opacity", "strength of the tint, PERCENT"},
+    {"--seed", "Seed", "seed of the random layout"},
+    {"--on-original", "On Original", "strokes over the input instead of a transparent frame"},
+};
+inline constexpr const char* kPathParam = "Path";
+inline constexpr const char* kLayerParam = "Layer";
+
+// The effect's flag for a parameter name; null for "Path" and "Layer" and
+// unknown names.
+const char* flag_for_param(std::string_view name);
+
+struct RenderArgs {
+    std::string input;
+    std::string input_size;
+    std::string input_color = "255,255,255,255";
+    std::string layer;
+    std::string layer_size;
+    std::string layer_color = "255,255,255,255";
+    std::string mask;
+    // (flag, text) of every parameter flag, in the order given.
+    std::vector<std::pair<std::string, std::string>> values;
+    std::string depth;
+    std::string downsample;
+    std::string frames;
+    int fps = 24;
+    int jobs = 0;  // 0: one per core
+    std::string exr_compression = "zip";
+    bool quiet = false;
+    std::string plugin;
+    std::string out;
+};
+
+// Declares the command and its flags on `app`, filling `args` when parsed.
+CLI::App* add_render_command(CLI::App& app, RenderArgs& args);
+
+// Runs it. Returns the exit code; throws Failure for errors.
+int run_render(const RenderArgs& args);
+
+// Settings from (flag, text) pairs, checked against the declared parameters.
+std::vector<ParamSetting> resolve_settings(const DeclaredParams& declared,
+                                           const std::vector<std::pair<std::string, std::string>>& values);
+
+// The number of workers for `jobs` (0: the machine's cores) and `frames`.
+int worker_count(int jobs, std::size_t frames);
+
+}  // namespace cli

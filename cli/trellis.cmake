@@ -1,0 +1,25 @@
+# The trellis executable. It loads the effect module at run time (--plugin,
+# TRELLIS_PLUGIN, else NorvexTrellis.so beside itself or one directory up);
+# the build puts a link to the module beside it.
+find_package(CLI11 CONFIG REQUIRED)
+find_package(Threads REQUIRED)
+
+# Everything but main(), shared with the tests.
+add_library(trellis_cli_app STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/session.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/batch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/progress.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/render_command.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/demo.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/about.cpp)
+target_include_directories(trellis_cli_app PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(trellis_cli_app PUBLIC trellis_cli_io trellis_standalone CLI11::CLI11 Threads::Threads
+                      PRIVATE trellis_warnings)
+
+add_executable(trellis ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
+target_link_libraries(trellis PRIVATE trellis_cli_app trellis_warnings)
+add_dependencies(trellis NorvexTrellis)
+add_custom_command(TARGET trellis POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -E create_symlink $<TARGET_FILE:NorvexTrellis>
+          $<TARGET_FILE_DIR:trellis>/$<TARGET_FILE_NAME:NorvexTrellis>
+  VERBATIM)

@@ -1,0 +1,169 @@
+// The command line's own pieces, in process: output names, parameter values
+// against the effect's declarations, the registration reader, the bar.
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "cli/about.h"
+#include "cli/batch.h"
+#include "cli/progress.h"
+#include "cli/session.h"
+#include "host/entry.h"
+#include "host/pipl.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+
+TEST(OutputPattern, FormatsTheFrameNumberAsPrintfWould) {
+    struct Case {
+        const char* pattern;
+        long frame;
+        const char* want;
+    };
+    for (const Case& c : {Case{"out_%04d.png", 7, "out_0007.png"}, Case{"out_%04d.png", 12345, "out_12345.png"},
+                          Case{"%d.exr", 0, "0.exr"}, Case{"f%5d|", 42, "f   42|"}, Case{"f%-5d|", 42, "f42   |"},
+                          Case{"f%+d", 3, "f+3"}, Case{"f% d", 3, "f 3"}, Case{"f%.3i", 5, "f005"},
+                          Case{"f%06.3u", 5, "f   005"}, Case{"100%%_%03d.png", 9, "100%_009.png"},
+                          Case{"plain.png", 9, "plain.png"}, Case{"p%%.png", 9, "p%.png"}}) {
+        char printed[64];
+        if (std::string_view(c.pattern).find("%%") == std::string_view::npos && std::string_view(c.pattern) != "plain.png") {
+            // Cross-check against the C library for the plain cases.
+            std::snprintf(printed, sizeof printed, std::string(c.pattern).c_str(), static_cast<int>(c.frame));
+            EXPECT_STREQ(printed, c.want) << c.pattern;
+        }
+        EXPECT_EQ(cli::OutputPattern::parse(c.pattern).path(c.frame), c.want) << c.pattern;
+    }
+    EXPECT_TRUE(cli::OutputPattern::parse("a%d").numbered());
+    EXPECT_FALSE(cli::OutputPattern::parse("a%%d").numbered());
+}
+
+TEST(OutputPattern, RefusesAnythingButOneIntegerConversion) {
+    for (const char* bad : {"a%s.png", "a%d%d.png", "a%", "a%5", "a%ld.png", "a%f.png", "%x.png", "a%*d.png"}) {
+        try {
+            cli::OutputPattern::parse(bad);
+            ADD_FAILURE() << bad << " accepted";
+        } catch (const cli::Failure& f) {
+            EXPECT_EQ(f.exit_code(), cli::kExitUsage);
+            EXPECT_THAT(f.what(), HasSubstr(bad)) << bad;
+        }
+    }
+}
+
+TEST(OutputFormat, ByExtensionInAnyCase) {
+    EXPECT_EQ(cli::output_format("a.PNG"), cli::OutputFormat::kPng);
+    EXPECT_EQ(cli::output_format("dir.exr/a_%04d.Exr"), cli::OutputFormat::kExr);
+    EXPECT_THROW(cli::output_format("dir.png/a"), cli::Failure);
+    EXPECT_THROW(cli::output_format("a.tif"), cli::Failure);
+}
+
+class Settings : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host_ = cli::make_host(standalone::Module::from_entry(EntryPointFunc, "linked"));
+        declared_ = std::make_unique<cli::DeclaredParams>(*host_);
+    }
+    cli::ParamSetting parse(const char* name, const char* flag, const char* text) {
+        return cli::parse_setting(declared_->named(name), flag, text);
+    }
+    std::string refusal(const char* name, const char* flag, const char* text) {
+        try {
+            parse(name, flag, text);
+        } catch (const cli::Failure& f) {
+            EXPECT_EQ(f.exit_code(), cli::kExitUsage);
+            return f.what();
+        }
+        return "accepted";
+    }
+    std::unique_ptr<standalone::Host> host_;
+    std::unique_ptr<cli::DeclaredParams> declared_;
+};
+
+TEST_F(Settings, ValuesBecomeRawHostValues) {
+    const cli::ParamSetting time = parse("Time", "--time", "37.5");
+    EXPECT_FALSE(time.animated);
+    ASSERT_EQ(time.keys.size(), 1u);
+    EXPECT_EQ(time.keys[0].value, 0x258000);
+    EXPECT_EQ(time.index, declared_->named("Time").index);
+
+    const cli::ParamSetting ramp = parse("Time", "--time", "47:100, 0:0");
+    EXPECT_TRUE(ramp.animated);
+    ASSERT_EQ(ramp.keys.size(), 2u);
+    EXPECT_EQ(ramp.keys[0].frame, 0.0);
+    EXPECT_EQ(ramp.keys[1].frame, 47.0);
+    EXPECT_EQ(ramp.keys[1].value, 100 * 65536);
+
+    const cli::ParamSetting blend = parse("Color Blend Mode", "--blend", "0:Color-Dodge,10:2,20:screen");
+    ASSERT_EQ(blend.keys.size(), 3u);
+    EXPECT_EQ(blend.keys[0].value, 7);
+    EXPECT_EQ(blend.keys[1].value, 2);
+    EXPECT_EQ(blend.keys[2].value, 5);
+    EXPECT_EQ(parse("Mode", "--mode", "discrete-2").keys[0].value, 3);
+    EXPECT_EQ(parse("Mode", "--mode", "Discrete 1").keys[0].value, 2);
+    EXPECT_EQ(parse("Max Width", "--max-width", "5000").keys[0].value, 5000);
+    EXPECT_EQ(parse("Seed", "--seed", "50000").keys[0].value, 50000);
+    EXPECT_EQ(parse("On Original", "--on-original", "1").keys[0].value, 1);
+}
+
+TEST_F(Settings, RefusalsNameTheFlagAndTheDeclaredRange) {
+    EXPECT_THAT(refusal("Max Width", "--max-width", "5001"), HasSubstr("--max-width 5001: 5001 is outside the valid range 2 to 5000"));
+    EXPECT_THAT(refusal("Seed", "--seed", "-1"), HasSubstr("valid range 0 to 50000"));
+    EXPECT_THAT(refusal("Min Width", "--min-width", "100.5"), HasSubstr("valid range 0 to 100"));
+    EXPECT_THAT(refusal("Mode", "--mode", "4"), HasSubstr("valid range 1 to 3"));
+    EXPECT_THAT(refusal("Mode", "--mode", "0:continuous,5:wobbly"), HasSubstr("unknown choice 'wobbly'"));
+    EXPECT_THAT(refusal("Max Width", "--max-width", "2.5"), HasSubstr("not a whole number"));
+    EXPECT_THAT(refusal("Time", "--time", "abc"), HasSubstr("--time"));
+    EXPECT_THAT(refusal("Time", "--time", "3000000000:5"), HasSubstr("too large"));
+    EXPECT_THROW(declared_->named("Sharpness"), cli::Failure);
+}
+
+TEST(Pipl, ReadsTheRegistrationStrings) {
+    static constexpr pipl::Bytes bytes = pipl::build();
+    const auto strings = cli::pipl_strings(bytes);
+    EXPECT_EQ(strings.at("name"), "NorvexTrellis");
+    EXPECT_EQ(strings.at("catg"), "Norvex");
+    EXPECT_EQ(strings.at("eMNA"), "NorvexTrellis by Dorsaveli");
+    // Cut anywhere inside, the list is refused rather than over-read.
+    for (std::size_t n : {std::size_t{0}, std::size_t{9}, std::size_t{30}, bytes.size() - 1}) {
+        EXPECT_THROW(cli::pipl_strings(std::span<const std::uint8_t>(bytes.data(), n)), std::runtime_error) << n;
+    }
+}
+
+TEST(ProgressText, BarAndClock) {
+    EXPECT_EQ(cli::Progress::clock_text(0), "0:00");
+    EXPECT_EQ(cli::Progress::clock_text(65.4), "1:05");
+    EXPECT_EQ(cli::Progress::clock_text(3600 * 12 + 3), "12:00:03");
+    EXPECT_EQ(cli::Progress::clock_text(-1), "--");
+    EXPECT_EQ(cli::Progress::bar_text(0, 0.0, 4, 1, 0.0, 8), "[>.......] 0/4 frames, 0:00");
+    EXPECT_EQ(cli::Progress::bar_text(1, 0.0, 4, 2, 10.0, 8), "[##>.....] 1/4 frames, 0:10, 0:30 left");
+    // Half of the frame in flight done: 1.5 of 4 in 15 s leaves 25 s.
+    EXPECT_EQ(cli::Progress::bar_text(1, 0.5, 4, 1, 15.0, 8), "[###>....] 1/4 frames, 0:15, 0:25 left");
+    EXPECT_EQ(cli::Progress::bar_text(4, 0.0, 4, 0, 40.0, 8), "[########] 4/4 frames, 0:40");
+}
+
+// A host with the progress and abort hooks the renderer looks for.
+struct HookedHost {
+    std::function<PF_Err(A_long, A_long)> progress;
+    std::function<PF_Err()> abort;
+    void set_progress_hook(std::function<PF_Err(A_long, A_long)> hook) { progress = std::move(hook); }
+    void set_abort_hook(std::function<PF_Err()> hook) { abort = std::move(hook); }
+};
+
+TEST(HostHooks, ProgressGoesOutAndCancelComesBack) {
+    HookedHost host;
+    std::vector<std::pair<long, long>> seen;
+    bool cancel = false;
+    ASSERT_TRUE(cli::attach_host_hooks(
+        host, [&](long current, long total) { seen.emplace_back(current, total); }, [&] { return cancel; }));
+    EXPECT_EQ(host.progress(3, 10), PF_Err_NONE);
+    EXPECT_EQ(host.abort(), PF_Err_NONE);
+    cancel = true;
+    EXPECT_EQ(host.progress(4, 10), PF_Interrupt_CANCEL);
+    EXPECT_EQ(host.abort(), PF_Interrupt_CANCEL);
+    EXPECT_EQ(seen, (std::vector<std::pair<long, long>>{{3, 10}, {4, 10}}));
+}
+
+}  // namespace
