@@ -108,9 +108,9 @@ OutputFormat output_format(const std::string& name) {
     usage_error("output " + name + ": unknown image type \"" + ext + "\" (name it .png or .exr)");
 }
 
-void write_output(const OutputSpec& spec, const std::string& path, const Image& image) {
-    if (spec.format == OutputFormat::kExr) {
-        write_exr(path, image, spec.compression);
+void write_output(const OutputSpec& target, const std::string& path, const Image& image) {
+    if (target.format == OutputFormat::kExr) {
+        write_exr(path, image, target.compression);
     } else {
         write_png(path, image);
     }
@@ -128,7 +128,7 @@ void install_interrupt_handler() {
 bool interrupt_requested() { return g_interrupted.load(); }
 
 BatchResult render_frames(const std::shared_ptr<standalone::Module>& module, const Scene& scene,
-                          const std::vector<long>& frames, const OutputSpec& spec, int jobs, Progress& progress) {
+                          const std::vector<long>& frames, const OutputSpec& target, int jobs, Progress& progress) {
     const int workers = std::max(1, std::min<int>(jobs, static_cast<int>(frames.size())));
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};
@@ -156,9 +156,9 @@ BatchResult render_frames(const std::shared_ptr<standalone::Module>& module, con
                 const Image image = renderer.render(frame);
                 // A frame that finishes after an interrupt is not kept.
                 if (interrupt_requested()) break;
-                const std::string path = spec.pattern.path(frame);
+                const std::string path = target.pattern.path(frame);
                 try {
-                    write_output(spec, path, image);
+                    write_output(target, path, image);
                 } catch (const ImageError& e) {
                     throw Failure(kExitUsage, e.what());
                 }

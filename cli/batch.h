@@ -50,9 +50,9 @@ struct OutputSpec {
 // Failure (kExitUsage) otherwise.
 OutputFormat output_format(const std::string& name);
 
-// Writes `image` as the spec says (PNG: 8-bit from an 8-bit image, else
+// Writes `image` as its target says (PNG: 8-bit from an 8-bit image, else
 // 16-bit; EXR: float). Throws ImageError.
-void write_output(const OutputSpec& spec, const std::string& path, const Image& image);
+void write_output(const OutputSpec& target, const std::string& path, const Image& image);
 
 // SIGINT sets a flag instead of ending the process (a second one ends it).
 void install_interrupt_handler();
@@ -65,12 +65,12 @@ struct BatchResult {
 };
 
 // Renders `frames` with up to `jobs` workers, each with its own host sharing
-// `module`; every frame goes to spec.pattern.path(frame) once it is
+// `module`; every frame goes to target.pattern.path(frame) once it is
 // complete. After an interrupt no further frame starts and frames still
 // rendering are dropped (no file); the result says so. On the first
 // failure no further frame starts, frames in flight finish, and the failure
 // is thrown (Failure).
 BatchResult render_frames(const std::shared_ptr<standalone::Module>& module, const Scene& scene,
-                          const std::vector<long>& frames, const OutputSpec& spec, int jobs, Progress& progress);
+                          const std::vector<long>& frames, const OutputSpec& target, int jobs, Progress& progress);
 
 }  // namespace cli

@@ -204,16 +204,16 @@ int run_demo(const DemoArgs& args) {
     if (ec) {
         usage_error("--out " + args.out + ": cannot create the directory: " + ec.message());
     }
-    OutputSpec spec;
-    spec.format = OutputFormat::kPng;
-    spec.pattern = OutputPattern::parse((std::filesystem::path(args.out) / "frame_%04d.png").string());
+    OutputSpec target;
+    target.format = OutputFormat::kPng;
+    target.pattern = OutputPattern::parse((std::filesystem::path(args.out) / "frame_%04d.png").string());
 
     std::vector<long> frames;
     for (long f = 0; f < kFrames; ++f) frames.push_back(f);
 
     install_interrupt_handler();
     Progress progress(Progress::choose(args.quiet, stderr), kFrames);
-    const BatchResult result = render_frames(module, scene, frames, spec, worker_count(args.jobs, frames.size()), progress);
+    const BatchResult result = render_frames(module, scene, frames, target, worker_count(args.jobs, frames.size()), progress);
     progress.finish();
     if (result.interrupted) {
         std::fprintf(stderr, "trellis: interrupted (%zu of %d frames written)\n", result.written.size(), kFrames);

@@ -211,16 +211,16 @@ int run_render(const RenderArgs& args) {
     if (args.input.empty() && args.input_size.empty()) {
         usage_error("no input: give --input FILE or --input-size WxH");
     }
-    OutputSpec spec;
-    spec.format = output_format(args.out);
-    spec.pattern = OutputPattern::parse(args.out);
+    OutputSpec target;
+    target.format = output_format(args.out);
+    target.pattern = OutputPattern::parse(args.out);
     try {
-        spec.compression = parse_exr_compression(args.exr_compression);
+        target.compression = parse_exr_compression(args.exr_compression);
     } catch (const ImageError& e) {
         usage_error(std::string("--exr-compression: ") + e.what());
     }
     const std::vector<long> frames = frame_list(args.frames);
-    if (frames.size() > 1 && !spec.pattern.numbered()) {
+    if (frames.size() > 1 && !target.pattern.numbered()) {
         usage_error("output " + args.out + ": several frames need a frame number in the name, e.g. out_%04d.png");
     }
     Ratio ratio{1, 1};
@@ -274,7 +274,7 @@ int run_render(const RenderArgs& args) {
     install_interrupt_handler();
     Progress progress(Progress::choose(args.quiet, stderr), static_cast<long>(frames.size()));
     const BatchResult result =
-        render_frames(module, scene, frames, spec, worker_count(args.jobs, frames.size()), progress);
+        render_frames(module, scene, frames, target, worker_count(args.jobs, frames.size()), progress);
     progress.finish();
     if (result.interrupted) {
         std::fprintf(stderr, "trellis: interrupted (%zu of %zu frames written)\n", result.written.size(),
