@@ -125,10 +125,30 @@ bool starts_with(std::string_view text, std::string_view prefix) {
 //   dynamic loader's relocation and only read afterwards;
 // - __bss_start, _edata, _end: linker address markers, not objects (some
 //   linkers list them with a section).
+// In sanitizer builds the instrumentation adds its own records too: the
+// checks' source locations and type descriptors (__unnamed_N, which the
+// runtime marks as reported) and the address sanitizer's globals.
+bool sanitizer_symbol(const std::string& name) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__has_feature)
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr bool sanitized = true;
+#elif __has_feature(address_sanitizer) || __has_feature(undefined_behavior_sanitizer)
+    constexpr bool sanitized = true;
+#else
+    constexpr bool sanitized = false;
+#endif
+#else
+    constexpr bool sanitized = false;
+#endif
+    return sanitized && (starts_with(name, "__unnamed_") || starts_with(name, "__asan") ||
+                         starts_with(name, "___asan") || starts_with(name, "__odr_asan") ||
+                         starts_with(name, "__ubsan"));
+}
+
 bool toolchain_symbol(const std::string& name) {
     static const std::set<std::string, std::less<>> exact = {"completed.0", "__dso_handle", "__TMC_END__",
                                                              "__bss_start", "_edata", "_end"};
-    return exact.count(name) != 0 || starts_with(name, "DW.ref.");
+    return exact.count(name) != 0 || starts_with(name, "DW.ref.") || sanitizer_symbol(name);
 }
 
 bool writable_data_section(const std::string& section) {
