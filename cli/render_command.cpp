@@ -10,6 +10,7 @@
 #include <iterator>
 #include <optional>
 #include <sstream>
+#include <utility>
 #include <thread>
 
 #include "cli/batch.h"
@@ -249,7 +250,7 @@ int run_render(const RenderArgs& args) {
         MaskOutline outline = parse_mask(args.mask);
         const double factor = static_cast<double>(ratio.num) / static_cast<double>(ratio.den);
         if (ratio.num != ratio.den) outline = scale(outline, factor, factor);
-        scene.mask = to_mask_shape(outline);
+        scene.mask = std::move(outline);
     }
 
     Image input = args.input.empty()

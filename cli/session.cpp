@@ -307,16 +307,6 @@ Image to_image(const standalone::World& world) {
     return image;
 }
 
-standalone::MaskShape to_mask_shape(const MaskOutline& outline) {
-    standalone::MaskShape shape;
-    shape.closed = outline.closed;
-    shape.vertices.reserve(outline.vertices.size());
-    for (const MaskVertex& v : outline.vertices) {
-        shape.vertices.push_back(standalone::MaskVertex{v.x, v.y, v.in_x, v.in_y, v.out_x, v.out_y});
-    }
-    return shape;
-}
-
 FrameRenderer::FrameRenderer(const std::shared_ptr<standalone::Module>& module, const Scene& scene)
     : host_(make_host(module)), scene_(scene) {
     host_->set_input(scene.input);

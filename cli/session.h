@@ -112,8 +112,6 @@ struct Scene {
 std::shared_ptr<standalone::World> to_world(const Image& image);
 Image to_image(const standalone::World& world);
 
-standalone::MaskShape to_mask_shape(const MaskOutline& outline);
-
 // Answers the host's progress and abort callbacks through `on_progress` and
 // `cancel` (a cancel is PF_Interrupt_CANCEL), for hosts that offer
 // set_progress_hook(std::function<PF_Err(A_long current, A_long total)>) and

@@ -7,22 +7,18 @@
 #include <string_view>
 #include <vector>
 
+#include "standalone/mask.h"
+
 namespace cli {
 
-// One vertex of a mask outline. The tangents are relative to the vertex:
-// (in_x, in_y) points back to the second control point of the segment that
-// ends here, (out_x, out_y) to the first control point of the segment that
-// starts here. Straight segments have zero tangents.
-struct MaskVertex {
-    double x, y, in_x, in_y, out_x, out_y;
-};
-
-// A closed outline joins its last vertex to its first with one more segment
-// (last.out, first.in); the first vertex is never repeated at the end.
-struct MaskOutline {
-    std::vector<MaskVertex> vertices;
-    bool closed = false;
-};
+// The outline is the host's own mask shape: tangents relative to the vertex,
+// (in_x, in_y) pointing back to the second control point of the segment that
+// ends here and (out_x, out_y) to the first control point of the segment that
+// starts here; straight segments have zero tangents. A closed outline joins
+// its last vertex to its first with one more segment; the first vertex is
+// never repeated at the end.
+using MaskVertex = standalone::MaskVertex;
+using MaskOutline = standalone::MaskShape;
 
 // Thrown for malformed path data. what() names the character offset and what
 // was expected there; offset() gives the offset alone.
