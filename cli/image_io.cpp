@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ImfAttribute.h>
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
@@ -540,10 +541,103 @@ private:
     uint64_t pos_ = 0;
 };
 
+// How the library reads the attribute types it knows: most by a fixed
+// layout whatever size the file declares, a few by a layout of their own.
+// A declared size that disagrees would put the library out of step with
+// the attributes that follow.
+enum class ExrValue { kFixed, kChannels, kString, kStrings, kPreview, kFloats, kManifest };
+
+struct ExrAttributeType {
+    std::string_view name;
+    ExrValue value;
+    uint32_t size;  // for kFixed
+};
+
+constexpr ExrAttributeType kExrAttributeTypes[] = {
+    {"box2i", ExrValue::kFixed, 16},          {"box2f", ExrValue::kFixed, 16},
+    {"v2i", ExrValue::kFixed, 8},             {"v2f", ExrValue::kFixed, 8},
+    {"v2d", ExrValue::kFixed, 16},            {"v3i", ExrValue::kFixed, 12},
+    {"v3f", ExrValue::kFixed, 12},            {"v3d", ExrValue::kFixed, 24},
+    {"m33f", ExrValue::kFixed, 36},           {"m33d", ExrValue::kFixed, 72},
+    {"m44f", ExrValue::kFixed, 64},           {"m44d", ExrValue::kFixed, 128},
+    {"int", ExrValue::kFixed, 4},             {"float", ExrValue::kFixed, 4},
+    {"double", ExrValue::kFixed, 8},          {"rational", ExrValue::kFixed, 8},
+    {"compression", ExrValue::kFixed, 1},     {"lineOrder", ExrValue::kFixed, 1},
+    {"envmap", ExrValue::kFixed, 1},          {"deepImageState", ExrValue::kFixed, 1},
+    {"timecode", ExrValue::kFixed, 8},        {"keycode", ExrValue::kFixed, 28},
+    {"tiledesc", ExrValue::kFixed, 9},        {"chromaticities", ExrValue::kFixed, 32},
+    {"chlist", ExrValue::kChannels, 0},       {"string", ExrValue::kString, 0},
+    {"stringvector", ExrValue::kStrings, 0},  {"preview", ExrValue::kPreview, 0},
+    {"floatvector", ExrValue::kFloats, 0},    {"idmanifest", ExrValue::kManifest, 0},
+};
+
+int32_t le32(const unsigned char* p) {
+    return static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
+                                uint32_t{p[3]} << 24);
+}
+
+// Why a value of a variable layout does not fill exactly its declared
+// size, or "" when it does.
+std::string exr_value_fault(ExrValue kind, const std::vector<unsigned char>& v, std::size_t max_name) {
+    const std::size_t n = v.size();
+    switch (kind) {
+        case ExrValue::kChannels: {
+            // name, NUL, type (4), linear (1), reserved (3), x and y sampling (4 each);
+            // an empty name closes the list.
+            std::size_t at = 0;
+            for (;;) {
+                const auto* nul = at < n ? static_cast<const unsigned char*>(std::memchr(v.data() + at, 0, n - at))
+                                         : nullptr;
+                if (!nul) return "channel list without its end";
+                const std::size_t len = static_cast<std::size_t>(nul - (v.data() + at));
+                at += len + 1;
+                if (len == 0) break;
+                if (len > max_name) return "channel name too long";
+                if (n - at < 16) return "channel list cut short";
+                at += 16;
+            }
+            return at == n ? "" : "channel list shorter than its declared size";
+        }
+        case ExrValue::kStrings: {
+            // Each string: its length (4), then its bytes.
+            std::size_t at = 0;
+            while (at < n) {
+                if (n - at < 4) return "string list cut short";
+                const int32_t len = le32(v.data() + at);
+                at += 4;
+                if (len < 0 || static_cast<std::size_t>(len) > n - at) return "string longer than its list";
+                at += static_cast<std::size_t>(len);
+            }
+            return "";
+        }
+        case ExrValue::kPreview: {
+            // Width and height (4 each), then 4 bytes a pixel.
+            if (n < 8) return "preview image cut short";
+            const int32_t w = le32(v.data());
+            const int32_t h = le32(v.data() + 4);
+            if (w < 0 || h < 0 || uint64_t{8} + uint64_t{4} * static_cast<uint64_t>(w) * static_cast<uint64_t>(h) != n) {
+                return "preview image size does not match its pixels";
+            }
+            return "";
+        }
+        case ExrValue::kFloats:
+            return n % 4 == 0 ? "" : "float list not a whole number of floats";
+        case ExrValue::kManifest:
+            return n >= 4 ? "" : "ID manifest cut short";
+        case ExrValue::kFixed:
+        case ExrValue::kString:
+            break;
+    }
+    return "";
+}
+
 // The library allocates what a header's attribute sizes claim before it
 // finds the input shorter: a damaged byte could cost gigabytes. Walk the
-// header(s) first and refuse any attribute larger than what is left.
+// header(s) first, reading each attribute as the library will, and refuse
+// any whose declared size is out of step with its value or larger than
+// what is left.
 void check_exr_headers(Source& src, const std::string& name) {
+    Imf::staticInitialize();
     HeaderReader in(src);
     const auto damaged = [&](const std::string& why) {
         return ImageError(name + ": damaged OpenEXR header: " + why);
@@ -551,8 +645,10 @@ void check_exr_headers(Source& src, const std::string& name) {
     unsigned char head[8];
     if (!in.bytes(head, sizeof head)) throw damaged("too short");
     const uint32_t flags = uint32_t{head[5]} | uint32_t{head[6]} << 8 | uint32_t{head[7]} << 16;
-    const bool long_names = (flags & 0x4) != 0;   // version bit 10
-    const bool multipart = (flags & 0x10) != 0;   // version bit 12
+    const bool long_names = (flags & 0x4) != 0;  // version bit 10
+    const bool deep = (flags & 0x8) != 0;        // version bit 11
+    const bool multipart = (flags & 0x10) != 0;  // version bit 12
+    if (deep && !multipart) throw ImageError(name + ": deep OpenEXR data is not supported");
     const std::size_t max_len = long_names ? 255 : 31;
     const auto text = [&](std::string& out) {
         out.clear();
@@ -565,7 +661,8 @@ void check_exr_headers(Source& src, const std::string& name) {
         }
     };
     std::string attr, type;
-    for (;;) {  // headers
+    std::vector<unsigned char> value;
+    for (int part = 0;; ++part) {  // headers
         bool first = true;
         for (;;) {  // attributes
             text(attr);
@@ -574,13 +671,43 @@ void check_exr_headers(Source& src, const std::string& name) {
             text(type);
             unsigned char s[4];
             if (!in.bytes(s, 4)) throw damaged("unexpected end");
-            const int32_t size = static_cast<int32_t>(uint32_t{s[0]} | uint32_t{s[1]} << 8 |
-                                                      uint32_t{s[2]} << 16 | uint32_t{s[3]} << 24);
+            const int32_t size = le32(s);
+            const std::string what = "attribute '" + attr + "' of type '" + type + "'";
             if (size < 0 || static_cast<uint64_t>(size) > in.remaining()) {
-                throw damaged("attribute '" + attr + "' claims " + std::to_string(size) + " bytes, " +
+                throw damaged(what + " claims " + std::to_string(size) + " bytes, " +
                               std::to_string(in.remaining()) + " remain");
             }
-            if (!in.skip(static_cast<uint64_t>(size))) throw damaged("unexpected end");
+            if (size > kMaxExrAttributeBytes) {
+                throw ImageError(name + ": OpenEXR " + what + " is " + std::to_string(size) +
+                                 " bytes, more than supported (" + std::to_string(kMaxExrAttributeBytes) + ")");
+            }
+            const auto known = std::find_if(std::begin(kExrAttributeTypes), std::end(kExrAttributeTypes),
+                                            [&](const ExrAttributeType& t) { return t.name == type; });
+            // Unknown types are kept as raw bytes by the library, unless it
+            // knows a layout this walk does not.
+            if (known == std::end(kExrAttributeTypes) && Imf::Attribute::knownType(type.c_str())) {
+                throw ImageError(name + ": OpenEXR " + what + " is of an unsupported type");
+            }
+            if (known != std::end(kExrAttributeTypes) && known->value == ExrValue::kFixed &&
+                static_cast<uint32_t>(size) != known->size) {
+                throw damaged(what + " declares " + std::to_string(size) + " bytes, not " +
+                              std::to_string(known->size));
+            }
+            const bool part_type = part == 0 && attr == "type" && type == "string";
+            const bool layout = known != std::end(kExrAttributeTypes) && known->value != ExrValue::kFixed &&
+                                known->value != ExrValue::kString;
+            if (!part_type && !layout) {
+                if (!in.skip(static_cast<uint64_t>(size))) throw damaged("unexpected end");
+                continue;
+            }
+            value.resize(static_cast<std::size_t>(size));
+            if (!in.bytes(value.data(), value.size())) throw damaged("unexpected end");
+            const std::string fault = exr_value_fault(known->value, value, max_len);
+            if (!fault.empty()) throw damaged(what + ": " + fault);
+            const std::string_view text_value(reinterpret_cast<const char*>(value.data()), value.size());
+            if (part_type && (text_value == "deepscanline" || text_value == "deeptile")) {
+                throw ImageError(name + ": deep OpenEXR data is not supported");
+            }
         }
         // One header, or a list of them closed by an empty one.
         if (!multipart || first) break;

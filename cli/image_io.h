@@ -19,6 +19,9 @@ namespace cli {
 // 2^20 pixels a side and 2^28 pixels in all (4 GiB as float ARGB).
 inline constexpr int kMaxImageDimension = 1 << 20;
 inline constexpr int64_t kMaxImagePixels = int64_t{1} << 28;
+// Largest single OpenEXR header attribute read (the library holds each
+// attribute whole in memory).
+inline constexpr int64_t kMaxExrAttributeBytes = int64_t{16} << 20;
 
 // Thrown for unreadable or unwritable files and invalid images; what() says
 // which file and why.
@@ -91,7 +94,10 @@ uint16_t float_to_png16(float v);     // trunc(v * 65535 + 0.5)
 // window, data outside it is dropped, pixels without data are transparent;
 // missing A is 1; colour is un-premultiplied (divided by alpha where alpha >
 // 0, else 0). Throws ImageError for anything unreadable, including sizes
-// above the limits, before allocating pixels for them.
+// above the limits, before allocating pixels for them. OpenEXR headers are
+// checked before the library reads them: an attribute whose declared size
+// disagrees with its type's layout or exceeds kMaxExrAttributeBytes, and
+// deep data, are refused.
 Image read_image(const std::string& path);
 // As above, converted straight from the file's samples to `depth` (so a
 // 16-bit PNG gives p / 65535 in float, not a detour through 16-bit worlds).

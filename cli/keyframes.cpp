@@ -62,7 +62,14 @@ double Keyframes::at(int64_t frame) const {
     const auto prev = next - 1;
     const double t = static_cast<double>(frame - prev->first) /
                      static_cast<double>(next->first - prev->first);
-    return prev->second + (next->second - prev->second) * t;
+    const double a = prev->second;
+    const double b = next->second;
+    const double d = b - a;
+    const double v = a + d * t;
+    if (std::isfinite(v)) return v;
+    // Keys of opposite sign near the limits of double: their difference
+    // overflows, but the weighted sum does not.
+    return a * (1.0 - t) + b * t;
 }
 
 double parse_number(std::string_view text) {

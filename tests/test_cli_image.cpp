@@ -7,12 +7,37 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <ImfBoxAttribute.h>
 #include <ImfChannelList.h>
+#include <ImfChannelListAttribute.h>
+#include <ImfChromaticitiesAttribute.h>
+#include <ImfCompressionAttribute.h>
+#include <ImfDeepImageStateAttribute.h>
+#include <ImfDoubleAttribute.h>
+#include <ImfEnvmapAttribute.h>
+#include <ImfFloatAttribute.h>
+#include <ImfFloatVectorAttribute.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
+#include <ImfIDManifestAttribute.h>
 #include <ImfInputFile.h>
+#include <ImfIntAttribute.h>
+#include <ImfKeyCodeAttribute.h>
+#include <ImfLineOrderAttribute.h>
+#include <ImfMatrixAttribute.h>
+#include <ImfMultiPartOutputFile.h>
+#include <ImfOpaqueAttribute.h>
 #include <ImfOutputFile.h>
+#include <ImfOutputPart.h>
+#include <ImfPartType.h>
+#include <ImfPreviewImageAttribute.h>
+#include <ImfRationalAttribute.h>
+#include <ImfStringAttribute.h>
+#include <ImfStringVectorAttribute.h>
+#include <ImfTileDescriptionAttribute.h>
 #include <ImfTiledOutputFile.h>
+#include <ImfTimeCodeAttribute.h>
+#include <ImfVecAttribute.h>
 #include <half.h>
 
 #include <algorithm>
@@ -23,7 +48,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -751,6 +778,255 @@ TEST(CliRead, OversizedImagesAreRefusedBeforeAllocating) {
     } catch (const ImageError& e) {
         EXPECT_NE(std::string(e.what()).find("larger than supported"), std::string::npos) << e.what();
     }
+}
+
+// --- OpenEXR headers the library would misread ------------------------------
+
+// Memory as the library's input, to make raw attribute values.
+class MemoryIStream : public Imf::IStream {
+public:
+    explicit MemoryIStream(std::vector<char> bytes) : Imf::IStream("memory"), bytes_(std::move(bytes)) {}
+    bool read(char c[], int n) override {
+        if (n < 0 || static_cast<std::size_t>(n) > bytes_.size() - pos_) throw std::runtime_error("read past end");
+        std::memcpy(c, bytes_.data() + pos_, static_cast<std::size_t>(n));
+        pos_ += static_cast<std::size_t>(n);
+        return pos_ < bytes_.size();
+    }
+    uint64_t tellg() override { return pos_; }
+    void seekg(uint64_t pos) override { pos_ = static_cast<std::size_t>(pos); }
+
+private:
+    std::vector<char> bytes_;
+    std::size_t pos_ = 0;
+};
+
+// An attribute of a type the library does not know, holding `size` bytes.
+Imf::OpaqueAttribute opaque_attribute(const char* type, std::size_t size) {
+    MemoryIStream in(std::vector<char>(size, 'x'));
+    Imf::OpaqueAttribute a(type);
+    a.readValueFrom(in, static_cast<int>(size), 2);
+    return a;
+}
+
+// The file of a 2x1 image, channel R = (0.5, 1), with what else `hdr` holds.
+std::vector<unsigned char> exr_with(const TempDir& dir, Imf::Header hdr) {
+    hdr.channels().insert("R", Imf::Channel(Imf::HALF));
+    const std::string path = dir.file("attr.exr");
+    {
+        const half r[2] = {half(0.5f), half(1.0f)};
+        Imf::OutputFile out(path.c_str(), hdr);
+        Imf::FrameBuffer fb;
+        fb.insert("R", Imf::Slice(Imf::HALF, reinterpret_cast<char*>(const_cast<half*>(r)), sizeof(half),
+                                  2 * sizeof(half)));
+        out.setFrameBuffer(fb);
+        out.writePixels(1);
+    }
+    return slurp(path);
+}
+
+// Where the declared size of attribute `name` of `type` lies in `bytes`.
+std::size_t size_field(const std::vector<unsigned char>& bytes, const std::string& name, const std::string& type) {
+    const std::string key = name + '\0' + type + '\0';
+    const auto at = std::search(bytes.begin(), bytes.end(), key.begin(), key.end());
+    if (at == bytes.end()) throw std::runtime_error("attribute " + name + " not found");
+    return static_cast<std::size_t>(at - bytes.begin()) + key.size();
+}
+
+void put_le32(std::vector<unsigned char>& bytes, std::size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<unsigned char>(v >> (8 * i));
+}
+uint32_t get_le32(const std::vector<unsigned char>& bytes, std::size_t at) {
+    return uint32_t{bytes[at]} | uint32_t{bytes[at + 1]} << 8 | uint32_t{bytes[at + 2]} << 16 |
+           uint32_t{bytes[at + 3]} << 24;
+}
+
+// The ImageError's message, or "" when the bytes read as an image.
+std::string refusal(const std::vector<unsigned char>& bytes) {
+    try {
+        cli::read_image_memory(bytes.data(), bytes.size(), "t.exr");
+        return "";
+    } catch (const ImageError& e) {
+        return e.what();
+    }
+}
+
+TEST(CliExrHeader, TypedAttributeSizeMismatchIsRefused) {
+    // A box2i declared as 0 bytes: the library reads 16 anyway, lands inside
+    // the next attribute and takes 0x7ffffff0 as an opaque value's size.
+    const std::vector<unsigned char> found = {
+        0x76, 0x2f, 0x31, 0x01, 0x02, 0x00, 0x00, 0x00, 'd',  0x00, 'b',  'o',  'x',  '2',  'i',
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01,
+        0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 'a',  0x00, 'z',  'z',  0x00, 0xf0, 0xff, 0xff, 0x7f};
+    const std::string why = refusal(found);
+    EXPECT_NE(why.find("'d' of type 'box2i' declares 0 bytes, not 16"), std::string::npos) << why;
+
+    // Declared right, the huge claim is seen for what it is.
+    std::vector<unsigned char> stepped(found.begin(), found.begin() + 16);
+    for (unsigned char c : {16, 0, 0, 0}) stepped.push_back(c);
+    stepped.insert(stepped.end(), 16, 0x01);
+    stepped.insert(stepped.end(), found.end() - 9, found.end());
+    const std::string claim = refusal(stepped);
+    EXPECT_NE(claim.find("'a' of type 'zz' claims 2147483632 bytes"), std::string::npos) << claim;
+}
+
+TEST(CliExrHeader, EveryAttributeTypeReadsAndChecksItsSize) {
+    TempDir dir;
+    Imf::PreviewImage preview(2, 1);
+    Imf::IDManifest manifest;
+    const std::vector<std::shared_ptr<Imf::Attribute>> attrs = {
+        std::make_shared<Imf::Box2iAttribute>(Imath::Box2i({1, 2}, {3, 4})),
+        std::make_shared<Imf::Box2fAttribute>(Imath::Box2f({1, 2}, {3, 4})),
+        std::make_shared<Imf::V2iAttribute>(Imath::V2i(1, 2)),
+        std::make_shared<Imf::V2fAttribute>(Imath::V2f(1, 2)),
+        std::make_shared<Imf::V2dAttribute>(Imath::V2d(1, 2)),
+        std::make_shared<Imf::V3iAttribute>(Imath::V3i(1, 2, 3)),
+        std::make_shared<Imf::V3fAttribute>(Imath::V3f(1, 2, 3)),
+        std::make_shared<Imf::V3dAttribute>(Imath::V3d(1, 2, 3)),
+        std::make_shared<Imf::M33fAttribute>(Imath::M33f()),
+        std::make_shared<Imf::M33dAttribute>(Imath::M33d()),
+        std::make_shared<Imf::M44fAttribute>(Imath::M44f()),
+        std::make_shared<Imf::M44dAttribute>(Imath::M44d()),
+        std::make_shared<Imf::IntAttribute>(7),
+        std::make_shared<Imf::FloatAttribute>(0.5f),
+        std::make_shared<Imf::DoubleAttribute>(0.25),
+        std::make_shared<Imf::RationalAttribute>(Imf::Rational(24000, 1001)),
+        std::make_shared<Imf::CompressionAttribute>(Imf::PIZ_COMPRESSION),
+        std::make_shared<Imf::LineOrderAttribute>(Imf::DECREASING_Y),
+        std::make_shared<Imf::EnvmapAttribute>(Imf::ENVMAP_CUBE),
+        std::make_shared<Imf::DeepImageStateAttribute>(Imf::DIS_TIDY),
+        std::make_shared<Imf::TimeCodeAttribute>(Imf::TimeCode(1, 2, 3, 4)),
+        std::make_shared<Imf::KeyCodeAttribute>(Imf::KeyCode(1, 2, 3, 4, 5, 4, 64)),
+        std::make_shared<Imf::TileDescriptionAttribute>(Imf::TileDescription(8, 8)),
+        std::make_shared<Imf::ChromaticitiesAttribute>(Imf::Chromaticities()),
+        std::make_shared<Imf::ChannelListAttribute>(),
+        std::make_shared<Imf::StringAttribute>("some text"),
+        std::make_shared<Imf::StringVectorAttribute>(Imf::StringVector{"ab", "", "cde"}),
+        std::make_shared<Imf::PreviewImageAttribute>(preview),
+        std::make_shared<Imf::FloatVectorAttribute>(Imf::FloatVector{1.0f, 2.0f, 3.0f}),
+        std::make_shared<Imf::IDManifestAttribute>(Imf::CompressedIDManifest(manifest)),
+    };
+    auto& channels = static_cast<Imf::ChannelListAttribute&>(*attrs[24]).value();
+    channels.insert("X", Imf::Channel(Imf::FLOAT));
+    channels.insert("Y", Imf::Channel(Imf::HALF));
+    for (const auto& attr : attrs) {
+        const std::string type = attr->typeName();
+        SCOPED_TRACE(type);
+        Imf::Header hdr(2, 1);
+        hdr.insert("extra", *attr);
+        const std::vector<unsigned char> bytes = exr_with(dir, hdr);
+        const Image img = cli::read_image_memory(bytes.data(), bytes.size());
+        EXPECT_EQ(img.get<PF_PixelFloat>(),
+                  (std::vector<PF_PixelFloat>{{1.0f, 0.5f, 0.0f, 0.0f}, {1.0f, 1.0f, 0.0f, 0.0f}}));
+        // Strings and manifests are read to their declared size, whatever it is.
+        if (type == "string" || type == "idmanifest") continue;
+        const std::size_t at = size_field(bytes, "extra", type);
+        for (const int delta : {-1, 1}) {
+            std::vector<unsigned char> b = bytes;
+            put_le32(b, at, get_le32(b, at) + static_cast<uint32_t>(delta));
+            const std::string why = refusal(b);
+            EXPECT_NE(why.find("attribute 'extra' of type '" + type + "'"), std::string::npos)
+                << delta << ": " << why;
+        }
+    }
+}
+
+TEST(CliExrHeader, LengthsInsideValuesAreChecked) {
+    TempDir dir;
+    Imf::Header hdr(2, 1);
+    hdr.insert("names", Imf::StringVectorAttribute(Imf::StringVector{"ab", "cde"}));
+    hdr.insert("thumb", Imf::PreviewImageAttribute(Imf::PreviewImage(2, 2)));
+    const std::vector<unsigned char> bytes = exr_with(dir, hdr);
+    ASSERT_EQ(refusal(bytes), "");
+
+    const struct {
+        std::size_t at;
+        uint32_t value;
+        const char* why;
+    } cases[] = {
+        {size_field(bytes, "names", "stringvector") + 4, 0x7fffffff, "string longer than its list"},
+        {size_field(bytes, "names", "stringvector") + 4, 0xffffffff, "string longer than its list"},
+        {size_field(bytes, "names", "stringvector") + 4, 3, "string longer than its list"},
+        {size_field(bytes, "thumb", "preview") + 4, 0x10000, "does not match its pixels"},
+        {size_field(bytes, "thumb", "preview") + 8, 0xffffffff, "does not match its pixels"},
+        {size_field(bytes, "thumb", "preview") + 8, 1, "does not match its pixels"},
+    };
+    for (const auto& c : cases) {
+        std::vector<unsigned char> b = bytes;
+        put_le32(b, c.at, c.value);
+        const std::string why = refusal(b);
+        EXPECT_NE(why.find(c.why), std::string::npos) << c.at << " = " << c.value << ": " << why;
+    }
+}
+
+TEST(CliExrHeader, UnknownAttributeTypesAreBounded) {
+    TempDir dir;
+    Imf::Header small(2, 1);
+    small.insert("blob", opaque_attribute("myblob", 100));
+    EXPECT_EQ(refusal(exr_with(dir, small)), "");
+
+    const auto limit = static_cast<std::size_t>(cli::kMaxExrAttributeBytes);
+    Imf::Header at_limit(2, 1);
+    at_limit.insert("blob", opaque_attribute("myblob", limit));
+    EXPECT_EQ(refusal(exr_with(dir, at_limit)), "");
+
+    // Present in full, and still too large to hold.
+    Imf::Header over(2, 1);
+    over.insert("blob", opaque_attribute("myblob", limit + 1));
+    const std::string why = refusal(exr_with(dir, over));
+    EXPECT_NE(why.find("'blob' of type 'myblob' is 16777217 bytes, more than supported"), std::string::npos) << why;
+}
+
+TEST(CliExrHeader, MultiPartReadsTheFirstPartAndDeepIsRefused) {
+    TempDir dir;
+    const std::string path = dir.file("multi.exr");
+    {
+        std::vector<Imf::Header> headers(2, Imf::Header(2, 1));
+        for (int i = 0; i < 2; ++i) {
+            headers[i].setName(i == 0 ? "first" : "second");
+            headers[i].setType(Imf::SCANLINEIMAGE);
+            headers[i].channels().insert(i == 0 ? "G" : "B", Imf::Channel(Imf::FLOAT));
+        }
+        headers[1].insert("names", Imf::StringVectorAttribute(Imf::StringVector{"x"}));
+        Imf::MultiPartOutputFile out(path.c_str(), headers.data(), 2);
+        const float g[2] = {0.25f, 0.75f};
+        for (int i = 0; i < 2; ++i) {
+            Imf::OutputPart part(out, i);
+            Imf::FrameBuffer fb;
+            fb.insert(i == 0 ? "G" : "B", Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(const_cast<float*>(g)),
+                                                     sizeof(float), 2 * sizeof(float)));
+            part.setFrameBuffer(fb);
+            part.writePixels(1);
+        }
+    }
+    EXPECT_EQ(cli::read_image(path).get<PF_PixelFloat>(),
+              (std::vector<PF_PixelFloat>{{1.0f, 0.0f, 0.25f, 0.0f}, {1.0f, 0.0f, 0.75f, 0.0f}}));
+
+    // A damaged size in the second part's header is found too.
+    std::vector<unsigned char> bytes = slurp(path);
+    const std::size_t at = size_field(bytes, "names", "stringvector");
+    put_le32(bytes, at, get_le32(bytes, at) + 1);
+    EXPECT_NE(refusal(bytes).find("'names' of type 'stringvector'"), std::string::npos) << refusal(bytes);
+
+    // Deep data, by the version flag of a single-part file or by the type
+    // of a multi-part file's first part.
+    Imf::Header plain(2, 1);
+    std::vector<unsigned char> flagged = exr_with(dir, plain);
+    flagged[5] |= 0x08;
+    EXPECT_NE(refusal(flagged).find("deep OpenEXR data is not supported"), std::string::npos) << refusal(flagged);
+
+    const std::string deep_path = dir.file("deep.exr");
+    try {
+        Imf::Header deep(2, 1);
+        deep.setName("deep");
+        deep.setType(Imf::DEEPSCANLINE);
+        deep.compression() = Imf::ZIPS_COMPRESSION;
+        deep.channels().insert("A", Imf::Channel(Imf::FLOAT));
+        Imf::MultiPartOutputFile out(deep_path.c_str(), &deep, 1);
+    } catch (const std::exception&) {
+        // The pixels are never written; the header is what matters.
+    }
+    EXPECT_NE(refusal(slurp(deep_path)).find("deep OpenEXR data is not supported"), std::string::npos)
+        << refusal(slurp(deep_path));
 }
 
 // --- Safe writing ---------------------------------------------------------------

@@ -1,6 +1,9 @@
 // Command-line value parsers: keyframes, ranges, sizes, colours, ratios.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -57,6 +60,46 @@ TEST(CliKeyframes, ListsAreSortedAndInterpolated) {
     ASSERT_EQ(held.keys.size(), 1u);
     EXPECT_EQ(held.at(0), 2.0);
     EXPECT_EQ(held.at(9), 2.0);
+}
+
+// Keys near the ends of double's range: the difference of two keys of
+// opposite sign overflows, the value between them must not.
+TEST(CliKeyframes, InterpolationBetweenHugeKeysStaysFinite) {
+    constexpr double kMax = std::numeric_limits<double>::max();
+    const struct {
+        const char* text;
+        int64_t frame;
+    } cases[] = {
+        {"0:-1.7e308,10:1.7e308", 5},  // the fuzzer's find
+        {"0:-1.7e308,10:1.7e308", 1},
+        {"0:-1.7e308,10:1.7e308", 9},
+        {"0:1.7e308,10:-1.7e308", 3},
+        {"0:-1.7976931348623157e308,2:1.7976931348623157e308", 1},
+        {"0:1.7976931348623157e308,1000000:-1.7976931348623157e308", 999999},
+        {"0:1e308,3:1.7976931348623157e308", 2},
+    };
+    for (const auto& c : cases) {
+        const cli::Keyframes k = cli::parse_keyframes(c.text);
+        ASSERT_EQ(k.keys.size(), 2u) << c.text;
+        const double a = k.keys[0].second;
+        const double b = k.keys[1].second;
+        const double v = k.at(c.frame);
+        EXPECT_TRUE(std::isfinite(v)) << c.text << " at " << c.frame << ": " << v;
+        EXPECT_GE(v, std::min(a, b)) << c.text << " at " << c.frame;
+        EXPECT_LE(v, std::max(a, b)) << c.text << " at " << c.frame;
+    }
+    // Symmetric keys meet at zero half way; the blend keeps its direction.
+    const cli::Keyframes sym = cli::parse_keyframes("0:-1.7976931348623157e308,10:1.7976931348623157e308");
+    EXPECT_EQ(sym.at(5), 0.0);
+    for (int64_t f = 0; f < 10; ++f) EXPECT_LT(sym.at(f), sym.at(f + 1)) << f;
+    EXPECT_EQ(sym.at(0), -kMax);
+    EXPECT_EQ(sym.at(10), kMax);
+
+    // Ordinary keys keep the usual formula to the last bit.
+    const cli::Keyframes k = cli::parse_keyframes("0:0.1,7:2.3");
+    for (int64_t f = 0; f <= 7; ++f) {
+        EXPECT_EQ(k.at(f), 0.1 + (2.3 - 0.1) * (static_cast<double>(f) / 7.0)) << f;
+    }
 }
 
 TEST(CliKeyframes, Errors) {
