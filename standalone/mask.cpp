@@ -27,6 +27,11 @@ constexpr A_long kMaxIntervals = 4096;
 constexpr int kMaxDepth = 12;               // per starting interval
 constexpr std::size_t kMaxTable = 1u << 16;  // whole-table cap, bounds the prep cost
 constexpr int kMaxNewton = 60;
+// Pixels of arc length the first and last interval of the table may span.
+constexpr double kEndSpan = 0.25;
+// Halvings towards an end: enough to reach the smallest normal double from
+// any first interval.
+constexpr std::size_t kMaxEndSteps = 1100;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -77,6 +82,51 @@ double SegmentLength::arc_scaled(double u0, double u1) const {
     return sum * half;
 }
 
+// The table's tolerance is relative to the whole segment, so its end
+// intervals can span far more than a pixel of a huge segment, with the arc
+// length growing like u or u^2 inside. Halving them towards the ends until
+// they span less than kEndSpan pixels keeps every lookup near an end in an
+// interval whose length is comparable to the one asked for, where the search
+// of eval converges quickly.
+void SegmentLength::refine_ends() {
+    const double span = std::ldexp(kEndSpan, -scale_exp_);
+    const double min_u = std::numeric_limits<double>::min();
+
+    // Start: breakpoints u_[1]/2, u_[1]/4, ... collected outwards-in.
+    std::vector<double> head;
+    for (double u = u_[1], inner = s_[1]; inner > span && u > min_u && head.size() < kMaxEndSteps;) {
+        u *= 0.5;
+        head.push_back(u);
+        inner = arc_scaled(0.0, u);
+    }
+    std::vector<double> head_s(head.size());
+    double below = 0.0, s_below = 0.0;
+    for (std::size_t i = head.size(); i-- > 0;) {
+        s_below = std::min(s_below + arc_scaled(below, head[i]), s_[1]);
+        below = head[i];
+        head_s[i] = s_below;
+    }
+    u_.insert(u_.begin() + 1, head.rbegin(), head.rend());
+    s_.insert(s_.begin() + 1, head_s.rbegin(), head_s.rend());
+
+    // End: breakpoints 1 - v/2, 1 - v/4, ... while distinct from 1.
+    const std::size_t n = u_.size() - 1;
+    const double v = 1.0 - u_[n - 1];
+    const double total = s_[n];
+    std::vector<double> tail, tail_s;
+    double prev = u_[n - 1], s_prev = s_[n - 1];
+    for (double w = 0.5 * v; tail.size() < kMaxEndSteps; w *= 0.5) {
+        const double u = 1.0 - w;
+        if (!(u > prev && u < 1.0) || arc_scaled(prev, 1.0) <= span) break;
+        s_prev = std::min(s_prev + arc_scaled(prev, u), total);
+        prev = u;
+        tail.push_back(u);
+        tail_s.push_back(s_prev);
+    }
+    u_.insert(u_.begin() + static_cast<std::ptrdiff_t>(n), tail.begin(), tail.end());
+    s_.insert(s_.begin() + static_cast<std::ptrdiff_t>(n), tail_s.begin(), tail_s.end());
+}
+
 void SegmentLength::eval(double t, double* x, double* y, double* dx, double* dy) const {
     if (std::isnan(t) || kind_ == Kind::invalid) {
         set_nan(x, y, dx, dy);
@@ -116,7 +166,10 @@ void SegmentLength::eval(double t, double* x, double* y, double* dx, double* dy)
         const double s0 = s_[k], span = s_[k + 1] - s_[k];
         u = span > 0.0 ? lo + (hi - lo) * ((ts - s0) / span) : lo;
         u = std::clamp(u, lo, hi);
-        const double tol = 1e-13 * s_[last];
+        // Relative to the length asked for, not to the segment's: near the
+        // start of a huge segment a tolerance of the whole would accept the
+        // start point for billions of pixels.
+        const double tol = 1e-13 * ts;
         for (int it = 0; it < kMaxNewton; ++it) {
             const double f = s0 + arc_scaled(u_[k], u) - ts;
             if (std::fabs(f) <= tol) break;
@@ -295,6 +348,7 @@ SegmentLength MaskGeometry::prepare(A_long seg, A_long frequency) const {
         }
     }
     s.u_.back() = 1.0;
+    s.refine_ends();
     s.length_ = std::ldexp(s.s_.back(), s.scale_exp_);
     return s;
 }

@@ -60,6 +60,14 @@ struct SampleRange {
 // Beyond this many samples a segment is only walked in leaps.
 constexpr int64_t kLeapFrom = int64_t{1} << 24;
 
+// Host evaluations one segment may cost, in proportion to the frame. An
+// honest walk of a cubic needs a few times (width + height) samples near the
+// frame plus a few hundred leaps; the budget only stops a host whose lengths
+// are not arc lengths from walking a segment of 2^53 samples almost step by
+// step.
+constexpr int64_t kBudgetPerSide = 64;
+constexpr int64_t kBudgetBase = 8192;
+
 class Generator {
 public:
     Generator(const RenderContext& ctx, const PreRenderInfo& info, A_long layer_width, A_long layer_height,
@@ -83,6 +91,9 @@ public:
           aspect_(layer_w_ / layer_h_) {}
 
     void run();
+    int64_t evaluation_budget() const {
+        return kBudgetPerSide * (int64_t{width_} + int64_t{height_}) + kBudgetBase;
+    }
     StrokeTotals totals() const { return {saturate(stroke_count_), saturate(half_w_total_)}; }
 
 private:
@@ -129,6 +140,8 @@ private:
 };
 
 void Generator::run() {
+    // Nothing can land in an empty frame, and its map has no entry to read.
+    if (width_ <= 0 || height_ <= 0) return;
     for (A_long seg = 0; seg < segment_count_ && err_ == PF_Err_NONE; ++seg) {
         if (!data_) data_ = suites_.path_data_suite();
         const PF_ProgPtr ref = ctx_.in_data->effect_ref;
@@ -153,13 +166,20 @@ void Generator::walk_segment(A_long seg, const PF_PathVertex& start, PF_PathSegP
     // Short segments are walked as they are; only a segment longer than
     // anything that fits the frame comfortably is worth bounding first.
     const double long_segment = 4.0 * (static_cast<double>(width_) + static_cast<double>(height_)) + 256.0;
-    if (options_.walk == SampleWalk::SkipUnreachable && length > long_segment)
-        range = reachable(seg, start, prep, length);
+    const bool bounded = options_.walk == SampleWalk::SkipUnreachable;
+    if (bounded && length > long_segment) range = reachable(seg, start, prep, length);
+    // More samples than the budget allows are only walked in leaps, which an
+    // honest host answers within it.
+    int64_t budget = evaluation_budget();
+    if (bounded && range.last - range.first >= budget) range.leap = true;
 
     const PF_ProgPtr ref = ctx_.in_data->effect_ref;
     const double lo_x = -1.0 - kMargin, hi_x = static_cast<double>(width_) + kMargin;
     const double lo_y = -1.0 - kMargin, hi_y = static_cast<double>(height_) + kMargin;
     for (int64_t k = range.first; k <= range.last && err_ == PF_Err_NONE;) {
+        // Spent: the host's lengths cannot be arc lengths, and the rest of
+        // the segment is given up rather than walked for days.
+        if (bounded && budget-- == 0) break;
         double x = 0.0, y = 0.0, dx = 0.0, dy = 0.0;
         err_ = data_->PF_PathEvalSegLengthDeriv1(ref, path_, prep, seg, static_cast<double>(k), &x, &y, &dx, &dy);
         if (err_ != PF_Err_NONE) break;
@@ -278,10 +298,13 @@ bool Generator::projection_at(A_long seg, PF_PathSegPrepPtr* prep, int64_t k, Po
 }
 
 void Generator::sample(double x, double y, double dx, double dy) {
-    // trunc(x) lies in [0, width) exactly when x does in (-1, width).
+    // Only (-1, width) can truncate into the frame; the range test also keeps
+    // the conversion defined. -0.5 truncates to 0, which an empty frame still
+    // lacks, so the truncated indices are what decide.
     if (!(x > -1.0 && x < static_cast<double>(width_) && y > -1.0 && y < static_cast<double>(height_))) return;
     const A_long sx = static_cast<A_long>(x);
     const A_long sy = static_cast<A_long>(y);
+    if (sx < 0 || sx >= width_ || sy < 0 || sy >= height_) return;
     if (at(sx, sy) >= next_id_ - 1) return;
     if (next_id_ == std::numeric_limits<A_long>::max()) {
         // No id left for another stroke: as good as out of memory.

@@ -18,7 +18,10 @@ struct StrokeTotals {
 enum class SampleWalk : uint8_t {
     // Samples that provably lie outside the frame are not evaluated (they
     // would place no stroke and draw no random number); the result is the
-    // same as with EveryStep.
+    // same as with EveryStep. The proof takes the host's lengths for arc
+    // lengths (within a factor of two): a host that breaks this still gets
+    // at most 64 x (width + height) + 8192 evaluations per segment, so a
+    // render always ends.
     SkipUnreachable,
     // Every sample of every segment is evaluated (for cross-checks).
     EveryStep,
@@ -45,7 +48,8 @@ void seed_random_sources(A_long seed, RandomSource& size_random, RandomSource& t
 
 // Walks `path` one pixel of arc length at a time, appending strokes to `list`
 // and marking `id_map` (width x height entries, rows of `width`, all 0 on
-// entry). Makes no host call once `err` is non-zero and records the first
+// entry). An empty frame (width or height 0 or less) places nothing and makes
+// no host call. Makes no host call once `err` is non-zero and records the first
 // host error there; a stroke that cannot be stored records
 // PF_Err_OUT_OF_MEMORY. A segment whose length preparation succeeded is
 // always cleaned up, even after an error (that result is then not recorded).

@@ -4,6 +4,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <new>
@@ -19,6 +20,7 @@
 #include "host/suite_cache.h"
 #include "render/pre_render.h"
 #include "render/render_context.h"
+#include "standalone/mask.h"
 #include "strokes/generate.h"
 #include "strokes/stroke_list.h"
 
@@ -877,6 +879,143 @@ TEST(GenerateGuards, SkippingChangesNothing) {
         EXPECT_LE(skipped_evals, path.evals);
         EXPECT_EQ(skipped.totals.half_w_total, every.totals.half_w_total);
     }
+}
+
+// A frame without rows or columns: a path along its edge truncates to row or
+// column 0, which the frame does not have. Nothing is read, placed or asked.
+TEST(GenerateGuards, EmptyFrameDoesNothing) {
+    struct Case {
+        A_long width, height;
+        std::vector<std::pair<double, double>> points;
+    };
+    const Case cases[] = {
+        {16, 0, {{-0.5, -0.5}, {15.5, -0.5}}},
+        {0, 16, {{-0.5, -0.5}, {-0.5, 15.5}}},
+        {0, 0, {{-0.5, -0.5}, {-0.9, -0.9}}},
+        {-4, 16, {{-0.5, 3}, {-0.5, 12}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+        FakePath path = polyline(c.points);
+        GenSetup setup;
+        setup.width = c.width;
+        setup.height = c.height;
+        // Entries past the (empty) map: a read of them would find 0 and
+        // place a stroke.
+        std::vector<A_long> beyond(64, 0);
+        const GenRun run = generate_into(path, setup, beyond.data());
+        EXPECT_EQ(run.err, PF_Err_NONE);
+        EXPECT_TRUE(run.strokes.empty());
+        EXPECT_EQ(run.totals.stroke_count, 0);
+        EXPECT_EQ(run.totals.half_w_total, 0);
+        EXPECT_TRUE(path.calls.empty());
+        EXPECT_EQ(path.evals, 0);
+        EXPECT_EQ(std::count(beyond.begin(), beyond.end(), 0), 64);
+    }
+}
+
+// A host whose lengths are not arc lengths: the point stays put for the
+// first 10^9 pixels of a segment 10^30 long. Leaps sized by the distance to
+// the frame would take ~10^15 evaluations; the walk stops within its budget,
+// with the stroke a stuck point inside the frame gives.
+TEST(GenerateGuards, HostWhoseLengthsAreNotArcLengthsStillFinishes) {
+    struct Case {
+        double x, y;
+        std::size_t strokes;
+    };
+    for (const Case c : {Case{34, -7, 0}, Case{8, 8, 1}}) {
+        SCOPED_TRACE(c.x);
+        FakePath path;
+        path.vertices = {{c.x, c.y, 0, 0, -19.5, -19.5}, vertex(1e30, 1e30)};
+        path.segments = {{std::hypot(1e30, 1e30), [=](double t, double* x, double* y, double* dx, double* dy) {
+                              *x = t < 1e9 ? c.x : t * 1e3;
+                              *y = t < 1e9 ? c.y : t * 1e3;
+                              *dx = 1;
+                              *dy = 1;
+                          }}};
+        GenSetup setup;
+        setup.width = 16;
+        setup.height = 16;
+        const auto start = std::chrono::steady_clock::now();
+        const GenRun run = generate(path, setup);
+        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
+        EXPECT_EQ(run.err, PF_Err_NONE);
+        EXPECT_EQ(run.strokes.size(), c.strokes);
+        EXPECT_LE(path.evals, 64 * (16 + 16) + 8192);
+        EXPECT_GT(path.evals, 64 * (16 + 16));  // it did walk until the budget ran out
+        EXPECT_EQ(path.prepared_outstanding, 0);
+        expect_consistent(run, setup);
+    }
+}
+
+// The host's own segments of `shape`, as a scripted path.
+FakePath from_mask(const standalone::MaskShape& shape) {
+    const standalone::MaskGeometry geometry(shape);
+    FakePath path;
+    for (A_long i = 0; i < static_cast<A_long>(shape.vertices.size()); ++i) path.vertices.push_back(geometry.vertex(i));
+    for (A_long seg = 0; seg < geometry.num_segments(); ++seg) {
+        const standalone::SegmentLength prepared = geometry.prepare(seg, 100);
+        path.segments.push_back({prepared.length(), [prepared](double t, double* x, double* y, double* dx,
+                                                               double* dy) { prepared.eval(t, x, y, dx, dy); }});
+    }
+    return path;
+}
+
+// A curve from next to a small frame to a point 10^30 (or more) away: the
+// host's point at t lies t pixels from the start however small t is against
+// the segment, so the walk leaves the frame in a few dozen leaps, either way.
+TEST(GenerateWithMasks, CurveToAFarPointIsWalkedInFewEvaluations) {
+    for (double distance : {1e30, 1e100, 1e300}) {
+        SCOPED_TRACE(distance);
+        const standalone::MaskVertex near{34, -7, 0, 0, -19.5, -19.5};
+        const standalone::MaskVertex far{distance, distance, 0, 0, 0, 0};
+        const standalone::MaskVertex near_back{34, -7, -19.5, -19.5, 0, 0};
+
+        const standalone::SegmentLength out = standalone::MaskGeometry({{near, far}, false}).prepare(0, 100);
+        for (double t : {0.5, 1.0, 3.0, 100.0, 1e6, 1e9, 1e12, 1e15}) {
+            double x = 0, y = 0, dx = 0, dy = 0;
+            out.eval(t, &x, &y, &dx, &dy);
+            EXPECT_NEAR(std::hypot(x - 34, y + 7), t, 1e-9 * t) << t;
+        }
+
+        for (const standalone::MaskShape& shape :
+             {standalone::MaskShape{{near, far}, false}, standalone::MaskShape{{far, near_back}, false}}) {
+            FakePath path = from_mask(shape);
+            GenSetup setup;
+            setup.width = 16;
+            setup.height = 16;
+            const auto start = std::chrono::steady_clock::now();
+            const GenRun run = generate(path, setup);
+            EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
+            EXPECT_EQ(run.err, PF_Err_NONE);
+            EXPECT_TRUE(run.strokes.empty());
+            EXPECT_LT(path.evals, 1000);
+        }
+    }
+}
+
+// A long segment that passes the frame three times, longer than the walk's
+// budget: leaping over what cannot reach the frame keeps it within budget and
+// gives exactly the strokes of the walk of every sample.
+TEST(GenerateWithMasks, LongOvershootingCurveKeepsEveryStroke) {
+    const standalone::MaskShape shape{{{-20000, 30, 0, 0, 45000, 2}, {20000, 34, -45000, -3, 0, 0}}, false};
+    FakePath path = from_mask(shape);
+    GenSetup setup;
+    setup.width = 64;
+    setup.height = 64;
+    setup.info.half_max_width = 6;
+    const long budget = 64 * (64 + 64) + 8192;
+    ASSERT_GT(path.segments[0].length, 2.0 * budget);
+    const GenRun skipped = generate(path, setup);
+    const long skipped_evals = path.evals;
+    path.evals = 0;
+    setup.options.walk = SampleWalk::EveryStep;
+    const GenRun every = generate(path, setup);
+    ASSERT_EQ(skipped.err, PF_Err_NONE);
+    ASSERT_GE(every.strokes.size(), 12u);  // three passes of 64 columns
+    EXPECT_TRUE(same_lists(skipped.strokes, every.strokes));
+    EXPECT_LT(skipped_evals, budget);
+    EXPECT_GT(path.evals, budget);
 }
 
 // Index arithmetic past 2^31 entries: a frame of 3 · 10^9 pixels, mapped
