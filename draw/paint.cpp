@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <exception>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -73,17 +75,78 @@ PF_Fixed to_fixed(double v) noexcept {
 template <typename Pixel>
 StrokePainter<Pixel>::StrokePainter(const RenderContext& ctx, const PreRenderInfo& info,
                                     const PF_ParamDef& layer_param, SuiteCache& suites)
-    : ctx_(ctx), suites_(suites), layer_(layer_param.u.ld), op_(blend_op<Pixel>(info.blend_mode)),
-      opacity_(info.opacity) {
+    : ctx_(ctx), suites_(suites), layer_(layer_param.u.ld), blend_mode_(info.blend_mode), opacity_(info.opacity) {
     // The host only reads the world through the block.
     samp_.src = const_cast<PF_EffectWorld*>(&layer_param.u.ld);
+}
+
+// What one stroke's pixels need, worked out once per stroke. Along a row
+// one Layer coordinate moves with dx (x upright and half turned, y across)
+// and the other is fixed by dy.
+template <typename Pixel>
+struct StrokePainter<Pixel>::Span {
+    decltype(DepthTraits<Pixel>::sampler(std::declval<SuiteCache&>())) area_sample;
+    Pixel color;  // with its alpha scaled by the opacity
+    A_longlong center_x, center_y;
+    A_longlong dx_lo, dx_hi, dy_lo, dy_hi;
+    bool across;  // quarter turns: Layer x follows dy
+    A_longlong x0, y0, x_sign, y_sign;
+    double row_step;     // Layer pixels per dy of the fixed coordinate
+    double column_step;  // Layer pixels per dx of the moving one
+    const PF_Fixed* columns;  // the moving coordinate per dx − dx_lo; null: worked out per pixel
+
+    PF_Fixed fixed_at(A_longlong dy) const {
+        const A_longlong term = to_fixed(static_cast<double>(dy) * row_step);
+        return saturate_fixed(across ? x0 + x_sign * term : y0 + y_sign * term);
+    }
+    PF_Fixed moving_at(A_longlong dx) const {
+        const A_longlong term = to_fixed(static_cast<double>(dx) * column_step);
+        return saturate_fixed(across ? y0 + y_sign * term : x0 + x_sign * term);
+    }
+};
+
+template <typename Pixel>
+template <BlendOp<Pixel> Op>
+void StrokePainter<Pixel>::paint_span(const Span& span, PF_Err& err) {
+    using Traits = DepthTraits<Pixel>;
+    constexpr BlendOp<Pixel> normal = blend_op<Pixel>(1);
+    Pixel* const out = Traits::out(ctx_);
+    const PF_ProgPtr effect_ref = ctx_.in_data->effect_ref;
+    for (A_longlong dy = span.dy_lo; dy <= span.dy_hi; ++dy) {
+        const PF_Fixed fixed = span.fixed_at(dy);
+        Pixel* const out_row = out + static_cast<std::size_t>(span.center_y + dy) *
+                                         static_cast<std::size_t>(ctx_.out_row_pixels);
+        for (A_longlong dx = span.dx_lo; dx <= span.dx_hi; ++dx) {
+            const PF_Fixed moving =
+                span.columns != nullptr ? span.columns[static_cast<std::size_t>(dx - span.dx_lo)] : span.moving_at(dx);
+            if (err == PF_Err_NONE) {
+                // A failed call leaves the carried sample as it was.
+                Pixel fresh = sample_;
+                const PF_Err sample_err = span.across ? span.area_sample(effect_ref, fixed, moving, &samp_, &fresh)
+                                                      : span.area_sample(effect_ref, moving, fixed, &samp_, &fresh);
+                if (sample_err == PF_Err_NONE) {
+                    sample_ = fresh;
+                } else {
+                    err = sample_err;
+                }
+            }
+            Pixel base = sample_;
+            const auto kept_alpha = base.alpha;
+            base.alpha = Traits::full;
+            Pixel result = Op(base, span.color);
+            result.alpha = kept_alpha;
+            sample_ = result;
+            Pixel& target = out_row[static_cast<std::size_t>(span.center_x + dx)];
+            target = normal(target, result);
+        }
+    }
 }
 
 template <typename Pixel>
 void StrokePainter<Pixel>::paint_stroke(const DrawRect& rect, const Stroke& stroke, PF_Err& err) {
     using Traits = DepthTraits<Pixel>;
-    const auto area_sample = Traits::sampler(suites_);
-    constexpr BlendOp<Pixel> normal = blend_op<Pixel>(1);
+    Span span{};
+    span.area_sample = Traits::sampler(suites_);
 
     const A_longlong w = rect.left + rect.right + 1;
     const A_longlong h = rect.top + rect.bottom + 1;
@@ -96,6 +159,7 @@ void StrokePainter<Pixel>::paint_stroke(const DrawRect& rect, const Stroke& stro
                                  static_cast<std::size_t>(stroke.sample_x)];
     }
     color.alpha = scale_alpha(color.alpha, opacity_);
+    span.color = color;
 
     const bool across = stroke.orientation == 2 || stroke.orientation == 4;
     const bool turned = stroke.orientation == 3 || stroke.orientation == 4;
@@ -107,52 +171,51 @@ void StrokePainter<Pixel>::paint_stroke(const DrawRect& rect, const Stroke& stro
     const double y_step = across ? hl * (wd - 1.0) / (wd * wd) : hl * (hd - 1.0) / (hd * hd);
     const double fx = (static_cast<double>(rect.left) + 0.5) / wd;
     const double fy = (static_cast<double>(rect.top) + 0.5) / hd;
-    const A_longlong x0 = to_fixed((wl - 1.0) * (turned ? 1.0 - fx : fx));
-    const A_longlong y0 = to_fixed((hl - 1.0) * (turned ? 1.0 - fy : fy));
+    span.x0 = to_fixed((wl - 1.0) * (turned ? 1.0 - fx : fx));
+    span.y0 = to_fixed((hl - 1.0) * (turned ? 1.0 - fy : fy));
     samp_.x_radius = to_fixed(x_step * 0.5);
     samp_.y_radius = to_fixed(y_step * 0.5);
 
     // Layer x follows dx (upright, half turn) or dy (quarter turns); the
     // signs give the four orientations.
-    const A_longlong x_sign = turned ? -1 : 1;
-    const A_longlong y_sign = (stroke.orientation == 2 || stroke.orientation == 3) ? -1 : 1;
+    span.across = across;
+    span.x_sign = turned ? -1 : 1;
+    span.y_sign = (stroke.orientation == 2 || stroke.orientation == 3) ? -1 : 1;
+    span.row_step = across ? x_step : y_step;
+    span.column_step = across ? y_step : x_step;
 
     // Only the part inside the frame is visited.
-    const A_longlong dy_lo = std::max<A_longlong>(-rect.top, -rect.center_y);
-    const A_longlong dy_hi = std::min<A_longlong>(rect.bottom, A_longlong{ctx_.height} - 1 - rect.center_y);
-    const A_longlong dx_lo = std::max<A_longlong>(-rect.left, -rect.center_x);
-    const A_longlong dx_hi = std::min<A_longlong>(rect.right, A_longlong{ctx_.width} - 1 - rect.center_x);
+    span.center_x = rect.center_x;
+    span.center_y = rect.center_y;
+    span.dy_lo = std::max<A_longlong>(-rect.top, -rect.center_y);
+    span.dy_hi = std::min<A_longlong>(rect.bottom, A_longlong{ctx_.height} - 1 - rect.center_y);
+    span.dx_lo = std::max<A_longlong>(-rect.left, -rect.center_x);
+    span.dx_hi = std::min<A_longlong>(rect.right, A_longlong{ctx_.width} - 1 - rect.center_x);
+    if (span.dy_lo > span.dy_hi || span.dx_lo > span.dx_hi) return;
 
-    Pixel* const out = Traits::out(ctx_);
-    const PF_ProgPtr effect_ref = ctx_.in_data->effect_ref;
-    for (A_longlong dy = dy_lo; dy <= dy_hi; ++dy) {
-        const A_longlong row_term = to_fixed(static_cast<double>(dy) * (across ? x_step : y_step));
-        Pixel* const out_row = out + static_cast<std::size_t>(rect.center_y + dy) *
-                                         static_cast<std::size_t>(ctx_.out_row_pixels);
-        for (A_longlong dx = dx_lo; dx <= dx_hi; ++dx) {
-            const A_longlong col_term = to_fixed(static_cast<double>(dx) * (across ? y_step : x_step));
-            const A_longlong lx = x0 + x_sign * (across ? row_term : col_term);
-            const A_longlong ly = y0 + y_sign * (across ? col_term : row_term);
+    // Every row repeats the columns' coordinates: worked out once. Without
+    // the memory for them each pixel works its own out (same values).
+    span.columns = nullptr;
+    try {
+        columns_.resize(static_cast<std::size_t>(span.dx_hi - span.dx_lo) + 1);
+        for (A_longlong dx = span.dx_lo; dx <= span.dx_hi; ++dx)
+            columns_[static_cast<std::size_t>(dx - span.dx_lo)] = span.moving_at(dx);
+        span.columns = columns_.data();
+    } catch (const std::exception&) {
+        columns_.clear();
+    }
 
-            if (err == PF_Err_NONE) {
-                // A failed call leaves the carried sample as it was.
-                Pixel fresh = sample_;
-                const PF_Err sample_err = area_sample(effect_ref, saturate_fixed(lx), saturate_fixed(ly), &samp_, &fresh);
-                if (sample_err == PF_Err_NONE) {
-                    sample_ = fresh;
-                } else {
-                    err = sample_err;
-                }
-            }
-            Pixel base = sample_;
-            const auto kept_alpha = base.alpha;
-            base.alpha = Traits::full;
-            Pixel result = op_(base, color);
-            result.alpha = kept_alpha;
-            sample_ = result;
-            Pixel& target = out_row[static_cast<std::size_t>(rect.center_x + dx)];
-            target = normal(target, result);
-        }
+    // One loop per operator, chosen here rather than per pixel; a mode
+    // outside the table (a damaged project) paints with Normal.
+    switch (blend_mode_) {
+        case 2: paint_span<blend_op<Pixel>(2)>(span, err); break;
+        case 3: paint_span<blend_op<Pixel>(3)>(span, err); break;
+        case 4: paint_span<blend_op<Pixel>(4)>(span, err); break;
+        case 5: paint_span<blend_op<Pixel>(5)>(span, err); break;
+        case 6: paint_span<blend_op<Pixel>(6)>(span, err); break;
+        case 7: paint_span<blend_op<Pixel>(7)>(span, err); break;
+        case 8: paint_span<blend_op<Pixel>(8)>(span, err); break;
+        default: paint_span<blend_op<Pixel>(1)>(span, err); break;
     }
 }
 

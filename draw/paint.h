@@ -2,6 +2,8 @@
 // Layer image stretched into the rectangle and tinted with the stroke's colour.
 #pragma once
 
+#include <vector>
+
 #include "draw/blend.h"
 #include "host/ae_sdk.h"
 #include "host/suite_cache.h"
@@ -51,13 +53,22 @@ public:
     Pixel sample_buffer() const { return sample_; }
 
 private:
+    struct Span;
+    // The covered pixels of one stroke with the blend operator fixed, so
+    // that the per-pixel loop calls it directly.
+    template <BlendOp<Pixel> Op>
+    void paint_span(const Span& span, PF_Err& err);
+
     const RenderContext& ctx_;
     SuiteCache& suites_;
     const PF_LayerDef& layer_;
-    BlendOp<Pixel> op_;
+    A_long blend_mode_;
     double opacity_;
     PF_SampPB samp_{};
     Pixel sample_{};
+    // The Layer coordinate that moves along each row, per column of the
+    // current stroke (reused from stroke to stroke).
+    std::vector<PF_Fixed> columns_;
 };
 
 extern template class StrokePainter<PF_Pixel8>;

@@ -24,8 +24,6 @@ void Faults::fail_checkout_param(PF_ParamIndex index, PF_Err code, long from_nth
 
 void Faults::clear() { rules_.clear(); }
 
-bool Faults::empty() const { return rules_.empty(); }
-
 bool Faults::fire(Rule& rule) {
     ++rule.seen;
     if (rule.seen < rule.from_nth) {

@@ -37,7 +37,7 @@ public:
     // checkout_param of one parameter index returns `code`.
     void fail_checkout_param(PF_ParamIndex index, PF_Err code, long from_nth = 1, long count = -1);
     void clear();
-    bool empty() const;
+    bool empty() const { return rules_.empty(); }
 
     // Used by the host at each event; each call counts one event.
     bool suite_refused(std::string_view name, A_long version);

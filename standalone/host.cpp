@@ -1,6 +1,8 @@
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "standalone/host_impl.h"
 
@@ -48,7 +50,7 @@ PF_Handle Host::Impl::new_handle(A_u_longlong size) {
         return nullptr;
     }
     const std::size_t bytes = static_cast<std::size_t>(size);
-    void* data = std::malloc(bytes > 0 ? bytes : 1);
+    void* data = allocate_memory(bytes);
     if (data == nullptr) {
         return nullptr;
     }
@@ -110,22 +112,60 @@ World* Host::Impl::find_world(const PF_EffectWorld* def) const {
     return nullptr;
 }
 
-const AreaSampler* Host::Impl::sampler_for(const PF_EffectWorld* def) {
-    if (def == nullptr) {
-        return nullptr;
-    }
-    auto it = samplers.find(def->platform_ref);
-    if (it != samplers.end()) {
-        return it->second.get();
-    }
-    World* world = find_world(def);
+const AreaSampler* Host::Impl::find_sampler(const PF_EffectWorld* def) {
+    const World* world = find_world(def);
     if (world == nullptr) {
         return nullptr;
     }
-    auto sampler = std::make_unique<AreaSampler>(*world->def(), world->format());
-    const AreaSampler* made = sampler.get();
-    samplers[def->platform_ref] = std::move(sampler);
-    return made;
+    const PF_EffectWorld& now = *world->def();
+    CachedSampler& entry = samplers[def->platform_ref];
+    const bool same = entry.sampler != nullptr && entry.serial == world->serial() &&
+                      entry.changes == world->changes() && entry.format == world->format() &&
+                      entry.geometry.data == now.data && entry.geometry.rowbytes == now.rowbytes &&
+                      entry.geometry.width == now.width && entry.geometry.height == now.height;
+    if (!same) {
+        // The old tables go first: both at once could be twice the memory.
+        entry.sampler.reset();
+        entry.sampler = std::make_unique<AreaSampler>(now, world->format());
+        entry.serial = world->serial();
+        entry.changes = world->changes();
+        entry.format = world->format();
+        entry.geometry = now;
+    }
+    entry.used = true;
+    sampled_this_call = true;
+    last_src = def;
+    last_ref = def->platform_ref;
+    last_sampler = entry.sampler.get();
+    return last_sampler;
+}
+
+void Host::Impl::begin_call() {
+    last_src = nullptr;
+    last_ref = nullptr;
+    last_sampler = nullptr;
+}
+
+void Host::Impl::end_call() {
+    begin_call();
+    if (sampled_this_call) {
+        for (auto it = samplers.begin(); it != samplers.end();) {
+            it = it->second.used ? std::next(it) : samplers.erase(it);
+        }
+        for (auto& [ref, entry] : samplers) {
+            entry.used = false;
+        }
+        sampled_this_call = false;
+    }
+    // The effect writes these through its own pointers, unseen by World.
+    for (const std::shared_ptr<World>* world : {&host.output_, &frame_output}) {
+        if (*world != nullptr) {
+            (*world)->mark_changed();
+        }
+    }
+    for (const auto& world : new_worlds) {
+        world->mark_changed();
+    }
 }
 
 PF_State Host::Impl::digest(std::vector<std::uint64_t>* fingerprints) const {
@@ -216,7 +256,7 @@ void Host::take_back_handles() {
 
 PF_Err Host::call(PF_Cmd cmd, void* extra, PF_ParamDef** params, PF_LayerDef* output) {
     CurrentHostScope scope(this);
-    impl_->samplers.clear();
+    impl_->begin_call();
     // The frame callbacks answer only during their own command.
     impl_->phase = cmd == PF_Cmd_SMART_PRE_RENDER ? Impl::Phase::pre_render
                    : cmd == PF_Cmd_SMART_RENDER   ? Impl::Phase::render
@@ -240,7 +280,7 @@ PF_Err Host::call(PF_Cmd cmd, void* extra, PF_ParamDef** params, PF_LayerDef* ou
         impl_->dispose_handle(in_data_.global_data);
         in_data_.global_data = nullptr;
     }
-    impl_->samplers.clear();
+    impl_->end_call();
     return err;
 }
 

@@ -116,7 +116,25 @@ struct Host::Impl {
     std::shared_ptr<World> frame_output;
     // Records handed to the effect by checkout_layer_pixels / checkout_output.
     std::deque<PF_EffectWorld> frame_defs;
-    std::unordered_map<const void*, std::unique_ptr<AreaSampler>> samplers;
+
+    // Area samplers by the world's platform_ref. An entry outlives the call
+    // that made it while its world is the same one (serial), unchanged
+    // (changes) and of the same geometry; entries no call used are dropped
+    // after a call that sampled.
+    struct CachedSampler {
+        std::uint64_t serial = 0;
+        std::uint64_t changes = 0;
+        PF_EffectWorld geometry{};  // data, rowbytes, width, height as built
+        PF_PixelFormat format = PF_PixelFormat_INVALID;
+        bool used = false;
+        std::unique_ptr<AreaSampler> sampler;
+    };
+    std::unordered_map<const void*, CachedSampler> samplers;
+    // The last lookup of this call: sampling calls repeat one source record.
+    const PF_EffectWorld* last_src = nullptr;
+    const void* last_ref = nullptr;
+    const AreaSampler* last_sampler = nullptr;
+    bool sampled_this_call = false;
 
     // The parameter array of the last command().
     std::vector<PF_ParamDef> param_values;
@@ -132,7 +150,20 @@ struct Host::Impl {
     std::vector<std::shared_ptr<World>> known_worlds() const;
     // The World behind a record, looked up by platform_ref among known worlds.
     World* find_world(const PF_EffectWorld* def) const;
-    const AreaSampler* sampler_for(const PF_EffectWorld* def);
+    // The sampler of the world behind `def` (built on first use, kept while
+    // that world is unchanged); null for an unknown world.
+    const AreaSampler* sampler_for(const PF_EffectWorld* def) {
+        if (def != nullptr && def == last_src && def->platform_ref == last_ref) {
+            return last_sampler;
+        }
+        return find_sampler(def);
+    }
+    const AreaSampler* find_sampler(const PF_EffectWorld* def);
+    // Around every command: forgets the call's quick lookup; after it, also
+    // drops the samplers the call did not use (when it sampled at all) and
+    // counts a change of every world the effect may have written.
+    void begin_call();
+    void end_call();
 
     // Digest of all declared parameters at the current time, and the
     // fingerprints it was made of.

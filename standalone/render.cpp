@@ -43,7 +43,6 @@ PF_Err Host::pre_render(const RenderOptions& options, RenderResult* result) {
     im.checkouts.clear();
     im.checkout_log.clear();
     im.frame_defs.clear();
-    im.samplers.clear();
     if (output_ != nullptr) {
         im.frame_output = output_;
     } else if (input_ != nullptr) {
@@ -137,7 +136,6 @@ void Host::end_frame(RenderResult* result) {
     im.pre_output.delete_pre_render_data_func = nullptr;
     im.checkouts.clear();
     im.frame_defs.clear();
-    im.samplers.clear();
     frame_open_ = false;
     std::string report;
     last_guards_intact_ = guards_intact(&report);

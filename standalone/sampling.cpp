@@ -2,12 +2,25 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
 #include <stdexcept>
 #include <vector>
+
+// The usual boxes' sums and the 8-bit and float builds run several lanes per
+// SSE2 instruction: the same operations lane by lane, so the same results as
+// the portable code (which TRELLIS_NO_SIMD selects, e.g. to test it).
+#if defined(__SSE2__) && !defined(TRELLIS_NO_SIMD)
+#define TRELLIS_SAMPLING_SSE2 1
+#include <emmintrin.h>
+#endif
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace standalone {
 
@@ -39,11 +52,14 @@ DD operator+(DD a, DD b) {
     return {hi, e - (hi - s.hi)};
 }
 
-DD operator-(DD a, DD b) { return a + DD{-b.hi, -b.lo}; }
+[[maybe_unused]] DD operator-(DD a, DD b) { return a + DD{-b.hi, -b.lo}; }
 
 double to_double(DD a) { return a.hi + a.lo; }
-double to_double(std::uint64_t a) { return static_cast<double>(a); }
 double magnitude(DD a) { return std::fabs(a.hi); }
+
+struct FreeBlock {
+    void operator()(void* p) const { std::free(p); }
+};
 
 // Per-pixel storage, left uninitialised: the build writes every entry once,
 // and zero-filling first would touch the largest allocation twice.
@@ -51,15 +67,21 @@ template <typename T>
 class Plane {
 public:
     void allocate(std::size_t n) {
-        data_ = std::make_unique_for_overwrite<T[]>(n);
+        if (n > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_alloc();
+        block_.reset(allocate_memory(n * sizeof(T)));
+        if (block_ == nullptr) throw std::bad_alloc();
+        data_ = static_cast<T*>(block_.get());
         size_ = n;
     }
+    T* data() { return data_; }
+    const T* data() const { return data_; }
     T& operator[](std::size_t i) { return data_[i]; }
     const T& operator[](std::size_t i) const { return data_[i]; }
     std::size_t bytes() const { return size_ * sizeof(T); }
 
 private:
-    std::unique_ptr<T[]> data_;
+    std::unique_ptr<void, FreeBlock> block_;
+    T* data_ = nullptr;  // trivial element types: the block's storage is theirs
     std::size_t size_ = 0;
 };
 
@@ -69,8 +91,8 @@ private:
 
 struct Depth8 {
     using Pixel = PF_Pixel8;
-    using Acc = std::uint64_t;  // wraps modulo 2^64; every true sum taken is far below
-    using Local = std::uint64_t;
+    using Acc = std::uint64_t;   // wraps modulo 2^64; every true sum taken is far below
+    using Local = std::uint32_t;  // a sum within one tile, and any difference of two
     static constexpr bool kExact = true;
     Plane<std::uint32_t> local;  // 4 per pixel
 
@@ -82,12 +104,7 @@ struct Depth8 {
         v[2] = a * p.green;
         v[3] = a * p.blue;
     }
-    void store(std::size_t i, const Acc v[kLanes]) {
-        for (int k = 0; k < kLanes; ++k) local[i * kLanes + k] = static_cast<std::uint32_t>(v[k]);
-    }
-    void load(std::size_t i, Acc v[kLanes]) const {
-        for (int k = 0; k < kLanes; ++k) v[k] = local[i * kLanes + k];
-    }
+    void load(std::size_t i, Local v[kLanes]) const { std::memcpy(v, &local[i * kLanes], sizeof(Local) * kLanes); }
     std::size_t bytes() const { return local.bytes(); }
 };
 
@@ -101,7 +118,7 @@ struct Depth16 {
 
     void allocate(std::size_t pixels) {
         local.allocate(pixels * kLanes);
-        high.allocate(pixels * (kLanes - 1));
+        high.allocate(pixels * (kLanes - 1) + 1);  // one spare: a pixel's three are read as four
     }
     static void lanes(const Pixel& p, Acc v[kLanes]) {
         const Acc a = p.alpha;
@@ -117,10 +134,10 @@ struct Depth16 {
             high[i * (kLanes - 1) + k - 1] = static_cast<std::uint16_t>(v[k] >> 32);
         }
     }
-    void load(std::size_t i, Acc v[kLanes]) const {
+    void load(std::size_t i, Local v[kLanes]) const {
         v[0] = local[i * kLanes];
         for (int k = 1; k < kLanes; ++k)
-            v[k] = local[i * kLanes + k] | (Acc{high[i * (kLanes - 1) + k - 1]} << 32);
+            v[k] = local[i * kLanes + k] | (Local{high[i * (kLanes - 1) + k - 1]} << 32);
     }
     std::size_t bytes() const { return local.bytes() + high.bytes(); }
 };
@@ -151,54 +168,237 @@ struct DepthFloat {
     std::size_t bytes() const { return local.bytes(); }
 };
 
-template <typename Acc>
-Acc zero_acc() {
-    return Acc{};
-}
-
 DD widen(double v) { return {v, 0.0}; }
-std::uint64_t widen(std::uint64_t v) { return v; }
+
+// Exact for any value below 2^32.
+[[maybe_unused]] double exact_double(std::uint32_t v) {
+    return static_cast<double>(static_cast<std::int32_t>(v ^ 0x80000000u)) + 2147483648.0;
+}
+double exact_double(std::uint64_t v) { return static_cast<double>(v); }
 
 // Pixel boundaries of a clipped box along one axis: segment s covers the
 // pixels (bound[s], bound[s + 1]] with weight weight[s] (the covered fraction
-// of each of those pixels along this axis).
+// of each of those pixels along this axis). Unused segments repeat the last
+// bound and weigh 0.
 struct AxisSplit {
     A_long bound[4];
     double weight[3];
     int segments = 0;
 };
 
-// Splits [lo, hi] (already inside [−½, size − ½], lo < hi) into pixels.
-AxisSplit split_axis(double lo, double hi) {
-    AxisSplit s;
-    const A_long i0 = static_cast<A_long>(std::floor(lo + 0.5));
-    const A_long i1 = static_cast<A_long>(std::ceil(hi + 0.5)) - 1;
-    if (i0 >= i1) {
-        s.bound[0] = i0 - 1;
-        s.bound[1] = i0;
-        s.weight[0] = hi - lo;
-        s.segments = 1;
-        return s;
-    }
-    const double first = (i0 + 0.5) - lo, last = hi - (i1 - 0.5);
-    s.bound[0] = i0 - 1;
-    s.bound[1] = i0;
-    s.weight[0] = first;
-    if (i1 == i0 + 1) {
-        s.bound[2] = i1;
-        s.weight[1] = last;
-        s.segments = 2;
-    } else {
-        s.bound[2] = i1 - 1;
-        s.bound[3] = i1;
-        s.weight[1] = 1.0;
-        s.weight[2] = last;
-        s.segments = 3;
-    }
-    return s;
+constexpr std::int64_t kOne = 65536, kHalf = 32768;
+
+double fixed_to_double(std::int64_t v) { return static_cast<double>(v) / 65536.0; }
+
+// Splits [lo, hi] (16.16, already inside [−½, size − ½], lo < hi) into pixels.
+// Positions and radii are 16.16 values, so every weight is exact.
+[[gnu::always_inline]] inline AxisSplit split_axis(std::int64_t lo, std::int64_t hi) {
+    const A_long i0 = static_cast<A_long>((lo + kHalf) >> 16);               // floor(lo + ½)
+    const A_long i1 = static_cast<A_long>((hi + kHalf + kOne - 1) >> 16) - 1;  // ceil(hi + ½) − 1
+    if (i0 >= i1) return {{i0 - 1, i0, i0, i0}, {fixed_to_double(hi - lo), 0.0, 0.0}, 1};
+    const double first = fixed_to_double(std::int64_t{i0} * kOne + kHalf - lo);
+    const double last = fixed_to_double(hi - (std::int64_t{i1} * kOne - kHalf));
+    if (i1 == i0 + 1) return {{i0 - 1, i0, i1, i1}, {first, last, 0.0}, 2};
+    return {{i0 - 1, i0, i1 - 1, i1}, {first, 1.0, last}, 3};
 }
 
+// A box clipped to the world: its two axes and its unclipped area.
+struct ClippedBox {
+    AxisSplit xs, ys;
+    double area;
+};
+
+[[gnu::always_inline]] inline bool clip_box(PF_Fixed x, PF_Fixed y, PF_Fixed x_radius, PF_Fixed y_radius, A_long width, A_long height,
+              ClippedBox* box) {
+    // Radii below ½ are ½.
+    const std::int64_t rx = std::max<std::int64_t>(x_radius, kHalf), ry = std::max<std::int64_t>(y_radius, kHalf);
+    const std::int64_t x0 = x - rx, x1 = x + rx, y0 = y - ry, y1 = y + ry;
+    const std::int64_t lx = std::max(x0, -kHalf), hx = std::min(x1, std::int64_t{width} * kOne - kHalf);
+    const std::int64_t ly = std::max(y0, -kHalf), hy = std::min(y1, std::int64_t{height} * kOne - kHalf);
+    if (lx >= hx || ly >= hy) return false;
+    box->area = fixed_to_double(x1 - x0) * fixed_to_double(y1 - y0);
+    box->xs = split_axis(lx, hx);
+    box->ys = split_axis(ly, hy);
+    return true;
+}
+
+// A box whose every bound lies in one tile along both axes.
+bool inside_one_tile(const AxisSplit& xs, const AxisSplit& ys) {
+    return xs.bound[0] >= 0 && ys.bound[0] >= 0 && (xs.bound[0] >> kTileShift) == (xs.bound[3] >> kTileShift) &&
+           (ys.bound[0] >> kTileShift) == (ys.bound[3] >> kTileShift);
+}
+
+// Σ over segment pairs (a, b), in that order, of weight × block sum, where
+// block (a, b) is the difference of the sums g at its four corners. g is
+// exact (unsigned, wrapping), so the block sums are the true integers; the
+// weights of unused segments are 0 and add nothing.
+template <typename V>
+void weigh_blocks(const V g[4][4][kLanes], const AxisSplit& xs, const AxisSplit& ys, double lanes[kLanes]) {
+    for (int k = 0; k < kLanes; ++k) lanes[k] = 0.0;
+    for (int a = 0; a < 3; ++a)
+        for (int b = 0; b < 3; ++b) {
+            const double wt = xs.weight[a] * ys.weight[b];
+            for (int k = 0; k < kLanes; ++k) {
+                const V block = static_cast<V>(static_cast<V>(g[a + 1][b + 1][k] - g[a + 1][b][k]) -
+                                               static_cast<V>(g[a][b + 1][k] - g[a][b][k]));
+                lanes[k] += wt * exact_double(block);
+            }
+        }
+}
+
+#if defined(TRELLIS_SAMPLING_SSE2)
+// weigh_blocks for a box inside one tile, two lanes per instruction and the
+// same operations lane by lane, so the same results. The corners' local sums
+// come column by column (rows[b] + cols[a]); each column's three vertical
+// differences serve the blocks on both sides of it.
+
+// Two double-doubles, lane by lane: the operations of DD's + and −.
+struct DD2 {
+    __m128d hi, lo;
+};
+
+[[gnu::always_inline]] inline DD2 operator+(DD2 a, DD2 b) {
+    const __m128d s = _mm_add_pd(a.hi, b.hi);
+    const __m128d bb = _mm_sub_pd(s, a.hi);
+    const __m128d s_lo = _mm_add_pd(_mm_sub_pd(a.hi, _mm_sub_pd(s, bb)), _mm_sub_pd(b.hi, bb));
+    const __m128d e = _mm_add_pd(_mm_add_pd(s_lo, a.lo), b.lo);
+    const __m128d hi = _mm_add_pd(s, e);
+    return DD2{hi, _mm_sub_pd(e, _mm_sub_pd(hi, s))};
+}
+
+[[gnu::always_inline]] inline DD2 operator-(DD2 a, DD2 b) {
+    const __m128d sign = _mm_set1_pd(-0.0);
+    return a + DD2{_mm_xor_pd(b.hi, sign), _mm_xor_pd(b.lo, sign)};
+}
+
+// Lanes k and k + 1 of an array of DD, and back.
+[[gnu::always_inline]] inline DD2 load_pair(const DD* p) {
+    const __m128d x = _mm_loadu_pd(&p[0].hi), y = _mm_loadu_pd(&p[1].hi);
+    return DD2{_mm_unpacklo_pd(x, y), _mm_unpackhi_pd(x, y)};
+}
+[[gnu::always_inline]] inline void store_pair(DD* p, DD2 v) {
+    _mm_storeu_pd(&p[0].hi, _mm_unpacklo_pd(v.hi, v.lo));
+    _mm_storeu_pd(&p[1].hi, _mm_unpackhi_pd(v.hi, v.lo));
+}
+
+// 8 bits: lanes are 32-bit. Block sums below 2^31 (kSmall) convert to double
+// directly, larger ones through an offset. Written out block by block: the
+// loops' bookkeeping would cost as much as the arithmetic.
+template <bool kSmall>
+[[gnu::always_inline]] inline void weigh_local8(const std::uint32_t* const rows[4], const std::size_t cols[4],
+                                                const AxisSplit& xs, const AxisSplit& ys, double lanes[kLanes]) {
+    const std::uint32_t* const r0 = rows[0];
+    const std::uint32_t* const r1 = rows[1];
+    const std::uint32_t* const r2 = rows[2];
+    const std::uint32_t* const r3 = rows[3];
+    // Vertical differences of one column of corners.
+    struct Column {
+        __m128i v0, v1, v2;
+    };
+    const auto column = [&](std::size_t col) {
+        const std::size_t c = col * kLanes;
+        const __m128i g0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + c));
+        const __m128i g1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + c));
+        const __m128i g2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r2 + c));
+        const __m128i g3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r3 + c));
+        return Column{_mm_sub_epi32(g1, g0), _mm_sub_epi32(g2, g1), _mm_sub_epi32(g3, g2)};
+    };
+    __m128d low = _mm_setzero_pd(), high = _mm_setzero_pd();  // lanes 0, 1 and 2, 3
+    const auto add = [&](__m128i right, __m128i left, double wt) {
+        __m128i block = _mm_sub_epi32(right, left);
+        __m128d lo, hi;
+        if constexpr (kSmall) {
+            lo = _mm_cvtepi32_pd(block);
+            hi = _mm_cvtepi32_pd(_mm_shuffle_epi32(block, _MM_SHUFFLE(1, 0, 3, 2)));
+        } else {
+            block = _mm_xor_si128(block, _mm_set1_epi32(std::numeric_limits<std::int32_t>::min()));
+            const __m128d offset = _mm_set1_pd(2147483648.0);
+            lo = _mm_add_pd(_mm_cvtepi32_pd(block), offset);
+            hi = _mm_add_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(block, _MM_SHUFFLE(1, 0, 3, 2))), offset);
+        }
+        const __m128d w = _mm_set1_pd(wt);
+        low = _mm_add_pd(low, _mm_mul_pd(w, lo));
+        high = _mm_add_pd(high, _mm_mul_pd(w, hi));
+    };
+    const double wy0 = ys.weight[0], wy1 = ys.weight[1], wy2 = ys.weight[2];
+    const Column c0 = column(cols[0]), c1 = column(cols[1]);
+    add(c1.v0, c0.v0, xs.weight[0] * wy0);
+    add(c1.v1, c0.v1, xs.weight[0] * wy1);
+    add(c1.v2, c0.v2, xs.weight[0] * wy2);
+    const Column c2 = column(cols[2]);
+    add(c2.v0, c1.v0, xs.weight[1] * wy0);
+    add(c2.v1, c1.v1, xs.weight[1] * wy1);
+    add(c2.v2, c1.v2, xs.weight[1] * wy2);
+    const Column c3 = column(cols[3]);
+    add(c3.v0, c2.v0, xs.weight[2] * wy0);
+    add(c3.v1, c2.v1, xs.weight[2] * wy1);
+    add(c3.v2, c2.v2, xs.weight[2] * wy2);
+    _mm_storeu_pd(lanes, low);
+    _mm_storeu_pd(lanes + 2, high);
+}
+
+// Corner sums with 64-bit lanes: (α, α·r) and (α·g, α·b).
+struct Corner64 {
+    __m128i ar, gb;
+};
+
+// The same for 64-bit lanes, the corners from corner(a, b); every block sum
+// must lie below 2^52, which converts exactly by way of the exponent bits of
+// 2^52.
+template <typename CornerAt>
+[[gnu::always_inline]] inline void weigh_blocks64(const CornerAt& corner, const AxisSplit& xs, const AxisSplit& ys,
+                                                  double lanes[kLanes]) {
+    struct Column {
+        __m128i ar0, ar1, ar2, gb0, gb1, gb2;
+    };
+    const auto column = [&](int a) {
+        const Corner64 g0 = corner(a, 0), g1 = corner(a, 1), g2 = corner(a, 2), g3 = corner(a, 3);
+        return Column{_mm_sub_epi64(g1.ar, g0.ar), _mm_sub_epi64(g2.ar, g1.ar), _mm_sub_epi64(g3.ar, g2.ar),
+                      _mm_sub_epi64(g1.gb, g0.gb), _mm_sub_epi64(g2.gb, g1.gb), _mm_sub_epi64(g3.gb, g2.gb)};
+    };
+    const __m128i exponent = _mm_set1_epi64x(0x4330000000000000);  // 2^52
+    const __m128d two52 = _mm_set1_pd(4503599627370496.0);
+    __m128d low = _mm_setzero_pd(), high = _mm_setzero_pd();
+    const auto add = [&](__m128i right_ar, __m128i left_ar, __m128i right_gb, __m128i left_gb, double wt) {
+        const __m128d w = _mm_set1_pd(wt);
+        const __m128d ar = _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(_mm_sub_epi64(right_ar, left_ar), exponent)), two52);
+        const __m128d gb = _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(_mm_sub_epi64(right_gb, left_gb), exponent)), two52);
+        low = _mm_add_pd(low, _mm_mul_pd(w, ar));
+        high = _mm_add_pd(high, _mm_mul_pd(w, gb));
+    };
+    const double wy0 = ys.weight[0], wy1 = ys.weight[1], wy2 = ys.weight[2];
+    const Column c0 = column(0), c1 = column(1);
+    add(c1.ar0, c0.ar0, c1.gb0, c0.gb0, xs.weight[0] * wy0);
+    add(c1.ar1, c0.ar1, c1.gb1, c0.gb1, xs.weight[0] * wy1);
+    add(c1.ar2, c0.ar2, c1.gb2, c0.gb2, xs.weight[0] * wy2);
+    const Column c2 = column(2);
+    add(c2.ar0, c1.ar0, c2.gb0, c1.gb0, xs.weight[1] * wy0);
+    add(c2.ar1, c1.ar1, c2.gb1, c1.gb1, xs.weight[1] * wy1);
+    add(c2.ar2, c1.ar2, c2.gb2, c1.gb2, xs.weight[1] * wy2);
+    const Column c3 = column(3);
+    add(c3.ar0, c2.ar0, c3.gb0, c2.gb0, xs.weight[2] * wy0);
+    add(c3.ar1, c2.ar1, c3.gb1, c2.gb1, xs.weight[2] * wy1);
+    add(c3.ar2, c2.ar2, c3.gb2, c2.gb2, xs.weight[2] * wy2);
+    _mm_storeu_pd(lanes, low);
+    _mm_storeu_pd(lanes + 2, high);
+}
+#endif
+
 }  // namespace
+
+void* allocate_memory(std::size_t bytes) noexcept {
+    if (bytes == 0) bytes = 1;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::size_t kHuge = std::size_t{2} << 20;
+    if (bytes >= 2 * kHuge && bytes <= std::numeric_limits<std::size_t>::max() - kHuge) {
+        const std::size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+        void* p = std::aligned_alloc(kHuge, rounded);
+        if (p != nullptr) madvise(p, rounded, MADV_HUGEPAGE);  // a hint: refusal is harmless
+        return p;
+    }
+#endif
+    return std::malloc(bytes);
+}
 
 // ---------------------------------------------------------------------------
 // Tables
@@ -207,9 +407,6 @@ AxisSplit split_axis(double lo, double hi) {
 class AreaSampler::Impl {
 public:
     virtual ~Impl() = default;
-    // Weighted lane sums over the clipped box; *den_noise bounds the rounding
-    // error of lane 0 (0 when the sums are exact).
-    virtual void sums(const AxisSplit& xs, const AxisSplit& ys, double lanes[kLanes], double* den_noise) const = 0;
     virtual std::size_t bytes() const = 0;
     A_long width = 0, height = 0;
 };
@@ -226,6 +423,7 @@ namespace {
 template <typename D>
 class Tables final : public AreaSampler::Impl {
     using Acc = typename D::Acc;
+    using Local = typename D::Local;
 
 public:
     explicit Tables(const PF_EffectWorld& world) {
@@ -236,75 +434,268 @@ public:
         ty_ = (h + kTile - 1) >> kTileShift;
         if (w > std::numeric_limits<std::size_t>::max() / 64 / h) throw std::bad_alloc();
         depth_.allocate(w * h);
-        corner_.assign(tx_ * ty_ * kLanes, zero_acc<Acc>());
-        column_strip_.assign(w * ty_ * kLanes, zero_acc<Acc>());
-        row_strip_.assign(tx_ * h * kLanes, zero_acc<Acc>());
-
-        std::vector<Acc> above(w * kLanes);  // unrounded L of the previous row in the tile row
-        const char* base = static_cast<const char*>(world.data);
-        const std::ptrdiff_t rowbytes = world.rowbytes;
-        for (std::size_t j = 0; j < h; ++j) {
-            const std::size_t J = j >> kTileShift;
-            const bool tile_top = (j & (kTile - 1)) == 0;
-            if (tile_top && J > 0) {
-                // Column strips of this tile row: those of the row above plus
-                // the finished tile row's column sums.
-                for (std::size_t i = 0; i < w; ++i)
-                    for (int k = 0; k < kLanes; ++k)
-                        column_strip_[(J * w + i) * kLanes + k] =
-                            column_strip_[((J - 1) * w + i) * kLanes + k] + above[i * kLanes + k];
-                for (std::size_t I = 0; I < tx_; ++I)
-                    for (int k = 0; k < kLanes; ++k)
-                        corner_[(J * tx_ + I) * kLanes + k] =
-                            corner_[((J - 1) * tx_ + I) * kLanes + k] + row_strip_[(I * h + j - 1) * kLanes + k];
-            }
-            const char* row = base + static_cast<std::ptrdiff_t>(j) * rowbytes;
-            Acc run[kLanes]{};
-            for (std::size_t i = 0; i < w; ++i) {
-                const std::size_t I = i >> kTileShift;
-                if ((i & (kTile - 1)) == 0) {
-                    if (I > 0)
-                        for (int k = 0; k < kLanes; ++k)
-                            row_strip_[(I * h + j) * kLanes + k] =
-                                row_strip_[((I - 1) * h + j) * kLanes + k] + above[(i - 1) * kLanes + k];
-                    for (Acc& r : run) r = zero_acc<Acc>();
-                }
-                typename D::Pixel p;
-                std::memcpy(&p, row + i * sizeof(p), sizeof(p));
-                Acc v[kLanes];
-                D::lanes(p, v);
-                for (int k = 0; k < kLanes; ++k) {
-                    run[k] = run[k] + v[k];
-                    Acc& a = above[i * kLanes + k];
-                    a = tile_top ? run[k] : a + run[k];
-                    v[k] = a;
-                }
-                depth_.store(j * w + i, v);
-            }
-        }
+        corner_.assign(tx_ * ty_ * kLanes, Acc{});
+        column_strip_.assign(w * ty_ * kLanes, Acc{});
+        row_strip_.assign(tx_ * h * kLanes, Acc{});
+        if constexpr (std::is_same_v<D, Depth8>)
+            build8(world);
+#if defined(TRELLIS_SAMPLING_SSE2)
+        else if constexpr (std::is_same_v<D, DepthFloat>)
+            build_float(world);
+#endif
+        else
+            build(world);
+        if constexpr (std::is_same_v<D, Depth16>) depth_.high[w * h * (kLanes - 1)] = 0;  // the spare
     }
 
-    void sums(const AxisSplit& xs, const AxisSplit& ys, double lanes[kLanes], double* den_noise) const override {
-        for (int k = 0; k < kLanes; ++k) lanes[k] = 0.0;
-        *den_noise = 0.0;
-        // A box inside one tile needs the local sums only (the usual case).
-        if (xs.bound[0] >= 0 && ys.bound[0] >= 0 && (xs.bound[0] >> kTileShift) == (xs.bound[xs.segments] >> kTileShift) &&
-            (ys.bound[0] >> kTileShift) == (ys.bound[ys.segments] >> kTileShift))
-            local_sums(xs, ys, lanes, den_noise);
-        else
-            tiled_sums(xs, ys, lanes, den_noise);
+    // Weighted lane sums over the clipped box; *den_noise bounds the rounding
+    // error of lane 0 (0 when the sums are exact).
+    void sums(const AxisSplit& xs, const AxisSplit& ys, double lanes[kLanes], double* den_noise) const {
+        if constexpr (D::kExact) {
+            *den_noise = 0.0;
+            // A box inside one tile needs the local sums only (the usual case).
+            if (inside_one_tile(xs, ys)) {
+#if defined(TRELLIS_SAMPLING_SSE2)
+                const std::size_t cols[4] = {static_cast<std::size_t>(xs.bound[0]), static_cast<std::size_t>(xs.bound[1]),
+                                             static_cast<std::size_t>(xs.bound[2]), static_cast<std::size_t>(xs.bound[3])};
+                const std::uint32_t* rows[4];
+                for (int b = 0; b < 4; ++b) rows[b] = depth_.local.data() + index(0, ys.bound[b]) * kLanes;
+                if constexpr (std::is_same_v<D, Depth8>) {
+                    // Every block sum lies below 255² × the box's pixels.
+                    const std::int64_t pixels = std::int64_t{xs.bound[3] - xs.bound[0]} * (ys.bound[3] - ys.bound[0]);
+                    if (pixels <= std::numeric_limits<std::int32_t>::max() / (255 * 255))
+                        weigh_local8<true>(rows, cols, xs, ys, lanes);
+                    else
+                        weigh_local8<false>(rows, cols, xs, ys, lanes);
+                } else {
+                    // 48-bit lanes: 32 low bits and the 16 high ones of the
+                    // colour lanes, whose plane has a spare entry at its end
+                    // so that four can be read for a pixel's three. Sums
+                    // inside a tile stay below 2^48.
+                    const std::uint16_t* highs[4];
+                    for (int b = 0; b < 4; ++b) highs[b] = depth_.high.data() + index(0, ys.bound[b]) * (kLanes - 1);
+                    const __m128i zero = _mm_setzero_si128();
+                    weigh_blocks64(
+                        [&](int a, int b) {
+                            const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[b] + cols[a] * kLanes));
+                            const __m128i h =
+                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(highs[b] + cols[a] * (kLanes - 1)));
+                            // (0, high r, high g, high b) as 32-bit values
+                            const __m128i high = _mm_slli_si128(_mm_unpacklo_epi16(h, zero), 4);
+                            return Corner64{_mm_unpacklo_epi32(low, high), _mm_unpackhi_epi32(low, high)};
+                        },
+                        xs, ys, lanes);
+                }
+#else
+                Local g[4][4][kLanes];
+                for (int a = 0; a < 4; ++a)
+                    for (int b = 0; b < 4; ++b) depth_.load(index(xs.bound[a], ys.bound[b]), g[a][b]);
+                weigh_blocks(g, xs, ys, lanes);
+#endif
+            } else {
+                Acc g[4][4][kLanes];
+                for (int a = 0; a < 4; ++a)
+                    for (int b = 0; b < 4; ++b) prefix(xs.bound[a], ys.bound[b], g[a][b]);
+#if defined(TRELLIS_SAMPLING_SSE2)
+                // A block sum is at most the box's pixels × 2^32 (65535² at
+                // 16 bits, beyond full scale).
+                const std::int64_t pixels = std::int64_t{xs.bound[3] - xs.bound[0]} * (ys.bound[3] - ys.bound[0]);
+                if (pixels < (std::int64_t{1} << 20)) {
+                    weigh_blocks64(
+                        [&](int a, int b) {
+                            return Corner64{_mm_loadu_si128(reinterpret_cast<const __m128i*>(&g[a][b][0])),
+                                            _mm_loadu_si128(reinterpret_cast<const __m128i*>(&g[a][b][2]))};
+                        },
+                        xs, ys, lanes);
+                    return;
+                }
+#endif
+                weigh_blocks(g, xs, ys, lanes);
+            }
+        } else {
+            for (int k = 0; k < kLanes; ++k) lanes[k] = 0.0;
+            *den_noise = 0.0;
+            if (inside_one_tile(xs, ys))
+                local_sums(xs, ys, lanes, den_noise);
+            else
+                tiled_sums(xs, ys, lanes, den_noise);
+        }
     }
 
     std::size_t bytes() const override {
         return depth_.bytes() + (corner_.size() + column_strip_.size() + row_strip_.size()) * sizeof(Acc);
     }
 
+
 private:
     D depth_;
     std::size_t tx_ = 0, ty_ = 0;
     std::vector<Acc> corner_, column_strip_, row_strip_;
 
-    using Local = typename D::Local;
+    std::size_t index(A_long i, A_long j) const {
+        return static_cast<std::size_t>(j) * static_cast<std::size_t>(width) + static_cast<std::size_t>(i);
+    }
+
+    // Column strips and corners of tile row J, from those of tile row J − 1
+    // and `above`, the finished tile row's column sums (L of its last row).
+    template <typename Above>
+    void next_tile_row(std::size_t J, std::size_t last_row, const Above* above) {
+        const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+        for (std::size_t i = 0; i < w * kLanes; ++i)
+            column_strip_[J * w * kLanes + i] = column_strip_[(J - 1) * w * kLanes + i] + above[i];
+        for (std::size_t I = 0; I < tx_; ++I)
+            for (int k = 0; k < kLanes; ++k)
+                corner_[(J * tx_ + I) * kLanes + k] =
+                    corner_[((J - 1) * tx_ + I) * kLanes + k] + row_strip_[(I * h + last_row) * kLanes + k];
+    }
+
+    // Row strip of row j at tile column I > 0, from the one before and L at
+    // the last pixel of tile column I − 1.
+    template <typename Above>
+    void next_row_strip(std::size_t I, std::size_t j, const Above* l_before) {
+        const std::size_t h = static_cast<std::size_t>(height);
+        for (int k = 0; k < kLanes; ++k)
+            row_strip_[(I * h + j) * kLanes + k] = row_strip_[((I - 1) * h + j) * kLanes + k] + l_before[k];
+    }
+
+    // 8 bits: every within-tile sum fits 32 bits, so L is built in place, each
+    // row from the one above it.
+    void build8(const PF_EffectWorld& world) {
+        const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+        const char* base = static_cast<const char*>(world.data);
+        const std::ptrdiff_t rowbytes = world.rowbytes;
+        std::uint32_t* const local = depth_.local.data();
+        for (std::size_t j = 0; j < h; ++j) {
+            const bool tile_top = (j & (kTile - 1)) == 0;
+            std::uint32_t* const l = local + j * w * kLanes;
+            if (tile_top && j > 0) next_tile_row(j >> kTileShift, j - 1, l - w * kLanes);
+            const std::uint32_t* const above = tile_top ? nullptr : l - w * kLanes;
+            const auto* row = reinterpret_cast<const unsigned char*>(base + static_cast<std::ptrdiff_t>(j) * rowbytes);
+            for (std::size_t I = 0; I < tx_; ++I) {
+                const std::size_t i_begin = I << kTileShift, i_end = std::min(w, i_begin + kTile);
+                if (I > 0) next_row_strip(I, j, l + (i_begin - 1) * kLanes);
+#if defined(TRELLIS_SAMPLING_SSE2)
+                // (α, α·r, α·g, α·b) as α × (1, r, g, b) in 16-bit lanes
+                // (each product fits), widened to the 32-bit running sums.
+                __m128i run = _mm_setzero_si128();
+                const __m128i zero = _mm_setzero_si128();
+                const auto lanes_of = [&](std::size_t i) {
+                    std::uint32_t bytes;  // alpha first in memory: the low byte
+                    std::memcpy(&bytes, row + i * sizeof(PF_Pixel8), sizeof bytes);
+                    const __m128i c = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>((bytes & ~0xFFu) | 1u)), zero);
+                    const __m128i a = _mm_shufflelo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(bytes)), zero), 0);
+                    return _mm_unpacklo_epi16(_mm_mullo_epi16(a, c), zero);
+                };
+                if (above == nullptr) {
+                    for (std::size_t i = i_begin; i < i_end; ++i) {
+                        run = _mm_add_epi32(run, lanes_of(i));
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(l + i * kLanes), run);
+                    }
+                } else {
+                    for (std::size_t i = i_begin; i < i_end; ++i) {
+                        run = _mm_add_epi32(run, lanes_of(i));
+                        const __m128i up = _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + i * kLanes));
+                        _mm_storeu_si128(reinterpret_cast<__m128i*>(l + i * kLanes), _mm_add_epi32(up, run));
+                    }
+                }
+#else
+                std::uint32_t run[kLanes] = {0, 0, 0, 0};
+                for (std::size_t i = i_begin; i < i_end; ++i) {
+                    PF_Pixel8 p;
+                    std::memcpy(&p, row + i * sizeof p, sizeof p);
+                    const std::uint32_t a = p.alpha;
+                    run[0] += a;
+                    run[1] += a * p.red;
+                    run[2] += a * p.green;
+                    run[3] += a * p.blue;
+                    for (int k = 0; k < kLanes; ++k) l[i * kLanes + k] = above ? above[i * kLanes + k] + run[k] : run[k];
+                }
+#endif
+            }
+        }
+    }
+
+    void build(const PF_EffectWorld& world) {
+        const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+        std::vector<Acc> above(w * kLanes);  // unrounded L of the previous row in the tile row
+        const char* base = static_cast<const char*>(world.data);
+        const std::ptrdiff_t rowbytes = world.rowbytes;
+        for (std::size_t j = 0; j < h; ++j) {
+            const bool tile_top = (j & (kTile - 1)) == 0;
+            if (tile_top && j > 0) next_tile_row(j >> kTileShift, j - 1, above.data());
+            const char* row = base + static_cast<std::ptrdiff_t>(j) * rowbytes;
+            for (std::size_t I = 0; I < tx_; ++I) {
+                const std::size_t i_begin = I << kTileShift, i_end = std::min(w, i_begin + kTile);
+                if (I > 0) next_row_strip(I, j, &above[(i_begin - 1) * kLanes]);
+                Acc run[kLanes]{};
+                for (std::size_t i = i_begin; i < i_end; ++i) {
+                    typename D::Pixel p;
+                    std::memcpy(&p, row + i * sizeof(p), sizeof(p));
+                    Acc v[kLanes];
+                    D::lanes(p, v);
+                    for (int k = 0; k < kLanes; ++k) {
+                        run[k] = run[k] + v[k];
+                        Acc& a = above[i * kLanes + k];
+                        a = tile_top ? run[k] : a + run[k];
+                        v[k] = a;
+                    }
+                    depth_.store(j * w + i, v);
+                }
+            }
+        }
+    }
+
+#if defined(TRELLIS_SAMPLING_SSE2)
+    // build() at float depth, two lanes per instruction and the same
+    // operations lane by lane.
+    void build_float(const PF_EffectWorld& world) {
+        const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+        std::vector<DD> above(w * kLanes);  // unrounded L of the previous row in the tile row
+        const char* base = static_cast<const char*>(world.data);
+        const std::ptrdiff_t rowbytes = world.rowbytes;
+        double* const local = depth_.local.data();
+        for (std::size_t j = 0; j < h; ++j) {
+            const bool tile_top = (j & (kTile - 1)) == 0;
+            if (tile_top && j > 0) next_tile_row(j >> kTileShift, j - 1, above.data());
+            const char* row = base + static_cast<std::ptrdiff_t>(j) * rowbytes;
+            for (std::size_t I = 0; I < tx_; ++I) {
+                const std::size_t i_begin = I << kTileShift, i_end = std::min(w, i_begin + kTile);
+                if (I > 0) next_row_strip(I, j, &above[(i_begin - 1) * kLanes]);
+                DD2 run[2] = {{_mm_setzero_pd(), _mm_setzero_pd()}, {_mm_setzero_pd(), _mm_setzero_pd()}};
+                for (std::size_t i = i_begin; i < i_end; ++i) {
+                    PF_PixelFloat p;
+                    std::memcpy(&p, row + i * sizeof(p), sizeof(p));
+                    DD v[kLanes];
+                    DepthFloat::lanes(p, v);
+                    for (int half = 0; half < 2; ++half) {
+                        const int k = 2 * half;
+                        run[half] = run[half] + DD2{_mm_set_pd(v[k + 1].hi, v[k].hi), _mm_setzero_pd()};
+                        DD* const a = &above[i * kLanes + static_cast<std::size_t>(k)];
+                        const DD2 l = tile_top ? run[half] : load_pair(a) + run[half];
+                        store_pair(a, l);
+                        _mm_storeu_pd(local + (j * w + i) * kLanes + static_cast<std::size_t>(k), _mm_add_pd(l.hi, l.lo));
+                    }
+                }
+            }
+        }
+    }
+#endif
+
+    // T(i, j) as one exact (wrapping) sum; 0 left of or above the world.
+    void prefix(A_long i, A_long j, Acc out[kLanes]) const {
+        if (i < 0 || j < 0) {
+            for (int k = 0; k < kLanes; ++k) out[k] = 0;
+            return;
+        }
+        const std::size_t x = static_cast<std::size_t>(i), y = static_cast<std::size_t>(j);
+        const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+        const std::size_t I = x >> kTileShift, J = y >> kTileShift;
+        Local l[kLanes];
+        depth_.load(y * w + x, l);
+        for (int k = 0; k < kLanes; ++k)
+            out[k] = corner_[(J * tx_ + I) * kLanes + k] + column_strip_[(J * w + x) * kLanes + k] +
+                     row_strip_[(I * h + y) * kLanes + k] + l[k];
+    }
 
     void local_sums(const AxisSplit& xs, const AxisSplit& ys, double lanes[kLanes], double* den_noise) const {
         const std::size_t w = static_cast<std::size_t>(width);
@@ -318,10 +709,9 @@ private:
                 const double wt = xs.weight[a] * ys.weight[b];
                 for (int k = 0; k < kLanes; ++k)
                     lanes[k] += wt * static_cast<double>((g[a + 1][b + 1][k] - g[a + 1][b][k]) - (g[a][b + 1][k] - g[a][b][k]));
-                if constexpr (!D::kExact)
-                    noise += wt * kLocalEps *
-                             (std::fabs(g[a + 1][b + 1][0]) + std::fabs(g[a + 1][b][0]) + std::fabs(g[a][b + 1][0]) +
-                              std::fabs(g[a][b][0]));
+                noise += wt * kLocalEps *
+                         (std::fabs(g[a + 1][b + 1][0]) + std::fabs(g[a + 1][b][0]) + std::fabs(g[a][b + 1][0]) +
+                          std::fabs(g[a][b][0]));
             }
         *den_noise = noise;
     }
@@ -334,20 +724,39 @@ private:
             for (int b = 0; b <= ys.segments; ++b) parts(xs.bound[a], ys.bound[b], g[a][b], &noise_mag[a][b]);
 
         double noise = 0.0;
+#if defined(TRELLIS_SAMPLING_SSE2)
+        // The loop below, two lanes per instruction and the same operations
+        // lane by lane.
+        const auto pair = [&](int a, int b, int part, int h) { return load_pair(&g[a][b][part][2 * h]); };
+        __m128d sums[2] = {_mm_loadu_pd(lanes), _mm_loadu_pd(lanes + 2)};
+        for (int a = 0; a < xs.segments; ++a)
+            for (int b = 0; b < ys.segments; ++b) {
+                const double wt = xs.weight[a] * ys.weight[b];
+                for (int h = 0; h < 2; ++h) {
+                    DD2 block{_mm_setzero_pd(), _mm_setzero_pd()};
+                    for (int part = 0; part < 4; ++part)
+                        block = block + ((pair(a + 1, b + 1, part, h) - pair(a + 1, b, part, h)) -
+                                         (pair(a, b + 1, part, h) - pair(a, b, part, h)));
+                    sums[h] = _mm_add_pd(sums[h], _mm_mul_pd(_mm_set1_pd(wt), _mm_add_pd(block.hi, block.lo)));
+                }
+                noise += wt * (noise_mag[a + 1][b + 1] + noise_mag[a + 1][b] + noise_mag[a][b + 1] + noise_mag[a][b]);
+            }
+        _mm_storeu_pd(lanes, sums[0]);
+        _mm_storeu_pd(lanes + 2, sums[1]);
+#else
         for (int a = 0; a < xs.segments; ++a)
             for (int b = 0; b < ys.segments; ++b) {
                 const double wt = xs.weight[a] * ys.weight[b];
                 for (int k = 0; k < kLanes; ++k) {
-                    Acc block = zero_acc<Acc>();
+                    Acc block{};
                     for (int part = 0; part < 4; ++part)
                         block = block + ((g[a + 1][b + 1][part][k] - g[a + 1][b][part][k]) -
                                          (g[a][b + 1][part][k] - g[a][b][part][k]));
                     lanes[k] += wt * to_double(block);
                 }
-                if constexpr (!D::kExact)
-                    noise += wt * (noise_mag[a + 1][b + 1] + noise_mag[a + 1][b] + noise_mag[a][b + 1] +
-                                   noise_mag[a][b]);
+                noise += wt * (noise_mag[a + 1][b + 1] + noise_mag[a + 1][b] + noise_mag[a][b + 1] + noise_mag[a][b]);
             }
+#endif
         *den_noise = noise;
     }
 
@@ -360,7 +769,7 @@ private:
         *noise = 0.0;
         if (i < 0 || j < 0) {
             for (int part = 0; part < 4; ++part)
-                for (int k = 0; k < kLanes; ++k) out[part][k] = zero_acc<Acc>();
+                for (int k = 0; k < kLanes; ++k) out[part][k] = Acc{};
             return;
         }
         const std::size_t x = static_cast<std::size_t>(i), y = static_cast<std::size_t>(j);
@@ -374,10 +783,8 @@ private:
         Local l[kLanes];
         depth_.load(y * w + x, l);
         for (int k = 0; k < kLanes; ++k) out[3][k] = widen(l[k]);
-        if constexpr (!D::kExact) {
-            *noise = kLocalEps * magnitude(out[3][0]) +
-                     kWideEps * (magnitude(out[0][0]) + magnitude(out[1][0]) + magnitude(out[2][0]));
-        }
+        *noise = kLocalEps * magnitude(out[3][0]) +
+                 kWideEps * (magnitude(out[0][0]) + magnitude(out[1][0]) + magnitude(out[2][0]));
     }
 };
 
@@ -431,31 +838,29 @@ struct BoxResult {
     double colour[3] = {0.0, 0.0, 0.0};
 };
 
-BoxResult box_sample(const AreaSampler::Impl& t, PF_Fixed x, PF_Fixed y, PF_Fixed x_radius, PF_Fixed y_radius) {
-    constexpr double kOne = 65536.0;
-    const double cx = x / kOne, cy = y / kOne;
-    const double rx = std::max(x_radius / kOne, 0.5), ry = std::max(y_radius / kOne, 0.5);
-    const double x0 = cx - rx, x1 = cx + rx, y0 = cy - ry, y1 = cy + ry;
-    const double area = (x1 - x0) * (y1 - y0);
-
+template <typename D>
+BoxResult box_sample(const AreaSampler::Impl& impl, PF_Fixed x, PF_Fixed y, PF_Fixed x_radius, PF_Fixed y_radius) {
+    // The sampler's format picked the table type.
+    const auto& t = static_cast<const Tables<D>&>(impl);
     BoxResult r;
-    const double lx = std::max(x0, -0.5), hx = std::min(x1, t.width - 0.5);
-    const double ly = std::max(y0, -0.5), hy = std::min(y1, t.height - 0.5);
-    if (!(lx < hx) || !(ly < hy)) return r;
-
+    ClippedBox box;
+    if (!clip_box(x, y, x_radius, y_radius, t.width, t.height, &box)) return r;
     double lanes[kLanes], noise = 0.0;
-    t.sums(split_axis(lx, hx), split_axis(ly, hy), lanes, &noise);
+    t.sums(box.xs, box.ys, lanes, &noise);
     if (!(std::fabs(lanes[0]) > noise)) return r;  // no coverage, or none distinguishable from rounding
     r.covered = true;
-    r.alpha = lanes[0] / area;
+    r.alpha = lanes[0] / box.area;
     for (int k = 0; k < 3; ++k) r.colour[k] = lanes[k + 1] / lanes[0];
     return r;
 }
 
+// floor(v + ½) clamped to [0, full]; v is finite.
 template <typename Channel>
 Channel round_channel(double v, double full) {
-    const double c = std::floor(v + 0.5);
-    return static_cast<Channel>(c < 0.0 ? 0.0 : (c > full ? full : c));
+    const double t = v + 0.5;
+    if (!(t >= 1.0)) return 0;
+    if (t >= full + 1.0) return static_cast<Channel>(full);
+    return static_cast<Channel>(t);  // truncation is floor here
 }
 
 }  // namespace
@@ -466,7 +871,7 @@ PF_Err AreaSampler::sample8(PF_Fixed x, PF_Fixed y, PF_Fixed x_radius, PF_Fixed 
     if (state_ == State::failed) return PF_Err_OUT_OF_MEMORY;
     if (state_ == State::empty) return PF_Err_NONE;
     if (format_ != PF_PixelFormat_ARGB32) return PF_Err_BAD_CALLBACK_PARAM;
-    const BoxResult r = box_sample(*impl_, x, y, x_radius, y_radius);
+    const BoxResult r = box_sample<Depth8>(*impl_, x, y, x_radius, y_radius);
     if (!r.covered) return PF_Err_NONE;
     out->alpha = round_channel<A_u_char>(r.alpha, 255.0);
     out->red = round_channel<A_u_char>(r.colour[0], 255.0);
@@ -482,7 +887,7 @@ PF_Err AreaSampler::sample16(PF_Fixed x, PF_Fixed y, PF_Fixed x_radius, PF_Fixed
     if (state_ == State::failed) return PF_Err_OUT_OF_MEMORY;
     if (state_ == State::empty) return PF_Err_NONE;
     if (format_ != PF_PixelFormat_ARGB64) return PF_Err_BAD_CALLBACK_PARAM;
-    const BoxResult r = box_sample(*impl_, x, y, x_radius, y_radius);
+    const BoxResult r = box_sample<Depth16>(*impl_, x, y, x_radius, y_radius);
     if (!r.covered) return PF_Err_NONE;
     out->alpha = round_channel<A_u_short>(r.alpha, 32768.0);
     out->red = round_channel<A_u_short>(r.colour[0], 32768.0);
@@ -498,7 +903,7 @@ PF_Err AreaSampler::sample_float(PF_Fixed x, PF_Fixed y, PF_Fixed x_radius, PF_F
     if (state_ == State::failed) return PF_Err_OUT_OF_MEMORY;
     if (state_ == State::empty) return PF_Err_NONE;
     if (format_ != PF_PixelFormat_ARGB128) return PF_Err_BAD_CALLBACK_PARAM;
-    const BoxResult r = box_sample(*impl_, x, y, x_radius, y_radius);
+    const BoxResult r = box_sample<DepthFloat>(*impl_, x, y, x_radius, y_radius);
     if (!r.covered) return PF_Err_NONE;
     out->alpha = static_cast<float>(r.alpha);
     out->red = static_cast<float>(r.colour[0]);

@@ -8,7 +8,14 @@
 
 namespace standalone {
 
-// Box-filtered samples of one world, built once per world and render.
+// malloc's stand-in for the host's big blocks (sampling tables, handles):
+// blocks of several megabytes are asked to live on huge pages where the
+// system offers them, which spares thousands of page faults on first touch.
+// Null when out of memory; give the block back with std::free.
+void* allocate_memory(std::size_t bytes) noexcept;
+
+// Box-filtered samples of one world. The tables are built once; the host
+// keeps them from frame to frame while the world stays unchanged.
 //
 // Coordinates are the world's pixels with pixel centres at whole numbers
 // (pixel i covers [i − ½, i + ½)); position and radii are 16.16 fixed. A

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "standalone/host_impl.h"
 
@@ -244,7 +245,7 @@ PF_Err PF_CALL host_resize_handle(A_u_longlong new_size, PF_Handle* handle) {
         return call.finish(err);
     }
     const std::size_t size = static_cast<std::size_t>(new_size);
-    void* data = std::malloc(size > 0 ? size : 1);
+    void* data = allocate_memory(size);
     if (data == nullptr) {
         return call.finish(PF_Err_OUT_OF_MEMORY);
     }
@@ -297,10 +298,33 @@ PF_Err PF_CALL util_copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWo
     for (A_long y = 0; y < a.bottom - a.top; ++y) {
         if (bytes > 0) {
             std::memmove(to->row(b.top + y) + static_cast<std::size_t>(b.left) * pixel,
-                         from->row(a.top + y) + static_cast<std::size_t>(a.left) * pixel, bytes);
+                         std::as_const(*from).row(a.top + y) + static_cast<std::size_t>(a.left) * pixel, bytes);
         }
     }
     return call.finish(PF_Err_NONE);
+}
+
+// `r` lies inside the world. An all-zero value (the usual clear) is a
+// memset; other values fill one row and copy it.
+template <typename Pixel>
+void fill_rect(World& world, const PF_Rect& r, const Pixel& value) {
+    if (r.left >= r.right || r.top >= r.bottom) {
+        return;
+    }
+    const std::size_t offset = static_cast<std::size_t>(r.left) * sizeof(Pixel);
+    const std::size_t bytes = static_cast<std::size_t>(r.right - r.left) * sizeof(Pixel);
+    Pixel zero{};
+    if (std::memcmp(&value, &zero, sizeof(Pixel)) == 0) {
+        for (A_long y = r.top; y < r.bottom; ++y) {
+            std::memset(world.row(y) + offset, 0, bytes);
+        }
+        return;
+    }
+    std::uint8_t* const first = world.row(r.top) + offset;
+    std::fill_n(reinterpret_cast<Pixel*>(first), r.right - r.left, value);
+    for (A_long y = r.top + 1; y < r.bottom; ++y) {
+        std::memcpy(world.row(y) + offset, first, bytes);
+    }
 }
 
 PF_Err PF_CALL util_fill(PF_ProgPtr effect_ref, const PF_Pixel* color, const PF_Rect* dst_rect, PF_EffectWorld* world) {
@@ -328,20 +352,16 @@ PF_Err PF_CALL util_fill(PF_ProgPtr effect_ref, const PF_Pixel* color, const PF_
     auto widen16 = [](A_u_char c) { return static_cast<A_u_short>((c * 32768 + 127) / 255); };
     const PF_Pixel16 v16{widen16(value.alpha), widen16(value.red), widen16(value.green), widen16(value.blue)};
     const PF_PixelFloat vf{value.alpha / 255.0f, value.red / 255.0f, value.green / 255.0f, value.blue / 255.0f};
-    for (A_long y = r.top; y < r.bottom; ++y) {
-        for (A_long x = r.left; x < r.right; ++x) {
-            switch (target->format()) {
-            case PF_PixelFormat_ARGB32:
-                target->pixel8(x, y) = value;
-                break;
-            case PF_PixelFormat_ARGB64:
-                target->pixel16(x, y) = v16;
-                break;
-            default:
-                target->pixel_float(x, y) = vf;
-                break;
-            }
-        }
+    switch (target->format()) {
+    case PF_PixelFormat_ARGB32:
+        fill_rect(*target, r, value);
+        break;
+    case PF_PixelFormat_ARGB64:
+        fill_rect(*target, r, v16);
+        break;
+    default:
+        fill_rect(*target, r, vf);
+        break;
     }
     return call.finish(PF_Err_NONE);
 }
@@ -1115,7 +1135,7 @@ PF_Err nearest_sample(Host* host, const char* name, PF_Fixed x, PF_Fixed y, cons
     if (px < 0 || py < 0 || px >= world->width() || py >= world->height()) {
         *dst = Pixel{};
     } else {
-        *dst = reinterpret_cast<const Pixel*>(world->row(py))[px];
+        *dst = reinterpret_cast<const Pixel*>(std::as_const(*world).row(py))[px];
     }
     return call.finish(PF_Err_NONE);
 }
@@ -1159,11 +1179,15 @@ PF_Err sample_area(PF_ProgPtr effect_ref, const char* name, PF_Fixed x, PF_Fixed
         position = host->log().record(name, host->log().full() ? std::vector<LogArg>{} : sample_args(x, y, params));
     }
     auto finish = [host, position](PF_Err err) {
-        host->log().set_result(position, err);
+        if (position >= 0) {
+            host->log().set_result(position, err);
+        }
         return err;
     };
-    if (PF_Err err = injected(host, name)) {
-        return finish(err);
+    if (!host->faults().empty()) {
+        if (PF_Err err = host->faults().callback_result(name)) {
+            return finish(err);
+        }
     }
     const AreaSampler* sampler = params != nullptr ? host->impl().sampler_for(params->src) : nullptr;
     if (sampler == nullptr) {

@@ -17,6 +17,11 @@ constexpr std::uint8_t kGuardPattern[4] = {0xDE, 0xAD, 0xBE, 0xEF};
 
 std::uint8_t guard_byte(std::size_t offset) { return kGuardPattern[offset % 4]; }
 
+std::uint64_t next_serial() {
+    static std::atomic<std::uint64_t> last{0};
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
 std::size_t channel_bytes(PF_PixelFormat format) { return pixel_bytes(format) / 4; }
 
 }  // namespace
@@ -37,7 +42,7 @@ std::size_t pixel_bytes(PF_PixelFormat format) {
 bool World::guards_enabled() { return TRELLIS_GUARDS != 0; }
 
 World::World(A_long width, A_long height, PF_PixelFormat format, A_long row_padding)
-    : format_(format), reported_(format) {
+    : serial_(next_serial()), format_(format), reported_(format) {
     const std::size_t pixel = pixel_bytes(format);
     if (pixel == 0) {
         throw std::invalid_argument("World: unsupported pixel format");
@@ -89,6 +94,7 @@ std::shared_ptr<World> World::clone() const {
 }
 
 std::uint8_t* World::row(A_long y) {
+    mark_changed();
     return static_cast<std::uint8_t*>(def_.data) + static_cast<std::size_t>(y) * static_cast<std::size_t>(def_.rowbytes);
 }
 
@@ -127,12 +133,20 @@ void fill_world(World& world, PF_PixelFormat wanted, const P& value) {
 
 }  // namespace
 
-PF_Pixel8& World::pixel8(A_long x, A_long y) { return *checked_pixel<PF_Pixel8>(*this, PF_PixelFormat_ARGB32, x, y); }
+PF_Pixel8& World::pixel8(A_long x, A_long y) {
+    PF_Pixel8& p = *checked_pixel<PF_Pixel8>(*this, PF_PixelFormat_ARGB32, x, y);
+    mark_changed();
+    return p;
+}
 PF_Pixel16& World::pixel16(A_long x, A_long y) {
-    return *checked_pixel<PF_Pixel16>(*this, PF_PixelFormat_ARGB64, x, y);
+    PF_Pixel16& p = *checked_pixel<PF_Pixel16>(*this, PF_PixelFormat_ARGB64, x, y);
+    mark_changed();
+    return p;
 }
 PF_PixelFloat& World::pixel_float(A_long x, A_long y) {
-    return *checked_pixel<PF_PixelFloat>(*this, PF_PixelFormat_ARGB128, x, y);
+    PF_PixelFloat& p = *checked_pixel<PF_PixelFloat>(*this, PF_PixelFormat_ARGB128, x, y);
+    mark_changed();
+    return p;
 }
 const PF_Pixel8& World::pixel8(A_long x, A_long y) const {
     return *checked_pixel<PF_Pixel8>(*this, PF_PixelFormat_ARGB32, x, y);

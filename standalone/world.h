@@ -4,6 +4,7 @@
 // every row's padding so that stray writes are found after a render.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -47,6 +48,16 @@ public:
     void report_format(PF_PixelFormat reported) { reported_ = reported; }
     PF_PixelFormat reported_format() const { return reported_; }
 
+    // Which world this is (never reused, unlike addresses) and how often its
+    // pixels may have changed: the non-const row(), pixel8/16/float() and
+    // fill() count one change each. Writes through other pointers (def()'s
+    // data, a row pointer kept from before) are not seen; call mark_changed()
+    // after them. The host keeps a Layer's sampling tables between frames
+    // while serial() and changes() stay the same.
+    std::uint64_t serial() const { return serial_; }
+    std::uint64_t changes() const { return changes_.load(std::memory_order_relaxed); }
+    void mark_changed() { changes_.fetch_add(1, std::memory_order_relaxed); }
+
     // Typed access; throws std::logic_error for the wrong depth and
     // std::out_of_range outside the world.
     PF_Pixel8& pixel8(A_long x, A_long y);
@@ -82,6 +93,8 @@ private:
     void write_guards();
 
     PF_EffectWorld def_{};
+    std::uint64_t serial_;
+    std::atomic<std::uint64_t> changes_{0};
     PF_PixelFormat format_;
     PF_PixelFormat reported_;
     std::unique_ptr<std::uint8_t[]> block_;
