@@ -174,7 +174,7 @@ public:
     PF_Err pre_render(const RenderOptions& options, RenderResult* result);
     PF_Err smart_render(RenderResult* result);
     // Calls delete_pre_render_data_func if registered, forgets the frame's
-    // check-outs and samplers, checks guards into `result` when given.
+    // check-outs (samplers stay while their world is unchanged), checks guards into `result` when given.
     void end_frame(RenderResult* result = nullptr);
     bool frame_open() const { return frame_open_; }
     // The host's frame callbacks, for tests that build their own extra
