@@ -1,5 +1,7 @@
 #include "standalone/sampling.h"
 
+#include "standalone/world.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -788,23 +790,10 @@ private:
     }
 };
 
-std::size_t pixel_size(PF_PixelFormat format) {
-    switch (format) {
-        case PF_PixelFormat_ARGB32:
-            return sizeof(PF_Pixel8);
-        case PF_PixelFormat_ARGB64:
-            return sizeof(PF_Pixel16);
-        case PF_PixelFormat_ARGB128:
-            return sizeof(PF_PixelFloat);
-        default:
-            return 0;
-    }
-}
-
 }  // namespace
 
 AreaSampler::AreaSampler(const PF_EffectWorld& world, PF_PixelFormat format) noexcept : format_(format) {
-    const std::size_t size = pixel_size(format);
+    const std::size_t size = pixel_bytes(format);
     if (size == 0 || world.data == nullptr || world.width <= 0 || world.height <= 0) return;
     const long long min_rowbytes = static_cast<long long>(world.width) * static_cast<long long>(size);
     if (std::llabs(static_cast<long long>(world.rowbytes)) < min_rowbytes) return;
