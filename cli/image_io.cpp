@@ -513,6 +513,7 @@ public:
     bool byte(unsigned char* c) { return bytes(c, 1); }
     bool bytes(unsigned char* out, std::size_t n) {
         if (n > remaining()) return false;
+        if (n == 0) return true;  // out may be an empty buffer's null data()
         if (src_.file) {
             if (std::fread(out, 1, n, src_.file) != n) return false;
         } else {
