@@ -401,6 +401,8 @@ void Host::set_output(std::shared_ptr<World> world) { output_ = std::move(world)
 
 const std::vector<std::pair<A_long, A_long>>& Host::progress_calls() const { return impl_->progress; }
 long Host::abort_calls() const { return impl_->abort_calls; }
+void Host::set_progress_hook(std::function<PF_Err(A_long, A_long)> hook) { impl_->progress_hook = std::move(hook); }
+void Host::set_abort_hook(std::function<PF_Err()> hook) { impl_->abort_hook = std::move(hook); }
 void Host::clear_progress() {
     impl_->progress.clear();
     impl_->abort_calls = 0;

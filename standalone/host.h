@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -188,6 +189,11 @@ public:
     const std::vector<std::pair<A_long, A_long>>& progress_calls() const;
     long abort_calls() const;
     void clear_progress();
+    // What the progress and abort callbacks answer when no fault is
+    // injected: a watcher's verdict (PF_Interrupt_CANCEL stops the frame).
+    // Called on the rendering thread; empty functions answer 0.
+    void set_progress_hook(std::function<PF_Err(A_long current, A_long total)> hook);
+    void set_abort_hook(std::function<PF_Err()> hook);
 
     // ---- Memory handles -------------------------------------------------
     // host_new_handle fills new memory with 0xA5 bytes, not zeros.

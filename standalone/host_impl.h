@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -98,6 +99,8 @@ struct Host::Impl {
     long update_param_ui_calls = 0;
     std::vector<std::pair<A_long, A_long>> progress;
     long abort_calls = 0;
+    std::function<PF_Err(A_long, A_long)> progress_hook;
+    std::function<PF_Err()> abort_hook;
     long handles_allocated = 0;
     AEGP_PluginID plugin_id = 7;
     std::vector<std::string> registered_names;

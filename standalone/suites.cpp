@@ -450,7 +450,11 @@ PF_Err PF_CALL inter_abort(PF_ProgPtr effect_ref) {
     }
     Call call(host, "abort", {});
     ++host->impl().abort_calls;
-    return call.finish(injected(host, "abort"));
+    if (PF_Err err = injected(host, "abort")) {
+        return call.finish(err);
+    }
+    const auto& hook = host->impl().abort_hook;
+    return call.finish(hook ? hook() : PF_Err_NONE);
 }
 
 PF_Err PF_CALL inter_progress(PF_ProgPtr effect_ref, A_long current, A_long total) {
@@ -460,7 +464,11 @@ PF_Err PF_CALL inter_progress(PF_ProgPtr effect_ref, A_long current, A_long tota
     }
     Call call(host, "progress", {as_int(current), as_int(total)});
     host->impl().progress.emplace_back(current, total);
-    return call.finish(injected(host, "progress"));
+    if (PF_Err err = injected(host, "progress")) {
+        return call.finish(err);
+    }
+    const auto& hook = host->impl().progress_hook;
+    return call.finish(hook ? hook(current, total) : PF_Err_NONE);
 }
 
 // ---------------------------------------------------------------------------

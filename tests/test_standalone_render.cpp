@@ -170,6 +170,37 @@ TEST_F(StandaloneRender, ProgressCancelsFromTheNthCall) {
     EXPECT_TRUE(host().balanced()) << why();
 }
 
+TEST_F(StandaloneRender, ProgressHookAnswersUnlessAFaultIsInjected) {
+    std::vector<std::pair<A_long, A_long>> seen;
+    host().set_progress_hook([&seen](A_long current, A_long total) -> PF_Err {
+        seen.emplace_back(current, total);
+        return current >= 2 ? PF_Interrupt_CANCEL : PF_Err_NONE;
+    });
+    FrameScript script;
+    standalone::RenderResult r = render(script);
+    EXPECT_EQ(r.render_err, PF_Interrupt_CANCEL);
+    EXPECT_EQ(script.progress_results, (std::vector<PF_Err>{PF_Err_NONE, PF_Interrupt_CANCEL}));
+    EXPECT_EQ(seen, (std::vector<std::pair<A_long, A_long>>{{1, 3}, {2, 3}}));
+    EXPECT_TRUE(host().balanced()) << why();
+
+    // An injected fault answers first, without asking the hook.
+    seen.clear();
+    host().faults().fail_callback("progress", 77, 1);
+    FrameScript faulted;
+    r = render(faulted);
+    EXPECT_EQ(r.render_err, 77);
+    EXPECT_TRUE(seen.empty());
+    EXPECT_TRUE(host().balanced()) << why();
+
+    // An empty hook answers 0 again.
+    host().faults().clear();
+    host().set_progress_hook({});
+    FrameScript plain;
+    r = render(plain);
+    EXPECT_EQ(r.render_err, PF_Err_NONE);
+    EXPECT_EQ(plain.progress_results, (std::vector<PF_Err>(3, PF_Err_NONE)));
+}
+
 TEST_F(StandaloneRender, CheckoutFaultsReachTheEffect) {
     for (const char* name : {"checkout_layer", "checkout_layer_pixels", "checkout_output", "area_sample"}) {
         host().faults().clear();

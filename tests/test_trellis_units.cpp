@@ -1,6 +1,7 @@
 // The command line's own pieces, in process: output names, parameter values
 // against the effect's declarations, the registration reader, the bar.
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -164,6 +165,52 @@ TEST(HostHooks, ProgressGoesOutAndCancelComesBack) {
     EXPECT_EQ(host.progress(4, 10), PF_Interrupt_CANCEL);
     EXPECT_EQ(host.abort(), PF_Interrupt_CANCEL);
     EXPECT_EQ(seen, (std::vector<std::pair<long, long>>{{3, 10}, {4, 10}}));
+}
+
+// The standalone host offers the hooks, so a cancel stops the frame in flight.
+TEST(HostHooks, CancelStopsTheEffectWithinAFrame) {
+    const auto module = standalone::Module::from_entry(EntryPointFunc, "linked");
+    cli::Scene scene;
+    scene.input = std::make_shared<standalone::World>(96, 64, PF_PixelFormat_ARGB32);
+    scene.layer = std::make_shared<standalone::World>(8, 8, PF_PixelFormat_ARGB32);
+    {
+        const auto host = cli::make_host(module);
+        const cli::DeclaredParams declared(*host);
+        scene.layer_index = declared.named("Layer").index;
+        scene.path_index = declared.named("Path").index;
+        // The whole path, in many small strokes.
+        scene.settings.push_back(cli::parse_setting(declared.named("Time"), "--time", "50"));
+        scene.settings.push_back(cli::parse_setting(declared.named("Max Width"), "--max-width", "4"));
+    }
+    scene.mask = standalone::MaskShape{{{4, 32, 0, 0, 0, 0}, {92, 32, 0, 0, 0, 0}}, false};
+
+    cli::FrameRenderer renderer(module, scene);
+    std::vector<std::pair<long, long>> seen;
+    bool cancel = false;
+    ASSERT_TRUE(renderer.watch(
+        [&](long current, long total) {
+            seen.emplace_back(current, total);
+            cancel = true;  // stop at the first stroke drawn
+        },
+        [&] { return cancel; }));
+    try {
+        renderer.render(0);
+        ADD_FAILURE() << "the frame was not cancelled";
+    } catch (const cli::Failure& f) {
+        EXPECT_EQ(f.exit_code(), cli::kExitEffectError);
+    }
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_GT(seen[0].second, 1);  // more strokes were due
+    std::string why;
+    EXPECT_TRUE(renderer.host().balanced(&why)) << why;
+
+    // Without a cancel the same renderer draws every stroke.
+    seen.clear();
+    ASSERT_TRUE(renderer.watch([&](long current, long total) { seen.emplace_back(current, total); },
+                               [] { return false; }));
+    EXPECT_NO_THROW(renderer.render(0));
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().first, seen.back().second);
 }
 
 }  // namespace
