@@ -12,6 +12,7 @@
 #include <ImfIO.h>
 #include <ImfInputFile.h>
 #include <ImfOutputFile.h>
+#include <OpenEXRConfig.h>
 #include <Iex.h>
 
 #include <bit>
@@ -623,9 +624,8 @@ std::string exr_value_fault(ExrValue kind, const std::vector<unsigned char>& v, 
         }
         case ExrValue::kFloats:
             return n % 4 == 0 ? "" : "float list not a whole number of floats";
-        case ExrValue::kManifest:
-            return n >= 4 ? "" : "ID manifest cut short";
         case ExrValue::kFixed:
+        case ExrValue::kManifest:
         case ExrValue::kString:
             break;
     }
@@ -693,6 +693,17 @@ void check_exr_headers(Source& src, const std::string& name) {
                 static_cast<uint32_t>(size) != known->size) {
                 throw damaged(what + " declares " + std::to_string(size) + " bytes, not " +
                               std::to_string(known->size));
+            }
+            if (known != std::end(kExrAttributeTypes) && known->value == ExrValue::kManifest) {
+                // OpenEXR 3.1 reads an 8-byte count and then size - 4 bytes:
+                // 4 bytes more than the declared size. Other versions may
+                // differ, and a walk out of step checks nothing after it.
+                if (OPENEXR_VERSION_MAJOR != 3 || OPENEXR_VERSION_MINOR != 1) {
+                    throw ImageError(name + ": OpenEXR " + what + " is not supported");
+                }
+                if (size < 4) throw damaged(what + ": ID manifest cut short");
+                if (!in.skip(static_cast<uint64_t>(size) + 4)) throw damaged(what + " reaches past the header");
+                continue;
             }
             const bool part_type = part == 0 && attr == "type" && type == "string";
             const bool layout = known != std::end(kExrAttributeTypes) && known->value != ExrValue::kFixed &&

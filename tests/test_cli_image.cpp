@@ -869,6 +869,24 @@ TEST(CliExrHeader, TypedAttributeSizeMismatchIsRefused) {
     EXPECT_NE(claim.find("'a' of type 'zz' claims 2147483632 bytes"), std::string::npos) << claim;
 }
 
+TEST(CliExrHeader, ManifestsAreWalkedAsTheLibraryReadsThem) {
+    // An ID manifest declared as 4 bytes: the library reads 8, then the
+    // attribute it finds 4 bytes later claims 0x7ffffff0 bytes.
+    std::vector<unsigned char> found = {0x76, 0x2f, 0x31, 0x01, 0x02, 0x00, 0x00, 0x00};
+    const std::string head = std::string("m") + '\0' + "idmanifest" + '\0';
+    found.insert(found.end(), head.begin(), head.end());
+    for (unsigned char c : {4, 0, 0, 0, 0, 0, 0, 0}) found.push_back(c);  // size, then its 4 bytes
+    for (unsigned char c : {0, 0, 0, 0}) found.push_back(c);              // header end, as declared
+    for (int c : {int{'a'}, 0, int{'z'}, int{'z'}, 0, 0xf0, 0xff, 0xff, 0x7f}) found.push_back(static_cast<unsigned char>(c));
+    const std::string why = refusal(found);
+    EXPECT_NE(why.find("'a' of type 'zz' claims 2147483632 bytes"), std::string::npos) << why;
+
+    // The extra 4 bytes must be there.
+    const std::vector<unsigned char> cut(found.begin(), found.begin() + 8 + head.size() + 4 + 4 + 3);
+    const std::string short_why = refusal(cut);
+    EXPECT_NE(short_why.find("'m' of type 'idmanifest' reaches past the header"), std::string::npos) << short_why;
+}
+
 TEST(CliExrHeader, EveryAttributeTypeReadsAndChecksItsSize) {
     TempDir dir;
     Imf::PreviewImage preview(2, 1);
