@@ -301,17 +301,15 @@ PF_Err Host::command(PF_Cmd cmd, void* extra) {
     return call(cmd, extra, params, output_ != nullptr ? output_->def() : nullptr);
 }
 
-namespace {
-std::string message_of(const PF_OutData& out) {
-    const char* end = std::find(out.return_msg, out.return_msg + sizeof out.return_msg, '\0');
-    return std::string(out.return_msg, end);
+std::string Host::return_message() const {
+    const char* end = std::find(out_data_.return_msg, out_data_.return_msg + sizeof out_data_.return_msg, '\0');
+    return std::string(out_data_.return_msg, end);
 }
-}  // namespace
 
 PF_Err Host::about(std::string* message) {
     const PF_Err err = command(PF_Cmd_ABOUT);
     if (message != nullptr) {
-        *message = message_of(out_data_);
+        *message = return_message();
     }
     return err;
 }
@@ -332,7 +330,7 @@ PF_Err Host::user_changed_param(PF_ParamIndex index) {
 PF_Err Host::completely_general(const char* text, std::string* message) {
     const PF_Err err = command(PF_Cmd_COMPLETELY_GENERAL, const_cast<char*>(text));
     if (message != nullptr) {
-        *message = message_of(out_data_);
+        *message = return_message();
     }
     return err;
 }

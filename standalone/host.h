@@ -245,6 +245,10 @@ private:
     friend struct Impl;
     PF_ParamDef** build_param_array();
     void take_back_handles();
+    // The effect's return_msg, up to its first NUL.
+    std::string return_message() const;
+    // What every frame call reports after it: output, flags, message, guards.
+    void note_outcome(RenderResult* result);
 
     std::shared_ptr<Module> module_;
     std::unique_ptr<Impl> impl_;

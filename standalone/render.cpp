@@ -1,6 +1,5 @@
 // The smart-render frame as the application runs it: pre-render, render,
 // the delete-pre-render-data call, then the guard check.
-#include <algorithm>
 
 #include "standalone/host_impl.h"
 
@@ -22,12 +21,15 @@ A_short bit_depth(const World* world) {
     }
 }
 
-std::string message_of(const PF_OutData& out) {
-    const char* end = std::find(out.return_msg, out.return_msg + sizeof out.return_msg, '\0');
-    return std::string(out.return_msg, end);
-}
-
 }  // namespace
+
+void Host::note_outcome(RenderResult* result) {
+    result->output = impl_->frame_output;
+    result->out_flags = out_data_.out_flags;
+    result->return_msg = return_message();
+    result->guards_intact = guards_intact(&result->guard_report);
+    last_guards_intact_ = result->guards_intact;
+}
 
 PF_Err Host::pre_render(const RenderOptions& options, RenderResult* result) {
     RenderResult local;
@@ -77,11 +79,7 @@ PF_Err Host::pre_render(const RenderOptions& options, RenderResult* result) {
     result->pre_render_output = im.pre_output;
     result->request_sent = request;
     result->layer_checkouts = im.checkout_log;
-    result->output = im.frame_output;
-    result->out_flags = out_data_.out_flags;
-    result->return_msg = message_of(out_data_);
-    result->guards_intact = guards_intact(&result->guard_report);
-    last_guards_intact_ = result->guards_intact;
+    note_outcome(result);
     return err;
 }
 
@@ -106,11 +104,7 @@ PF_Err Host::smart_render(RenderResult* result) {
 
     result->rendered = true;
     result->render_err = err;
-    result->output = im.frame_output;
-    result->out_flags = out_data_.out_flags;
-    result->return_msg = message_of(out_data_);
-    result->guards_intact = guards_intact(&result->guard_report);
-    last_guards_intact_ = result->guards_intact;
+    note_outcome(result);
     return err;
 }
 

@@ -854,51 +854,41 @@ Channel round_channel(double v, double full) {
 
 }  // namespace
 
-PF_Err AreaSampler::sample8(PF_Fixed x, PF_Fixed y, PF_Fixed x_radius, PF_Fixed y_radius, PF_Pixel8* out) const {
+template <class Depth, class Pixel, class Convert>
+PF_Err AreaSampler::sample_as(PF_PixelFormat depth_format, PF_Fixed x, PF_Fixed y, PF_Fixed x_radius,
+                              PF_Fixed y_radius, Pixel* out, Convert convert) const {
     if (out == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    *out = PF_Pixel8{0, 0, 0, 0};
+    *out = Pixel{};
     if (state_ == State::failed) return PF_Err_OUT_OF_MEMORY;
     if (state_ == State::empty) return PF_Err_NONE;
-    if (format_ != PF_PixelFormat_ARGB32) return PF_Err_BAD_CALLBACK_PARAM;
-    const BoxResult r = box_sample<Depth8>(*impl_, x, y, x_radius, y_radius);
-    if (!r.covered) return PF_Err_NONE;
-    out->alpha = round_channel<A_u_char>(r.alpha, 255.0);
-    out->red = round_channel<A_u_char>(r.colour[0], 255.0);
-    out->green = round_channel<A_u_char>(r.colour[1], 255.0);
-    out->blue = round_channel<A_u_char>(r.colour[2], 255.0);
+    if (format_ != depth_format) return PF_Err_BAD_CALLBACK_PARAM;
+    const BoxResult r = box_sample<Depth>(*impl_, x, y, x_radius, y_radius);
+    if (r.covered) *out = convert(r);
     return PF_Err_NONE;
+}
+
+PF_Err AreaSampler::sample8(PF_Fixed x, PF_Fixed y, PF_Fixed x_radius, PF_Fixed y_radius, PF_Pixel8* out) const {
+    return sample_as<Depth8>(PF_PixelFormat_ARGB32, x, y, x_radius, y_radius, out, [](const BoxResult& r) {
+        return PF_Pixel8{round_channel<A_u_char>(r.alpha, 255.0), round_channel<A_u_char>(r.colour[0], 255.0),
+                         round_channel<A_u_char>(r.colour[1], 255.0), round_channel<A_u_char>(r.colour[2], 255.0)};
+    });
 }
 
 PF_Err AreaSampler::sample16(PF_Fixed x, PF_Fixed y, PF_Fixed x_radius, PF_Fixed y_radius,
                              PF_Pixel16* out) const {
-    if (out == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    *out = PF_Pixel16{0, 0, 0, 0};
-    if (state_ == State::failed) return PF_Err_OUT_OF_MEMORY;
-    if (state_ == State::empty) return PF_Err_NONE;
-    if (format_ != PF_PixelFormat_ARGB64) return PF_Err_BAD_CALLBACK_PARAM;
-    const BoxResult r = box_sample<Depth16>(*impl_, x, y, x_radius, y_radius);
-    if (!r.covered) return PF_Err_NONE;
-    out->alpha = round_channel<A_u_short>(r.alpha, 32768.0);
-    out->red = round_channel<A_u_short>(r.colour[0], 32768.0);
-    out->green = round_channel<A_u_short>(r.colour[1], 32768.0);
-    out->blue = round_channel<A_u_short>(r.colour[2], 32768.0);
-    return PF_Err_NONE;
+    return sample_as<Depth16>(PF_PixelFormat_ARGB64, x, y, x_radius, y_radius, out, [](const BoxResult& r) {
+        return PF_Pixel16{round_channel<A_u_short>(r.alpha, 32768.0), round_channel<A_u_short>(r.colour[0], 32768.0),
+                          round_channel<A_u_short>(r.colour[1], 32768.0),
+                          round_channel<A_u_short>(r.colour[2], 32768.0)};
+    });
 }
 
 PF_Err AreaSampler::sample_float(PF_Fixed x, PF_Fixed y, PF_Fixed x_radius, PF_Fixed y_radius,
                                  PF_PixelFloat* out) const {
-    if (out == nullptr) return PF_Err_BAD_CALLBACK_PARAM;
-    *out = PF_PixelFloat{0.0f, 0.0f, 0.0f, 0.0f};
-    if (state_ == State::failed) return PF_Err_OUT_OF_MEMORY;
-    if (state_ == State::empty) return PF_Err_NONE;
-    if (format_ != PF_PixelFormat_ARGB128) return PF_Err_BAD_CALLBACK_PARAM;
-    const BoxResult r = box_sample<DepthFloat>(*impl_, x, y, x_radius, y_radius);
-    if (!r.covered) return PF_Err_NONE;
-    out->alpha = static_cast<float>(r.alpha);
-    out->red = static_cast<float>(r.colour[0]);
-    out->green = static_cast<float>(r.colour[1]);
-    out->blue = static_cast<float>(r.colour[2]);
-    return PF_Err_NONE;
+    return sample_as<DepthFloat>(PF_PixelFormat_ARGB128, x, y, x_radius, y_radius, out, [](const BoxResult& r) {
+        return PF_PixelFloat{static_cast<float>(r.alpha), static_cast<float>(r.colour[0]),
+                             static_cast<float>(r.colour[1]), static_cast<float>(r.colour[2])};
+    });
 }
 
 }  // namespace standalone

@@ -60,6 +60,12 @@ public:
     class Impl;  // the tables; defined in the implementation only
 
 private:
+    // The shared body of the sample functions: checks, the box, then
+    // `convert` of the box into *out.
+    template <class Depth, class Pixel, class Convert>
+    PF_Err sample_as(PF_PixelFormat depth_format, PF_Fixed x, PF_Fixed y, PF_Fixed x_radius, PF_Fixed y_radius,
+                     Pixel* out, Convert convert) const;
+
     enum class State { empty, ready, failed };
     PF_PixelFormat format_;
     State state_ = State::empty;
