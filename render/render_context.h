@@ -5,8 +5,7 @@
 #include <cstdint>
 
 #include "host/ae_sdk.h"
-
-enum : uint8_t { DEPTH_8 = 0, DEPTH_16 = 1, DEPTH_FLOAT = 2 };
+#include "host/pixel_traits.h"
 
 struct RenderContext {
     PF_InData* in_data;
