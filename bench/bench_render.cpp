@@ -32,7 +32,7 @@
 #include "host/suite_cache.h"
 #include "params/params.h"
 #include "render/pre_render.h"
-#include "render/render_context.h"
+#include "render/records.h"
 #include "standalone/host.h"
 #include "standalone/mask.h"
 #include "standalone/module.h"
@@ -224,9 +224,7 @@ thread_local Probe* t_probe = nullptr;
 
 template <typename Pixel>
 auto area_sampler(SuiteCache& suites) {
-    if constexpr (std::is_same_v<Pixel, PF_Pixel8>) return suites.sampling8_suite()->area_sample;
-    else if constexpr (std::is_same_v<Pixel, PF_Pixel16>) return suites.sampling16_suite()->area_sample16;
-    else return suites.sampling_float_suite()->area_sample_float;
+    return suites.sampling_suite<Pixel>()->*PixelTraits<Pixel>::area_sample;
 }
 
 // One host sampling call per covered pixel at the painter's positions and
@@ -288,20 +286,6 @@ PF_Err Probe::run(PF_InData* in, PF_SmartRenderExtra* extra) {
     const A_long pixel = depth == DEPTH_8 ? 4 : depth == DEPTH_16 ? 8 : 16;
     ctx.in_row_pixels = input->rowbytes / pixel;
     ctx.out_row_pixels = output->rowbytes / pixel;
-    switch (depth) {
-        case DEPTH_8:
-            ctx.in_pixels8 = static_cast<PF_Pixel8*>(input->data);
-            ctx.out_pixels8 = static_cast<PF_Pixel8*>(output->data);
-            break;
-        case DEPTH_16:
-            ctx.in_pixels16 = static_cast<PF_Pixel16*>(input->data);
-            ctx.out_pixels16 = static_cast<PF_Pixel16*>(output->data);
-            break;
-        default:
-            ctx.in_pixels_float = static_cast<PF_PixelFloat*>(input->data);
-            ctx.out_pixels_float = static_cast<PF_PixelFloat*>(output->data);
-            break;
-    }
 
     auto start = Clock::now();
     const PF_Pixel transparent{0, 0, 0, 0};
@@ -329,13 +313,19 @@ PF_Err Probe::run(PF_InData* in, PF_SmartRenderExtra* extra) {
 
     StrokeList list;
     if (e == PF_Err_NONE && id_map != nullptr) {
-        RandomSource size_random, turn_random;
-        seed_random_sources(info.seed, size_random, turn_random);
         GenerateOptions options;
         options.path_open = open != 0 ? 1 : 0;
         start = Clock::now();
-        generate_strokes(ctx, info, layer.u.ld.width, layer.u.ld.height, suites, path, segments, id_map, list,
-                         size_random, turn_random, totals, e, options);
+        totals = generate_strokes({.ctx = ctx,
+                                   .info = info,
+                                   .layer_width = layer.u.ld.width,
+                                   .layer_height = layer.u.ld.height,
+                                   .suites = suites,
+                                   .path = path,
+                                   .segment_count = segments,
+                                   .id_map = id_map,
+                                   .options = options},
+                                  list, e);
         times.generate = ms_since(start);
     }
     if (path != nullptr) suites.path_query_suite()->PF_CheckinPath(ref, path_id, false, path);
@@ -490,7 +480,7 @@ void BM_Render(benchmark::State& state) {
 // Nearest-pixel copy of the Layer into each rectangle, one Normal composite.
 template <typename Pixel>
 void floor_frame(const std::vector<Rect>& rects, const World& layer, World& out, std::vector<A_long>& columns) {
-    constexpr BlendOp<Pixel> normal = blend_op<Pixel>(1);
+    constexpr BlendOp<Pixel> normal = blend_op<Pixel>(BlendMode::Normal);
     const long long wl = layer.width(), hl = layer.height();
     for (const Rect& r : rects) {
         const long long w = r.x_hi - r.x_lo + 1, h = r.y_hi - r.y_lo + 1;

@@ -11,7 +11,10 @@
 // except where an operator says so.
 #pragma once
 
+#include <type_traits>
+
 #include "host/ae_sdk.h"
+#include "params/names.h"
 
 template <typename Pixel>
 using BlendOp = Pixel (*)(Pixel base, Pixel over) noexcept;
@@ -50,50 +53,64 @@ PF_PixelFloat blend_overlay_float(PF_PixelFloat base, PF_PixelFloat over) noexce
 PF_PixelFloat blend_color_dodge_float(PF_PixelFloat base, PF_PixelFloat over) noexcept;
 PF_PixelFloat blend_color_burn_float(PF_PixelFloat base, PF_PixelFloat over) noexcept;
 
-// Tables indexed by the "Color Blend Mode" popup value (1 Normal, 2 Tritone,
-// 3 Add, 4 Multiply, 5 Screen, 6 Overlay, 7 Color Dodge, 8 Color Burn).
-// Slot 0 is never chosen by the popup and holds Normal as well.
-inline constexpr A_long blend_mode_slots = 9;
-
-inline constexpr BlendOp8 blend_ops8[blend_mode_slots] = {
-    blend_normal8,   blend_normal8,  blend_tritone8,     blend_add8,         blend_multiply8,
-    blend_screen8,   blend_overlay8, blend_color_dodge8, blend_color_burn8,
-};
-inline constexpr BlendOp16 blend_ops16[blend_mode_slots] = {
-    blend_normal16,  blend_normal16,  blend_tritone16,     blend_add16,         blend_multiply16,
-    blend_screen16,  blend_overlay16, blend_color_dodge16, blend_color_burn16,
-};
-inline constexpr BlendOpFloat blend_ops_float[blend_mode_slots] = {
-    blend_normal_float,  blend_normal_float,  blend_tritone_float,     blend_add_float,         blend_multiply_float,
-    blend_screen_float,  blend_overlay_float, blend_color_dodge_float, blend_color_burn_float,
-};
-
-// Table lookups that never leave the table: a mode outside 0..8 (a damaged
-// project) gets Normal.
-constexpr bool blend_mode_in_table(A_long mode) noexcept { return mode >= 0 && mode < blend_mode_slots; }
-constexpr BlendOp8 blend_op8(A_long mode) noexcept {
-    return blend_mode_in_table(mode) ? blend_ops8[mode] : blend_normal8;
-}
-constexpr BlendOp16 blend_op16(A_long mode) noexcept {
-    return blend_mode_in_table(mode) ? blend_ops16[mode] : blend_normal16;
-}
-constexpr BlendOpFloat blend_op_float(A_long mode) noexcept {
-    return blend_mode_in_table(mode) ? blend_ops_float[mode] : blend_normal_float;
-}
-
-// The same lookup for code templated on the pixel type; blend_op<Pixel>(1) is
-// the family's Normal operator.
+// One family's operators, by name.
 template <typename Pixel>
-constexpr BlendOp<Pixel> blend_op(A_long mode) noexcept;
-template <>
-constexpr BlendOp<PF_Pixel8> blend_op<PF_Pixel8>(A_long mode) noexcept {
-    return blend_op8(mode);
+struct BlendFamily {
+    BlendOp<Pixel> normal, tritone, add, multiply, screen, overlay, color_dodge, color_burn;
+};
+
+inline constexpr BlendFamily<PF_Pixel8> blend_family8{
+    .normal = blend_normal8,
+    .tritone = blend_tritone8,
+    .add = blend_add8,
+    .multiply = blend_multiply8,
+    .screen = blend_screen8,
+    .overlay = blend_overlay8,
+    .color_dodge = blend_color_dodge8,
+    .color_burn = blend_color_burn8,
+};
+inline constexpr BlendFamily<PF_Pixel16> blend_family16{
+    .normal = blend_normal16,
+    .tritone = blend_tritone16,
+    .add = blend_add16,
+    .multiply = blend_multiply16,
+    .screen = blend_screen16,
+    .overlay = blend_overlay16,
+    .color_dodge = blend_color_dodge16,
+    .color_burn = blend_color_burn16,
+};
+inline constexpr BlendFamily<PF_PixelFloat> blend_family_float{
+    .normal = blend_normal_float,
+    .tritone = blend_tritone_float,
+    .add = blend_add_float,
+    .multiply = blend_multiply_float,
+    .screen = blend_screen_float,
+    .overlay = blend_overlay_float,
+    .color_dodge = blend_color_dodge_float,
+    .color_burn = blend_color_burn_float,
+};
+
+template <typename Pixel>
+constexpr const BlendFamily<Pixel>& blend_family() noexcept {
+    if constexpr (std::is_same_v<Pixel, PF_Pixel8>) return blend_family8;
+    else if constexpr (std::is_same_v<Pixel, PF_Pixel16>) return blend_family16;
+    else return blend_family_float;
 }
-template <>
-constexpr BlendOp<PF_Pixel16> blend_op<PF_Pixel16>(A_long mode) noexcept {
-    return blend_op16(mode);
-}
-template <>
-constexpr BlendOp<PF_PixelFloat> blend_op<PF_PixelFloat>(A_long mode) noexcept {
-    return blend_op_float(mode);
+
+// The family's operator for a "Color Blend Mode" value; a value without a
+// mode (a damaged project) gets Normal.
+template <typename Pixel>
+constexpr BlendOp<Pixel> blend_op(BlendMode mode) noexcept {
+    const BlendFamily<Pixel>& f = blend_family<Pixel>();
+    switch (mode) {
+        case BlendMode::Normal: return f.normal;
+        case BlendMode::Tritone: return f.tritone;
+        case BlendMode::Add: return f.add;
+        case BlendMode::Multiply: return f.multiply;
+        case BlendMode::Screen: return f.screen;
+        case BlendMode::Overlay: return f.overlay;
+        case BlendMode::ColorDodge: return f.color_dodge;
+        case BlendMode::ColorBurn: return f.color_burn;
+    }
+    return f.normal;
 }

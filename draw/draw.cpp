@@ -8,9 +8,6 @@
 
 namespace {
 
-constexpr A_long MODE_CONTINUOUS = 1;
-constexpr A_long MODE_DISCRETE_2 = 3;
-
 // A host floor/ceil result as a whole number; NaN gives 0, the rest
 // saturates to the 32-bit range the budget lives in.
 A_longlong to_long(double v) {
@@ -48,9 +45,9 @@ void next_anchor(const Stroke& next, A_longlong& ax, A_longlong& ay) {
     ax = next.sample_x;
     ay = next.sample_y;
     switch (next.side) {
-        case 1: ax -= 1; break;
-        case 2: ay -= 1; break;
-        case 3: ax += 1; break;
+        case StrokeSide::Left: ax -= 1; break;
+        case StrokeSide::Top: ay -= 1; break;
+        case StrokeSide::Right: ax += 1; break;
         default: ay += 1; break;
     }
 }
@@ -61,8 +58,8 @@ void walk(const RenderContext& ctx, const PreRenderInfo& info, const PF_ParamDef
     const PF_ANSICallbacks& ansi = ctx.in_data->utils->ansi;
     const double t = info.time_fraction;
     const bool growing = t <= 0.5;
-    const bool by_count = info.mode == MODE_DISCRETE_2;
-    const bool shortens = info.mode == MODE_CONTINUOUS;
+    const bool by_count = info.mode == RevealMode::Discrete2;
+    const bool shortens = info.mode == RevealMode::Continuous;
 
     // Doubled in 64 bits: equal to the 32-bit product wherever that fits.
     const A_longlong doubled = 2 * A_longlong{by_count ? stroke_count : half_w_total};
@@ -136,20 +133,15 @@ void walk(const RenderContext& ctx, const PreRenderInfo& info, const PF_ParamDef
 void draw_strokes(const RenderContext& ctx, const PreRenderInfo& info, const PF_ParamDef& layer_param,
                   SuiteCache& suites, const StrokeList& list, A_long stroke_count, A_long half_w_total,
                   PF_Err& err) {
-    switch (ctx.depth) {
-        case DEPTH_8:
-            walk<PF_Pixel8>(ctx, info, layer_param, suites, list, stroke_count, half_w_total, err);
-            break;
-        case DEPTH_16:
-            walk<PF_Pixel16>(ctx, info, layer_param, suites, list, stroke_count, half_w_total, err);
-            break;
-        case DEPTH_FLOAT:
-            walk<PF_PixelFloat>(ctx, info, layer_param, suites, list, stroke_count, half_w_total, err);
-            break;
-        default:
+    dispatch_depth(
+        ctx.depth,
+        [&](auto pixel) {
+            walk<typename decltype(pixel)::type>(ctx, info, layer_param, suites, list, stroke_count, half_w_total,
+                                                 err);
+        },
+        [&] {
             // No depth the driver can map: nothing is drawn, and the render
             // must not pass for a success.
             if (err == PF_Err_NONE) err = PF_Err_BAD_CALLBACK_PARAM;
-            break;
-    }
+        });
 }

@@ -4,8 +4,7 @@
 
 #include "host/ae_sdk.h"
 #include "host/suite_cache.h"
-#include "render/pre_render.h"
-#include "render/render_context.h"
+#include "render/records.h"
 #include "strokes/stroke_list.h"
 
 // Draws the visible strokes into ctx's output, reporting progress after each.

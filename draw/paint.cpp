@@ -4,41 +4,10 @@
 #include <cstddef>
 #include <exception>
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 namespace {
-
-// What differs between the three depths: the channel type with its full
-// scale, the pixel pointers of the render, and the area-sampling function.
-template <typename Pixel>
-struct DepthTraits;
-
-template <>
-struct DepthTraits<PF_Pixel8> {
-    using Channel = A_u_char;
-    static constexpr Channel full = 255;
-    static PF_Pixel8* in(const RenderContext& ctx) { return ctx.in_pixels8; }
-    static PF_Pixel8* out(const RenderContext& ctx) { return ctx.out_pixels8; }
-    static auto sampler(SuiteCache& suites) { return suites.sampling8_suite()->area_sample; }
-};
-
-template <>
-struct DepthTraits<PF_Pixel16> {
-    using Channel = A_u_short;
-    static constexpr Channel full = 32768;
-    static PF_Pixel16* in(const RenderContext& ctx) { return ctx.in_pixels16; }
-    static PF_Pixel16* out(const RenderContext& ctx) { return ctx.out_pixels16; }
-    static auto sampler(SuiteCache& suites) { return suites.sampling16_suite()->area_sample16; }
-};
-
-template <>
-struct DepthTraits<PF_PixelFloat> {
-    using Channel = PF_FpShort;
-    static constexpr Channel full = 1.0f;
-    static PF_PixelFloat* in(const RenderContext& ctx) { return ctx.in_pixels_float; }
-    static PF_PixelFloat* out(const RenderContext& ctx) { return ctx.out_pixels_float; }
-    static auto sampler(SuiteCache& suites) { return suites.sampling_float_suite()->area_sample_float; }
-};
 
 // color_alpha x opacity: truncated toward zero at the integer depths (kept
 // inside the channel's range, which a valid opacity never leaves), a plain
@@ -85,7 +54,9 @@ StrokePainter<Pixel>::StrokePainter(const RenderContext& ctx, const PreRenderInf
 // and the other is fixed by dy.
 template <typename Pixel>
 struct StrokePainter<Pixel>::Span {
-    decltype(DepthTraits<Pixel>::sampler(std::declval<SuiteCache&>())) area_sample;
+    std::remove_cvref_t<decltype(std::declval<const typename PixelTraits<Pixel>::SamplingSuite&>().*
+                                 PixelTraits<Pixel>::area_sample)>
+        area_sample;
     Pixel color;  // with its alpha scaled by the opacity
     A_longlong center_x, center_y;
     A_longlong dx_lo, dx_hi, dy_lo, dy_hi;
@@ -108,9 +79,9 @@ struct StrokePainter<Pixel>::Span {
 template <typename Pixel>
 template <BlendOp<Pixel> Op>
 void StrokePainter<Pixel>::paint_span(const Span& span, PF_Err& err) {
-    using Traits = DepthTraits<Pixel>;
-    constexpr BlendOp<Pixel> normal = blend_op<Pixel>(1);
-    Pixel* const out = Traits::out(ctx_);
+    using Traits = PixelTraits<Pixel>;
+    constexpr BlendOp<Pixel> normal = blend_op<Pixel>(BlendMode::Normal);
+    Pixel* const out = ctx_.out_pixels<Pixel>();
     const PF_ProgPtr effect_ref = ctx_.in_data->effect_ref;
     for (A_longlong dy = span.dy_lo; dy <= span.dy_hi; ++dy) {
         const PF_Fixed fixed = span.fixed_at(dy);
@@ -144,9 +115,8 @@ void StrokePainter<Pixel>::paint_span(const Span& span, PF_Err& err) {
 
 template <typename Pixel>
 void StrokePainter<Pixel>::paint_stroke(const DrawRect& rect, const Stroke& stroke, PF_Err& err) {
-    using Traits = DepthTraits<Pixel>;
     Span span{};
-    span.area_sample = Traits::sampler(suites_);
+    span.area_sample = suites_.sampling_suite<Pixel>()->*PixelTraits<Pixel>::area_sample;
 
     const A_longlong w = rect.left + rect.right + 1;
     const A_longlong h = rect.top + rect.bottom + 1;
@@ -155,14 +125,16 @@ void StrokePainter<Pixel>::paint_stroke(const DrawRect& rect, const Stroke& stro
     Pixel color{};
     if (stroke.sample_x >= 0 && stroke.sample_x < ctx_.width && stroke.sample_y >= 0 &&
         stroke.sample_y < ctx_.height) {
-        color = Traits::in(ctx_)[static_cast<std::size_t>(stroke.sample_y) * static_cast<std::size_t>(ctx_.in_row_pixels) +
+        color = ctx_.in_pixels<Pixel>()[static_cast<std::size_t>(stroke.sample_y) * static_cast<std::size_t>(ctx_.in_row_pixels) +
                                  static_cast<std::size_t>(stroke.sample_x)];
     }
     color.alpha = scale_alpha(color.alpha, opacity_);
     span.color = color;
 
-    const bool across = stroke.orientation == 2 || stroke.orientation == 4;
-    const bool turned = stroke.orientation == 3 || stroke.orientation == 4;
+    const bool across =
+        stroke.orientation == Orientation::QuarterTurn || stroke.orientation == Orientation::ThreeQuarterTurn;
+    const bool turned =
+        stroke.orientation == Orientation::HalfTurn || stroke.orientation == Orientation::ThreeQuarterTurn;
     const double wd = static_cast<double>(w);
     const double hd = static_cast<double>(h);
     const double wl = layer_.width;
@@ -180,7 +152,8 @@ void StrokePainter<Pixel>::paint_stroke(const DrawRect& rect, const Stroke& stro
     // signs give the four orientations.
     span.across = across;
     span.x_sign = turned ? -1 : 1;
-    span.y_sign = (stroke.orientation == 2 || stroke.orientation == 3) ? -1 : 1;
+    span.y_sign =
+        (stroke.orientation == Orientation::QuarterTurn || stroke.orientation == Orientation::HalfTurn) ? -1 : 1;
     span.row_step = across ? x_step : y_step;
     span.column_step = across ? y_step : x_step;
 
@@ -208,14 +181,14 @@ void StrokePainter<Pixel>::paint_stroke(const DrawRect& rect, const Stroke& stro
     // One loop per operator, chosen here rather than per pixel; a mode
     // outside the table (a damaged project) paints with Normal.
     switch (blend_mode_) {
-        case 2: paint_span<blend_op<Pixel>(2)>(span, err); break;
-        case 3: paint_span<blend_op<Pixel>(3)>(span, err); break;
-        case 4: paint_span<blend_op<Pixel>(4)>(span, err); break;
-        case 5: paint_span<blend_op<Pixel>(5)>(span, err); break;
-        case 6: paint_span<blend_op<Pixel>(6)>(span, err); break;
-        case 7: paint_span<blend_op<Pixel>(7)>(span, err); break;
-        case 8: paint_span<blend_op<Pixel>(8)>(span, err); break;
-        default: paint_span<blend_op<Pixel>(1)>(span, err); break;
+        case BlendMode::Tritone: paint_span<blend_op<Pixel>(BlendMode::Tritone)>(span, err); break;
+        case BlendMode::Add: paint_span<blend_op<Pixel>(BlendMode::Add)>(span, err); break;
+        case BlendMode::Multiply: paint_span<blend_op<Pixel>(BlendMode::Multiply)>(span, err); break;
+        case BlendMode::Screen: paint_span<blend_op<Pixel>(BlendMode::Screen)>(span, err); break;
+        case BlendMode::Overlay: paint_span<blend_op<Pixel>(BlendMode::Overlay)>(span, err); break;
+        case BlendMode::ColorDodge: paint_span<blend_op<Pixel>(BlendMode::ColorDodge)>(span, err); break;
+        case BlendMode::ColorBurn: paint_span<blend_op<Pixel>(BlendMode::ColorBurn)>(span, err); break;
+        default: paint_span<blend_op<Pixel>(BlendMode::Normal)>(span, err); break;
     }
 }
 

@@ -7,8 +7,7 @@
 #include "draw/blend.h"
 #include "host/ae_sdk.h"
 #include "host/suite_cache.h"
-#include "render/pre_render.h"
-#include "render/render_context.h"
+#include "render/records.h"
 #include "strokes/stroke_list.h"
 
 // A stroke's rectangle: columns center_x - left .. center_x + right and rows
@@ -36,12 +35,12 @@ PF_Fixed to_fixed(double v) noexcept;
 template <typename Pixel>
 class StrokePainter {
 public:
-    // `ctx`, `layer_param` and `suites` must outlive the painter. The pixel
-    // pointers of ctx for this depth must be set.
+    // `ctx`, `layer_param` and `suites` must outlive the painter; ctx's
+    // worlds hold Pixel.
     StrokePainter(const RenderContext& ctx, const PreRenderInfo& info, const PF_ParamDef& layer_param,
                   SuiteCache& suites);
 
-    // Paints `rect` for `stroke` (its sample point and orientation 1..4).
+    // Paints `rect` for `stroke` (its sample point and orientation).
     // Pixels outside the input's width and height are neither sampled nor
     // written. The first failing sampling call is recorded in `err`; while
     // `err` is set no sampling call is made and pixels are painted from the
@@ -62,7 +61,7 @@ private:
     const RenderContext& ctx_;
     SuiteCache& suites_;
     const PF_LayerDef& layer_;
-    A_long blend_mode_;
+    BlendMode blend_mode_;
     double opacity_;
     PF_SampPB samp_{};
     Pixel sample_{};

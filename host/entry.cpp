@@ -1,9 +1,11 @@
 #include "host/entry.h"
 
+#include <new>
+
 #include "host/handlers.h"
 #include "params/params.h"
 #include "render/pre_render.h"
-#include "render/render_context.h"
+#include "render/smart_render.h"
 
 extern "C" PF_Err PF_CALL EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
                                          PF_ParamDef* params[], PF_LayerDef* output, void* extra) {
@@ -49,8 +51,14 @@ extern "C" PF_Err PF_CALL EntryPointFunc(PF_Cmd cmd, PF_InData* in_data, PF_OutD
             break;
         }
     } catch (PF_Err& thrown) {
-        // Only the suite cache throws, and only an error code.
+        // The suite cache's refusal, raised as its error code.
         err = thrown;
+    } catch (const std::bad_alloc&) {
+        err = PF_Err_OUT_OF_MEMORY;
+    } catch (...) {
+        // Nothing may cross into the host: an exception there ends the host
+        // process, with the user's unsaved work.
+        err = PF_Err_INTERNAL_STRUCT_DAMAGED;
     }
     return err;
 }

@@ -2,7 +2,10 @@
 // rectangle union that the frame handlers use.
 #pragma once
 
+#include <type_traits>
+
 #include "host/ae_sdk.h"
+#include "host/pixel_traits.h"
 
 // Acquires each suite on first use and releases every acquired suite when it
 // goes out of scope. A refused suite is raised as a thrown PF_Err of 516
@@ -25,10 +28,17 @@ public:
     const PF_Sampling8Suite1* sampling8_suite();
     const PF_Sampling16Suite1* sampling16_suite();
     const PF_SamplingFloatSuite1* sampling_float_suite();
+    // The sampling suite of one pixel type.
+    template <class Pixel>
+    const typename PixelTraits<Pixel>::SamplingSuite* sampling_suite() {
+        if constexpr (std::is_same_v<Pixel, PF_Pixel8>) return sampling8_suite();
+        else if constexpr (std::is_same_v<Pixel, PF_Pixel16>) return sampling16_suite();
+        else return sampling_float_suite();
+    }
 
 private:
-    // One slot per bound (name, version) pair, in release order.
-    static constexpr int kSlotCount = 85;
+    // One slot per suite the effect acquires, in release order.
+    static constexpr int kSlotCount = 9;
 
     const void* acquire(int slot);
 

@@ -1,11 +1,17 @@
 #include <cstring>
 
+#include "params/names.h"
 #include "params/params.h"
 
 namespace {
 
 constexpr PF_Fixed percent(A_long whole) {
     return whole * 65536;
+}
+
+template <class E>
+constexpr A_long value(E named) {
+    return static_cast<A_long>(named);
 }
 
 // One row per control, in the order the user sees them. Bounds and defaults
@@ -27,15 +33,16 @@ struct ParamRow {
 constexpr ParamRow kParams[] = {
     {PARAM_PATH, "Path", PF_Param_PATH, 0, 0, 0, 0, 0, 0, nullptr},
     {PARAM_LAYER, "Layer", PF_Param_LAYER, 0, 0, 0, 0, PF_LayerDefault_NONE, 0, nullptr},
-    {PARAM_MODE, "Mode", PF_Param_POPUP, 0, 0, 0, 0, 1, 3, "Continuous|Discrete 1|Discrete 2"},
+    {PARAM_MODE, "Mode", PF_Param_POPUP, 0, 0, 0, 0, value(RevealMode::Continuous), name_count<RevealMode>,
+     popup_choices<RevealMode>()},
     {PARAM_TIME, "Time", PF_Param_FIX_SLIDER, percent(0), percent(100), percent(0), percent(100), percent(50), 0,
      nullptr},
     {PARAM_MAX_WIDTH, "Max Width", PF_Param_SLIDER, 2, 5000, 2, 500, 300, 0, nullptr},
     {PARAM_MIN_WIDTH, "Min Width", PF_Param_FIX_SLIDER, percent(0), percent(100), percent(0), percent(100),
      percent(20), 0, nullptr},
     {PARAM_VARIOUS_DIRECTIONS, "Various Directions", PF_Param_CHECKBOX, 0, 0, 0, 0, 0, 0, ""},
-    {PARAM_BLEND_MODE, "Color Blend Mode", PF_Param_POPUP, 0, 0, 0, 0, 5, 8,
-     "Normal|Tritone|Add|Multiply|Screen|Overlay|Color Dodge|Color Burn"},
+    {PARAM_BLEND_MODE, "Color Blend Mode", PF_Param_POPUP, 0, 0, 0, 0, value(BlendMode::Screen),
+     name_count<BlendMode>, popup_choices<BlendMode>()},
     {PARAM_OPACITY, "Color Opacity", PF_Param_FIX_SLIDER, percent(0), percent(100), percent(0), percent(100),
      percent(100), 0, nullptr},
     {PARAM_SEED, "Seed", PF_Param_SLIDER, 0, 50000, 0, 100, 0, 0, nullptr},

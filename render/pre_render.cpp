@@ -8,7 +8,8 @@
 
 namespace {
 
-// The parameters the render needs, in the order they are checked out.
+// The parameters the render needs, in the order they are checked out (the
+// host sees this order; the values are read by identifier).
 constexpr ParamId kCheckoutOrder[] = {
     PARAM_PATH,      PARAM_MODE, PARAM_MAX_WIDTH, PARAM_MIN_WIDTH, PARAM_VARIOUS_DIRECTIONS,
     PARAM_ON_ORIGINAL, PARAM_SEED, PARAM_TIME,    PARAM_OPACITY,   PARAM_BLEND_MODE,
@@ -63,16 +64,24 @@ PF_Err pre_render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRenderExtr
         handles->host_dispose_handle(handle);
         return PF_Err_OUT_OF_MEMORY;
     }
+    // The host gets the handle unlocked on every way out; the render locks it
+    // again for itself.
+    struct Unlock {
+        const PF_HandleSuite1* handles;
+        PF_Handle handle;
+        ~Unlock() { handles->host_unlock_handle(handle); }
+    } unlock{handles, handle};
     // Handed over before any parameter is read: from here on the host owns it
     // and gives it back through the delete function.
     extra->output->pre_render_data = handle;
     extra->output->delete_pre_render_data_func = delete_pre_render_data;
 
     PF_Err err = PF_Err_NONE;
-    PF_ParamDef defs[kCheckoutCount];
+    // Indexed by parameter identifier; only the checked-out ones are filled.
+    PF_ParamDef defs[PARAM_COUNT];
     int checked_out = 0;
     for (; checked_out < kCheckoutCount; ++checked_out) {
-        PF_ParamDef& def = defs[checked_out];
+        PF_ParamDef& def = defs[kCheckoutOrder[checked_out]];
         std::memset(&def, 0, sizeof(def));
         err = in_data->inter.checkout_param(in_data->effect_ref, kCheckoutOrder[checked_out], in_data->current_time,
                                             in_data->time_step, in_data->time_scale, &def);
@@ -91,28 +100,17 @@ PF_Err pre_render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRenderExtr
     }
 
     if (err == PF_Err_NONE) {
-        const PF_ParamDef& path = defs[0];
-        const PF_ParamDef& mode = defs[1];
-        const PF_ParamDef& max_width = defs[2];
-        const PF_ParamDef& min_width = defs[3];
-        const PF_ParamDef& various_directions = defs[4];
-        const PF_ParamDef& on_original = defs[5];
-        const PF_ParamDef& seed = defs[6];
-        const PF_ParamDef& time = defs[7];
-        const PF_ParamDef& opacity = defs[8];
-        const PF_ParamDef& blend_mode = defs[9];
-
         std::memset(info, 0, sizeof(*info));
-        info->path_id = static_cast<A_long>(path.u.path_d.path_id);
-        info->mode = mode.u.pd.value;
-        info->time_fraction = percent_fraction(time.u.fd.value);
-        info->half_max_width = half_max_width(max_width.u.sd.value, in_data->downsample_x);
-        info->min_width_fraction = percent_fraction(min_width.u.fd.value);
-        info->seed = seed.u.sd.value;
-        info->on_original = on_original.u.bd.value;
-        info->various_directions = various_directions.u.bd.value;
-        info->blend_mode = blend_mode.u.pd.value;
-        info->opacity = percent_fraction(opacity.u.fd.value);
+        info->path_id = static_cast<A_long>(defs[PARAM_PATH].u.path_d.path_id);
+        info->mode = static_cast<RevealMode>(defs[PARAM_MODE].u.pd.value);
+        info->time_fraction = percent_fraction(defs[PARAM_TIME].u.fd.value);
+        info->half_max_width = half_max_width(defs[PARAM_MAX_WIDTH].u.sd.value, in_data->downsample_x);
+        info->min_width_fraction = percent_fraction(defs[PARAM_MIN_WIDTH].u.fd.value);
+        info->seed = defs[PARAM_SEED].u.sd.value;
+        info->on_original = defs[PARAM_ON_ORIGINAL].u.bd.value;
+        info->various_directions = defs[PARAM_VARIOUS_DIRECTIONS].u.bd.value;
+        info->blend_mode = static_cast<BlendMode>(defs[PARAM_BLEND_MODE].u.pd.value);
+        info->opacity = percent_fraction(defs[PARAM_OPACITY].u.fd.value);
 
         union_rect(&input_result.result_rect, &extra->output->result_rect);
         union_rect(&input_result.max_result_rect, &extra->output->max_result_rect);
@@ -120,7 +118,7 @@ PF_Err pre_render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRenderExtr
 
     // The values are copied; the host gets its parameters back.
     for (int i = 0; i < checked_out; ++i) {
-        in_data->inter.checkin_param(in_data->effect_ref, &defs[i]);
+        in_data->inter.checkin_param(in_data->effect_ref, &defs[kCheckoutOrder[i]]);
     }
     return err;
 }

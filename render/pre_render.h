@@ -1,20 +1,9 @@
-// Pre-render: the parameter values packed for the render of the same frame.
+// Pre-render: the parameter values packed for the render of the same frame
+// (PreRenderInfo).
 #pragma once
 
 #include "host/ae_sdk.h"
-
-struct PreRenderInfo {
-    A_long path_id;
-    A_long mode;            // 1 Continuous, 2 Discrete 1, 3 Discrete 2
-    double time_fraction;   // "Time" as a fraction
-    A_long half_max_width;  // half of "Max Width" in output pixels
-    double min_width_fraction;
-    A_long seed;
-    A_long on_original;
-    A_long various_directions;
-    A_long blend_mode;      // 1..8, indexes the blend tables
-    double opacity;         // "Color Opacity" as a fraction
-};
+#include "render/records.h"
 
 // Half of "Max Width" in output pixels at the horizontal downsampling,
 // rounded half up and kept to [1, INT32_MAX]; a zero denominator counts as

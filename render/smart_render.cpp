@@ -6,7 +6,8 @@
 #include "host/suite_cache.h"
 #include "params/params.h"
 #include "render/pre_render.h"
-#include "render/render_context.h"
+#include "render/records.h"
+#include "render/smart_render.h"
 #include "strokes/generate.h"
 #include "strokes/stroke_list.h"
 
@@ -22,10 +23,12 @@ constexpr const char* kReleaseSuiteMessage = "Couldn't release suite.";
 constexpr const char* kMemoryMessage = "Memory Error!";
 
 // Everything one render holds, given back in one fixed order on every exit:
-// explicitly at the normal end (so that a failed release can still become
-// the result), or by the destructor while a raised error passes. The stroke
-// list and the suite cache are declared before this object, so they go
-// after it, in that order.
+// explicitly before the result is read, or by the destructor while a raised
+// error passes. A failed release of a directly acquired suite is kept only
+// when nothing was recorded before it; such a release fails only without a
+// basic suite, which the suite cache has refused already, so in practice it
+// never changes the result. The stroke list and the suite cache are declared
+// before this object, so they go after it, in that order.
 class RenderHold {
 public:
     RenderHold(PF_InData* in_data, PF_OutData* out_data, StrokeList& list, PF_Err& err)
@@ -97,40 +100,15 @@ private:
 };
 
 std::size_t pixel_size(uint8_t depth) {
-    return depth == DEPTH_8 ? sizeof(PF_Pixel8) : depth == DEPTH_16 ? sizeof(PF_Pixel16) : sizeof(PF_PixelFloat);
-}
-
-bool depth_of(PF_PixelFormat format, uint8_t* depth) {
-    switch (format) {
-        case PF_PixelFormat_ARGB128: *depth = DEPTH_FLOAT; return true;
-        case PF_PixelFormat_ARGB64: *depth = DEPTH_16; return true;
-        case PF_PixelFormat_ARGB32: *depth = DEPTH_8; return true;
-        default: return false;
-    }
-}
-
-void set_pixels(RenderContext& ctx) {
-    switch (ctx.depth) {
-        case DEPTH_8:
-            ctx.in_pixels8 = static_cast<PF_Pixel8*>(ctx.input->data);
-            ctx.out_pixels8 = static_cast<PF_Pixel8*>(ctx.output->data);
-            break;
-        case DEPTH_16:
-            ctx.in_pixels16 = static_cast<PF_Pixel16*>(ctx.input->data);
-            ctx.out_pixels16 = static_cast<PF_Pixel16*>(ctx.output->data);
-            break;
-        default:
-            ctx.in_pixels_float = static_cast<PF_PixelFloat*>(ctx.input->data);
-            ctx.out_pixels_float = static_cast<PF_PixelFloat*>(ctx.output->data);
-            break;
-    }
+    return dispatch_depth(
+        depth, [](auto pixel) { return sizeof(typename decltype(pixel)::type); }, [] { return std::size_t{0}; });
 }
 
 // Row pitch in whole pixels. A negative pitch, or one that is not a whole
 // number of pixels (rows could then not be addressed in pixels), counts as
 // none.
 A_long row_pixels(A_long rowbytes, uint8_t depth) {
-    if (rowbytes < 0 || static_cast<A_u_long>(rowbytes) % pixel_size(depth) != 0) return -1;
+    if (rowbytes < 0 || pixel_size(depth) == 0 || static_cast<A_u_long>(rowbytes) % pixel_size(depth) != 0) return -1;
     return static_cast<A_long>(static_cast<A_u_long>(rowbytes) / pixel_size(depth));
 }
 
@@ -186,7 +164,7 @@ void render_stages(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
         err = world_suite->PF_GetPixelFormat(input, &format);
 
     uint8_t depth = DEPTH_8;
-    if (!depth_of(format, &depth)) {
+    if (!depth_of_format(format, &depth)) {
         err = PF_Err_BAD_CALLBACK_PARAM;
         return;
     }
@@ -200,7 +178,6 @@ void render_stages(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
     ctx.height = input->height;
     ctx.in_row_pixels = row_pixels(input->rowbytes, depth);
     ctx.out_row_pixels = row_pixels(output->rowbytes, depth);
-    set_pixels(ctx);
 
     // A world of negative size, or a pitch that is negative or not whole
     // pixels, is as unusable as a short one. An output narrower than the
@@ -273,14 +250,18 @@ void render_stages(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
     }
     if (entries != 0) std::memset(id_map, 0, static_cast<std::size_t>(bytes));
 
-    RandomSource size_random;
-    RandomSource turn_random;
-    seed_random_sources(info.seed, size_random, turn_random);
     GenerateOptions options;
     options.path_open = open != 0 ? 1 : 0;
-    StrokeTotals totals{0, 0};
-    generate_strokes(ctx, info, hold.layer_param.u.ld.width, hold.layer_param.u.ld.height, suites, path,
-                     segment_count, id_map, list, size_random, turn_random, totals, err, options);
+    const StrokeTotals totals = generate_strokes({.ctx = ctx,
+                                                  .info = info,
+                                                  .layer_width = hold.layer_param.u.ld.width,
+                                                  .layer_height = hold.layer_param.u.ld.height,
+                                                  .suites = suites,
+                                                  .path = path,
+                                                  .segment_count = segment_count,
+                                                  .id_map = id_map,
+                                                  .options = options},
+                                                 list, err);
 
     hold.checkin_path();
 

@@ -70,25 +70,23 @@ constexpr int64_t kBudgetBase = 8192;
 
 class Generator {
 public:
-    Generator(const RenderContext& ctx, const PreRenderInfo& info, A_long layer_width, A_long layer_height,
-              SuiteCache& suites, PF_PathOutlinePtr path, A_long segment_count, A_long* id_map, StrokeList& list,
-              RandomSource& size_random, RandomSource& turn_random, PF_Err& err, const GenerateOptions& options)
-        : ctx_(ctx),
-          info_(info),
-          layer_w_(static_cast<double>(layer_width)),
-          layer_h_(static_cast<double>(layer_height)),
-          suites_(suites),
-          path_(path),
-          segment_count_(segment_count),
-          map_(id_map),
+    Generator(const GenerateInput& input, StrokeList& list, PF_Err& err)
+        : ctx_(input.ctx),
+          info_(input.info),
+          layer_w_(static_cast<double>(input.layer_width)),
+          layer_h_(static_cast<double>(input.layer_height)),
+          suites_(input.suites),
+          path_(input.path),
+          segment_count_(input.segment_count),
+          map_(input.id_map),
           list_(list),
-          size_random_(size_random),
-          turn_random_(turn_random),
           err_(err),
-          options_(options),
-          width_(ctx.width),
-          height_(ctx.height),
-          aspect_(layer_w_ / layer_h_) {}
+          options_(input.options),
+          width_(input.ctx.width),
+          height_(input.ctx.height),
+          aspect_(layer_w_ / layer_h_) {
+        seed_random_sources(info_.seed, size_random_, turn_random_);
+    }
 
     void run();
     int64_t evaluation_budget() const {
@@ -101,9 +99,9 @@ private:
     SampleRange reachable(A_long seg, const PF_PathVertex& start, PF_PathSegPrepPtr* prep, double length);
     bool projection_at(A_long seg, PF_PathSegPrepPtr* prep, int64_t k, Point origin, Point dir, double* q);
     void sample(double x, double y, double dx, double dy);
-    void place_first(A_long sx, A_long sy, double dx, double dy, A_long hw, A_long hh, A_long* side, double* cx,
+    void place_first(A_long sx, A_long sy, double dx, double dy, A_long hw, A_long hh, StrokeSide* side, double* cx,
                      double* cy) const;
-    void place_later(A_long sx, A_long sy, double dx, double dy, A_long hw, A_long hh, A_long* side, double* cx,
+    void place_later(A_long sx, A_long sy, double dx, double dy, A_long hw, A_long hh, StrokeSide* side, double* cx,
                      double* cy) const;
     void mark(A_long cx, A_long cy, A_long hw, A_long hh);
 
@@ -124,8 +122,8 @@ private:
     A_long segment_count_;
     A_long* map_;
     StrokeList& list_;
-    RandomSource& size_random_;
-    RandomSource& turn_random_;
+    RandomSource size_random_;
+    RandomSource turn_random_;
     PF_Err& err_;
     const GenerateOptions& options_;
     const PF_PathDataSuite1* data_ = nullptr;
@@ -317,13 +315,16 @@ void Generator::sample(double x, double y, double dx, double dy) {
     const double h2 = static_cast<double>(info_.half_max_width) - 2.0;
     const double size = std::trunc(r * (1.0 - m) * h2 + h2 * m) + 3.0;
 
-    A_long orientation = 1;
+    Orientation orientation = Orientation::Upright;
     if (info_.various_directions != 0) {
         const double q = turn_random_.next_real();
-        orientation = q < 0.25 ? 1 : q < 0.5 ? 2 : q < 0.75 ? 3 : 4;
+        orientation = q < 0.25  ? Orientation::Upright
+                      : q < 0.5 ? Orientation::QuarterTurn
+                      : q < 0.75 ? Orientation::HalfTurn
+                                 : Orientation::ThreeQuarterTurn;
     }
     A_long hw = 0, hh = 0;
-    if (orientation == 1 || orientation == 3) {
+    if (orientation == Orientation::Upright || orientation == Orientation::HalfTurn) {
         if (info_.various_directions != 0) aspect_ = layer_w_ / layer_h_;
         hw = to_extent(std::fabs(size) + 0.5);
         hh = to_extent(std::fabs(size / aspect_) + 0.5);
@@ -333,7 +334,7 @@ void Generator::sample(double x, double y, double dx, double dy) {
         hh = to_extent(std::fabs(size) + 0.5);
     }
 
-    A_long side = 0;
+    StrokeSide side = StrokeSide::None;
     double cx = 0.0, cy = 0.0;
     if (first_) {
         place_first(sx, sy, dx, dy, hw, hh, &side, &cx, &cy);
@@ -353,48 +354,48 @@ void Generator::sample(double x, double y, double dx, double dy) {
 }
 
 // The first stroke goes ahead of its sample, in the direction of travel.
-void Generator::place_first(A_long sx, A_long sy, double dx, double dy, A_long hw, A_long hh, A_long* side,
+void Generator::place_first(A_long sx, A_long sy, double dx, double dy, A_long hw, A_long hh, StrokeSide* side,
                             double* cx, double* cy) const {
     const double alpha = std::atan2(1.0, aspect_) * 180.0 / kPi;
     const double beta = std::atan2(-dx, dy) * 180.0 / kPi + 180.0;
-    if (beta < 90.0 - alpha) *side = 2;
-    else if (beta < 90.0 + alpha) *side = 3;
-    else if (beta < 270.0 - alpha) *side = 4;
-    else if (beta < 270.0 + alpha) *side = 1;
-    else *side = 2;
+    if (beta < 90.0 - alpha) *side = StrokeSide::Top;
+    else if (beta < 90.0 + alpha) *side = StrokeSide::Right;
+    else if (beta < 270.0 - alpha) *side = StrokeSide::Bottom;
+    else if (beta < 270.0 + alpha) *side = StrokeSide::Left;
+    else *side = StrokeSide::Top;
 
     const double n = hypot(dx, dy);
     const double ux = dx / n, uy = dy / n;
     const double x = sx, y = sy, w = hw, h = hh;
     switch (*side) {
-        case 1: *cx = x - w; *cy = y - (uy / ux) * w; break;
-        case 2: *cy = y - h; *cx = x - (ux / uy) * h; break;
-        case 3: *cx = x + w; *cy = y + (uy / ux) * w; break;
+        case StrokeSide::Left: *cx = x - w; *cy = y - (uy / ux) * w; break;
+        case StrokeSide::Top: *cy = y - h; *cx = x - (ux / uy) * h; break;
+        case StrokeSide::Right: *cx = x + w; *cy = y + (uy / ux) * w; break;
         default: *cy = y + h; *cx = x + (ux / uy) * h; break;
     }
 }
 
 // Every later stroke goes on the side away from where the previous stroke
 // (or the frame's border) touches its sample.
-void Generator::place_later(A_long sx, A_long sy, double dx, double dy, A_long hw, A_long hh, A_long* side,
+void Generator::place_later(A_long sx, A_long sy, double dx, double dy, A_long hw, A_long hh, StrokeSide* side,
                             double* cx, double* cy) const {
     const int64_t x = sx, y = sy;
-    if (is_prev(x - 1, y)) *side = 1;
-    else if (is_prev(x, y - 1)) *side = 2;
-    else if (is_prev(x + 1, y)) *side = 3;
-    else if (is_prev(x, y + 1)) *side = 4;
-    else if (is_prev(x - 1, y - 1)) *side = 1;
-    else if (is_prev(x + 1, y - 1)) *side = 2;
-    else if (is_prev(x + 1, y + 1)) *side = 3;
-    else if (is_prev(x - 1, y + 1)) *side = 4;
-    else if (x - 1 < 0) *side = 1;
-    else if (y - 1 < 0) *side = 2;
-    else if (x + 1 >= width_) *side = 3;
-    else if (y + 1 >= height_) *side = 4;
-    else *side = 0;
+    if (is_prev(x - 1, y)) *side = StrokeSide::Left;
+    else if (is_prev(x, y - 1)) *side = StrokeSide::Top;
+    else if (is_prev(x + 1, y)) *side = StrokeSide::Right;
+    else if (is_prev(x, y + 1)) *side = StrokeSide::Bottom;
+    else if (is_prev(x - 1, y - 1)) *side = StrokeSide::Left;
+    else if (is_prev(x + 1, y - 1)) *side = StrokeSide::Top;
+    else if (is_prev(x + 1, y + 1)) *side = StrokeSide::Right;
+    else if (is_prev(x - 1, y + 1)) *side = StrokeSide::Bottom;
+    else if (x - 1 < 0) *side = StrokeSide::Left;
+    else if (y - 1 < 0) *side = StrokeSide::Top;
+    else if (x + 1 >= width_) *side = StrokeSide::Right;
+    else if (y + 1 >= height_) *side = StrokeSide::Bottom;
+    else *side = StrokeSide::None;
 
     double theta = 0.0, phi = 0.0;
-    if (*side == 1 || *side == 3) {
+    if (*side == StrokeSide::Left || *side == StrokeSide::Right) {
         theta = std::atan2(1.0, aspect_);
         phi = std::atan2(std::fabs(dy), std::fabs(dx));
     } else {
@@ -407,10 +408,10 @@ void Generator::place_later(A_long sx, A_long sy, double dx, double dy, A_long h
         const double n = hypot(dx, dy);
         const double ux = dx / n, uy = dy / n;
         switch (*side) {
-            case 1: *cx = px + w; *cy = py + (uy / ux) * w; break;
-            case 2: *cy = py + h; *cx = px + (ux / uy) * h; break;
-            case 3: *cx = px - w; *cy = py - (uy / ux) * w; break;
-            default: *cy = py - h; *cx = px - (ux / uy) * h; break;
+            case StrokeSide::Left: *cx = px + w; *cy = py + (uy / ux) * w; break;
+            case StrokeSide::Top: *cy = py + h; *cx = px + (ux / uy) * h; break;
+            case StrokeSide::Right: *cx = px - w; *cy = py - (uy / ux) * w; break;
+            default: *cy = py - h; *cx = px - (ux / uy) * h; break;  // Bottom, and None
         }
     } else {
         *cx = dx >= 0.0 ? px + w : px - w;
@@ -441,12 +442,8 @@ void seed_random_sources(A_long seed, RandomSource& size_random, RandomSource& t
     turn_random.next_int();
 }
 
-void generate_strokes(const RenderContext& ctx, const PreRenderInfo& info, A_long layer_width, A_long layer_height,
-                      SuiteCache& suites, PF_PathOutlinePtr path, A_long segment_count, A_long* id_map,
-                      StrokeList& list, RandomSource& size_random, RandomSource& turn_random, StrokeTotals& totals,
-                      PF_Err& err, const GenerateOptions& options) {
-    Generator generator(ctx, info, layer_width, layer_height, suites, path, segment_count, id_map, list, size_random,
-                        turn_random, err, options);
+StrokeTotals generate_strokes(const GenerateInput& input, StrokeList& list, PF_Err& err) {
+    Generator generator(input, list, err);
     if (err == PF_Err_NONE) generator.run();
-    totals = generator.totals();
+    return generator.totals();
 }

@@ -5,8 +5,7 @@
 
 #include "host/ae_sdk.h"
 #include "host/suite_cache.h"
-#include "render/pre_render.h"
-#include "render/render_context.h"
+#include "render/records.h"
 #include "strokes/stroke_list.h"
 
 struct StrokeTotals {
@@ -46,14 +45,26 @@ constexpr A_long kExtentLimit = A_long{1} << 28;
 // one value discarded.
 void seed_random_sources(A_long seed, RandomSource& size_random, RandomSource& turn_random);
 
+// What generation reads. `ctx` gives the frame (width, height, in_data);
+// the Layer's size gives the strokes their proportions.
+struct GenerateInput {
+    const RenderContext& ctx;
+    const PreRenderInfo& info;
+    A_long layer_width;
+    A_long layer_height;
+    SuiteCache& suites;
+    PF_PathOutlinePtr path;
+    A_long segment_count;
+    A_long* id_map;
+    GenerateOptions options = {};
+};
+
 // Walks `path` one pixel of arc length at a time, appending strokes to `list`
 // and marking `id_map` (width x height entries, rows of `width`, all 0 on
-// entry). An empty frame (width or height 0 or less) places nothing and makes
-// no host call. Makes no host call once `err` is non-zero and records the first
-// host error there; a stroke that cannot be stored records
-// PF_Err_OUT_OF_MEMORY. A segment whose length preparation succeeded is
-// always cleaned up, even after an error (that result is then not recorded).
-void generate_strokes(const RenderContext& ctx, const PreRenderInfo& info, A_long layer_width, A_long layer_height,
-                      SuiteCache& suites, PF_PathOutlinePtr path, A_long segment_count, A_long* id_map,
-                      StrokeList& list, RandomSource& size_random, RandomSource& turn_random, StrokeTotals& totals,
-                      PF_Err& err, const GenerateOptions& options = {});
+// entry), with the random sources seeded from info.seed. An empty frame
+// (width or height 0 or less) places nothing and makes no host call. Makes no
+// host call once `err` is non-zero and records the first host error there; a
+// stroke that cannot be stored records PF_Err_OUT_OF_MEMORY. A segment whose
+// length preparation succeeded is always cleaned up, even after an error
+// (that result is then not recorded).
+StrokeTotals generate_strokes(const GenerateInput& input, StrokeList& list, PF_Err& err);

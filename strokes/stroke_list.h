@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/ae_sdk.h"
+#include "params/names.h"
 
 struct Stroke {
     A_long sample_x;
@@ -14,8 +15,8 @@ struct Stroke {
     A_long center_y;
     A_long half_w;
     A_long half_h;
-    A_long side;         // 0 none, 1 -x, 2 -y, 3 +x, 4 +y
-    A_long orientation;  // 1..4 quarter turns
+    StrokeSide side;
+    Orientation orientation;
 };
 
 // Strokes of one frame in placement order, kept in one contiguous array.

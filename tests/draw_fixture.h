@@ -21,8 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "host/ae_sdk.h"
-#include "render/pre_render.h"
-#include "render/render_context.h"
+#include "render/records.h"
 #include "standalone/host.h"
 #include "standalone/world.h"
 #include "standalone_fixture.h"
@@ -88,21 +87,7 @@ RenderContext context_for(PF_InData* in_data, PF_OutData* out_data, World& in, W
     ctx.out_data = out_data;
     ctx.input = in.def();
     ctx.output = out.def();
-    Pixel* const in_pixels = static_cast<Pixel*>(in.def()->data);
-    Pixel* const out_pixels = static_cast<Pixel*>(out.def()->data);
-    if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
-        ctx.in_pixels8 = in_pixels;
-        ctx.out_pixels8 = out_pixels;
-        ctx.depth = DEPTH_8;
-    } else if constexpr (std::is_same_v<Pixel, PF_Pixel16>) {
-        ctx.in_pixels16 = in_pixels;
-        ctx.out_pixels16 = out_pixels;
-        ctx.depth = DEPTH_16;
-    } else {
-        ctx.in_pixels_float = in_pixels;
-        ctx.out_pixels_float = out_pixels;
-        ctx.depth = DEPTH_FLOAT;
-    }
+    ctx.depth = PixelTraits<Pixel>::depth;
     ctx.width = in.width();
     ctx.height = in.height();
     ctx.in_row_pixels = in.rowbytes() / static_cast<A_long>(sizeof(Pixel));
@@ -110,7 +95,7 @@ RenderContext context_for(PF_InData* in_data, PF_OutData* out_data, World& in, W
     return ctx;
 }
 
-inline PreRenderInfo draw_info(A_long mode, double time_fraction, A_long blend_mode, double opacity) {
+inline PreRenderInfo draw_info(RevealMode mode, double time_fraction, BlendMode blend_mode, double opacity) {
     PreRenderInfo info{};
     info.mode = mode;
     info.time_fraction = time_fraction;

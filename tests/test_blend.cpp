@@ -3,7 +3,9 @@
 
 #include <climits>
 #include <iomanip>
+#include <map>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -45,9 +47,14 @@ void expect_cases(const std::vector<Case<Pixel>>& cases) {
     }
 }
 
-// Popup order, slots 1..8.
-constexpr const char* mode_names[] = {"", "Normal", "Tritone", "Add", "Multiply", "Screen", "Overlay", "Color Dodge",
-                                      "Color Burn"};
+// Every "Color Blend Mode" value, in popup order.
+std::vector<BlendMode> all_modes() {
+    std::vector<BlendMode> modes;
+    for (A_long v = 1; v <= name_count<BlendMode>; ++v) modes.push_back(static_cast<BlendMode>(v));
+    return modes;
+}
+
+std::string trace(BlendMode mode) { return std::string(name_of(mode)); }
 
 // ---------------------------------------------------------------------------
 // 8 bits
@@ -160,17 +167,17 @@ TEST(Blend16, ChannelsAboveFullScaleStayDefined) {
     });
 
     const A_u_short values[] = {0, 1, 16384, 32767, 32768, 32769, 65535};
-    for (A_long mode = 1; mode < blend_mode_slots; ++mode) {
+    for (BlendMode mode : all_modes()) {
         for (A_u_short ba : values)
             for (A_u_short bc : values)
                 for (A_u_short oa : values)
                     for (A_u_short oc : values) {
                         const P base{ba, bc, bc, 0};
                         const P over{oa, oc, 0, oc};
-                        const P r = blend_ops16[mode](base, over);
+                        const P r = blend_op<P>(mode)(base, over);
                         if (r == base || r == over) continue;
                         ASSERT_TRUE(r.red <= 32768 && r.green <= 32768 && r.blue <= 32768)
-                            << mode_names[mode] << " base " << testing::PrintToString(base) << " over "
+                            << trace(mode) << " base " << testing::PrintToString(base) << " over "
                             << testing::PrintToString(over);
                     }
     }
@@ -233,62 +240,82 @@ TEST(BlendFloat, ClampedBaseReachesNormal) {
 // ---------------------------------------------------------------------------
 
 template <typename Pixel>
-void expect_early_returns(const BlendOp<Pixel> (&table)[blend_mode_slots], Pixel base, Pixel over) {
+void expect_early_returns(Pixel base, Pixel over) {
     Pixel clear_over = over;
     clear_over.alpha = 0;
     Pixel clear_base = base;
     clear_base.alpha = 0;
-    for (A_long mode = 1; mode < blend_mode_slots; ++mode) {
-        SCOPED_TRACE(mode_names[mode]);
-        EXPECT_EQ(table[mode](base, clear_over), base);
-        if (mode != 2) {
-            EXPECT_EQ(table[mode](clear_base, over), over);
+    for (BlendMode mode : all_modes()) {
+        SCOPED_TRACE(trace(mode));
+        EXPECT_EQ(blend_op<Pixel>(mode)(base, clear_over), base);
+        if (mode != BlendMode::Tritone) {
+            EXPECT_EQ(blend_op<Pixel>(mode)(clear_base, over), over);
         }
     }
 }
 
 TEST(BlendAll, EarlyReturns) {
-    expect_early_returns<PF_Pixel8>(blend_ops8, {200, 10, 150, 250}, {100, 240, 60, 5});
-    expect_early_returns<PF_Pixel16>(blend_ops16, {20000, 1000, 20000, 32768}, {9000, 31000, 7000, 500});
-    expect_early_returns<PF_PixelFloat>(blend_ops_float, {0.75f, 0.1f, 1.5f, -0.25f}, {0.3f, 0.9f, 0.2f, 2.0f});
+    expect_early_returns<PF_Pixel8>({200, 10, 150, 250}, {100, 240, 60, 5});
+    expect_early_returns<PF_Pixel16>({20000, 1000, 20000, 32768}, {9000, 31000, 7000, 500});
+    expect_early_returns<PF_PixelFloat>({0.75f, 0.1f, 1.5f, -0.25f}, {0.3f, 0.9f, 0.2f, 2.0f});
 }
 
+// The n-th choice of the popup as the user sees it must select the operator
+// of that name: value n + 1 of the popup string's order.
 template <typename Pixel>
-void expect_table(const BlendOp<Pixel> (&table)[blend_mode_slots], BlendOp<Pixel> (*lookup)(A_long),
-                  const std::vector<BlendOp<Pixel>>& by_popup) {
-    EXPECT_EQ(table[0], table[1]);
-    for (A_long mode = 1; mode < blend_mode_slots; ++mode) {
-        SCOPED_TRACE(mode_names[mode]);
-        EXPECT_EQ(table[mode], by_popup[static_cast<size_t>(mode - 1)]);
-        EXPECT_EQ(lookup(mode), table[mode]);
-        EXPECT_EQ(blend_op<Pixel>(mode), table[mode]);
+void expect_table(const std::map<std::string, BlendOp<Pixel>>& by_name) {
+    std::vector<std::string> choices;
+    std::stringstream popup(popup_choices<BlendMode>());
+    for (std::string choice; std::getline(popup, choice, '|');) choices.push_back(choice);
+    ASSERT_EQ(choices.size(), by_name.size());
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+        SCOPED_TRACE(choices[i]);
+        const auto mode = static_cast<BlendMode>(static_cast<A_long>(i) + 1);
+        ASSERT_EQ(by_name.count(choices[i]), 1u);
+        EXPECT_EQ(blend_op<Pixel>(mode), by_name.at(choices[i]));
+        EXPECT_EQ(name_of(mode), choices[i]);
     }
-    EXPECT_EQ(lookup(0), table[1]);
-    for (A_long bad : {-1, 9, 10, 1000, INT_MIN, INT_MAX}) {
-        EXPECT_EQ(lookup(bad), table[1]) << "mode " << bad;
-        EXPECT_EQ(blend_op<Pixel>(bad), table[1]) << "mode " << bad;
+    for (A_long bad : {0, -1, 9, 10, 1000, INT_MIN, INT_MAX}) {
+        EXPECT_EQ(blend_op<Pixel>(static_cast<BlendMode>(bad)), by_name.at("Normal")) << "mode " << bad;
+        EXPECT_EQ(name_of(static_cast<BlendMode>(bad)), "") << "mode " << bad;
     }
 }
 
 TEST(BlendAll, TablesFollowThePopupAndNeverReadOutside) {
-    expect_table<PF_Pixel8>(blend_ops8, [](A_long m) { return blend_op8(m); },
-                            {blend_normal8, blend_tritone8, blend_add8, blend_multiply8, blend_screen8, blend_overlay8,
-                             blend_color_dodge8, blend_color_burn8});
-    expect_table<PF_Pixel16>(blend_ops16, [](A_long m) { return blend_op16(m); },
-                             {blend_normal16, blend_tritone16, blend_add16, blend_multiply16, blend_screen16,
-                              blend_overlay16, blend_color_dodge16, blend_color_burn16});
-    expect_table<PF_PixelFloat>(blend_ops_float, [](A_long m) { return blend_op_float(m); },
-                                {blend_normal_float, blend_tritone_float, blend_add_float, blend_multiply_float,
-                                 blend_screen_float, blend_overlay_float, blend_color_dodge_float,
-                                 blend_color_burn_float});
-    static_assert(blend_op8(42) == blend_normal8 && blend_op16(-3) == blend_normal16 &&
-                  blend_op_float(9) == blend_normal_float);
+    expect_table<PF_Pixel8>({{"Normal", blend_normal8},
+                             {"Tritone", blend_tritone8},
+                             {"Add", blend_add8},
+                             {"Multiply", blend_multiply8},
+                             {"Screen", blend_screen8},
+                             {"Overlay", blend_overlay8},
+                             {"Color Dodge", blend_color_dodge8},
+                             {"Color Burn", blend_color_burn8}});
+    expect_table<PF_Pixel16>({{"Normal", blend_normal16},
+                              {"Tritone", blend_tritone16},
+                              {"Add", blend_add16},
+                              {"Multiply", blend_multiply16},
+                              {"Screen", blend_screen16},
+                              {"Overlay", blend_overlay16},
+                              {"Color Dodge", blend_color_dodge16},
+                              {"Color Burn", blend_color_burn16}});
+    expect_table<PF_PixelFloat>({{"Normal", blend_normal_float},
+                                 {"Tritone", blend_tritone_float},
+                                 {"Add", blend_add_float},
+                                 {"Multiply", blend_multiply_float},
+                                 {"Screen", blend_screen_float},
+                                 {"Overlay", blend_overlay_float},
+                                 {"Color Dodge", blend_color_dodge_float},
+                                 {"Color Burn", blend_color_burn_float}});
+    static_assert(blend_op<PF_Pixel8>(BlendMode{42}) == blend_normal8 &&
+                  blend_op<PF_Pixel16>(BlendMode{-3}) == blend_normal16 &&
+                  blend_op<PF_PixelFloat>(BlendMode{9}) == blend_normal_float);
 }
 
 // At channel values 0 and full, with alphas 0 and full, the operators that
 // have the same shape at every depth must agree once scaled.
 TEST(BlendAll, DepthsAgreeAtZeroAndFull) {
-    const A_long modes[] = {1, 4, 5, 6, 7, 8};  // Normal, Multiply, Screen, Overlay, Dodge, Burn
+    const BlendMode modes[] = {BlendMode::Normal,  BlendMode::Multiply,   BlendMode::Screen,
+                               BlendMode::Overlay, BlendMode::ColorDodge, BlendMode::ColorBurn};
     auto px8 = [](unsigned bits) {
         return PF_Pixel8{A_u_char(bits & 8 ? 255 : 0), A_u_char(bits & 4 ? 255 : 0), A_u_char(bits & 2 ? 255 : 0),
                          A_u_char(bits & 1 ? 255 : 0)};
@@ -301,17 +328,17 @@ TEST(BlendAll, DepthsAgreeAtZeroAndFull) {
         auto s = [](A_u_char c) { return c == 255 ? 1.0f : 0.0f; };
         return PF_PixelFloat{s(p.alpha), s(p.red), s(p.green), s(p.blue)};
     };
-    for (A_long mode : modes) {
+    for (BlendMode mode : modes) {
         for (unsigned b = 0; b < 16; ++b) {
             for (unsigned o = 0; o < 16; ++o) {
                 const PF_Pixel8 base = px8(b);
                 const PF_Pixel8 over = px8(o);
-                const PF_Pixel8 r8 = blend_op8(mode)(base, over);
-                SCOPED_TRACE(std::string(mode_names[mode]) + " base " + testing::PrintToString(base) + " over " +
+                const PF_Pixel8 r8 = blend_op<PF_Pixel8>(mode)(base, over);
+                SCOPED_TRACE(trace(mode) + " base " + testing::PrintToString(base) + " over " +
                              testing::PrintToString(over));
                 ASSERT_TRUE(r8.alpha % 255 == 0 && r8.red % 255 == 0 && r8.green % 255 == 0 && r8.blue % 255 == 0);
-                EXPECT_EQ(blend_op16(mode)(scale16(base), scale16(over)), scale16(r8));
-                EXPECT_EQ(blend_op_float(mode)(scalef(base), scalef(over)), scalef(r8));
+                EXPECT_EQ(blend_op<PF_Pixel16>(mode)(scale16(base), scale16(over)), scale16(r8));
+                EXPECT_EQ(blend_op<PF_PixelFloat>(mode)(scalef(base), scalef(over)), scalef(r8));
             }
         }
     }

@@ -21,7 +21,7 @@
 #include "host/suite_cache.h"
 #include "params/params.h"
 #include "render/pre_render.h"
-#include "render/render_context.h"
+#include "render/records.h"
 #include "standalone/host.h"
 #include "standalone/world.h"
 #include "strokes/stroke_list.h"
@@ -46,8 +46,8 @@ constexpr PF_Pixel8 kWhite{255, 255, 255, 255};
 
 PF_Pixel8 colour_of(std::size_t i) { return {255, static_cast<A_u_char>(40 + 40 * i), 0, 200}; }
 
-Stroke make_stroke(A_long cx, A_long cy, A_long half_w, A_long half_h, A_long sx, A_long sy, A_long side) {
-    return {sx, sy, cx, cy, half_w, half_h, side, 1};
+Stroke make_stroke(A_long cx, A_long cy, A_long half_w, A_long half_h, A_long sx, A_long sy, StrokeSide side) {
+    return {sx, sy, cx, cy, half_w, half_h, side, Orientation::Upright};
 }
 
 // Five strokes in a row, 7 x 5 each, two columns apart: stroke i covers
@@ -55,7 +55,7 @@ Stroke make_stroke(A_long cx, A_long cy, A_long half_w, A_long half_h, A_long sx
 // (1 + 9i, 5), found to the right of the stroke before it (side 1).
 std::vector<Stroke> row_of_strokes() {
     std::vector<Stroke> strokes;
-    for (A_long i = 0; i < 5; ++i) strokes.push_back(make_stroke(4 + 9 * i, 5, 3, 2, 1 + 9 * i, 5, i == 0 ? 3 : 1));
+    for (A_long i = 0; i < 5; ++i) strokes.push_back(make_stroke(4 + 9 * i, 5, 3, 2, 1 + 9 * i, 5, i == 0 ? StrokeSide::Right : StrokeSide::Left));
     return strokes;
 }
 
@@ -87,7 +87,7 @@ public:
         half_w_total_ = half_w_total;
     }
 
-    PF_Err draw(A_long mode, double t, A_long blend_mode = 1, uint8_t depth = DEPTH_8) {
+    PF_Err draw(RevealMode mode, double t, BlendMode blend_mode = BlendMode::Normal, uint8_t depth = DEPTH_8) {
         return host_.run([&](PF_InData* in_data, PF_OutData* out_data) {
             RenderContext ctx = context_for<PF_Pixel8>(in_data, out_data, *in_, *out_);
             ctx.depth = depth;
@@ -161,8 +161,8 @@ void expect_whole(const Scene& scene, std::vector<std::size_t> whole_strokes, st
 // ---------------------------------------------------------------------------
 
 TEST(DrawReveal, HalfTimeDrawsEveryStrokeWholeInEveryMode) {
-    for (A_long mode : {1, 2, 3}) {
-        SCOPED_TRACE(mode);
+    for (RevealMode mode : {RevealMode::Continuous, RevealMode::Discrete1, RevealMode::Discrete2}) {
+        SCOPED_TRACE(std::string(name_of(mode)));
         Scene scene(row_of_strokes());
         ASSERT_EQ(scene.draw(mode, 0.5), PF_Err_NONE);
         expect_whole(scene, {0, 1, 2, 3, 4});
@@ -178,14 +178,14 @@ TEST(DrawReveal, Discrete2GrowingShowsOneStrokeMoreThanItsBudget) {
     {
         // floor(2 x 5 x 0.25) = 2: strokes 1 to 3; the third is not reported.
         Scene scene(row_of_strokes());
-        ASSERT_EQ(scene.draw(3, 0.25), PF_Err_NONE);
+        ASSERT_EQ(scene.draw(RevealMode::Discrete2, 0.25), PF_Err_NONE);
         expect_whole(scene, {0, 1, 2});
         EXPECT_EQ(scene.host().progress(), (Reports{{1, 5}, {2, 5}}));
     }
     {
         // The smallest time shows exactly one stroke.
         Scene scene(row_of_strokes());
-        ASSERT_EQ(scene.draw(3, 0.01), PF_Err_NONE);
+        ASSERT_EQ(scene.draw(RevealMode::Discrete2, 0.01), PF_Err_NONE);
         expect_whole(scene, {0});
         EXPECT_TRUE(scene.host().progress().empty());
     }
@@ -194,7 +194,7 @@ TEST(DrawReveal, Discrete2GrowingShowsOneStrokeMoreThanItsBudget) {
 TEST(DrawReveal, Discrete2ShrinkingSkipsAndCountsTheHiddenStrokes) {
     // floor(2 x 5 x 0.25) = 2 hidden.
     Scene scene(row_of_strokes());
-    ASSERT_EQ(scene.draw(3, 0.75), PF_Err_NONE);
+    ASSERT_EQ(scene.draw(RevealMode::Discrete2, 0.75), PF_Err_NONE);
     expect_whole(scene, {2, 3, 4});
     EXPECT_EQ(scene.host().progress(), (Reports{{3, 5}, {4, 5}, {5, 5}}));
     EXPECT_EQ(scene.host().sample_count(), 3u * 35u);
@@ -204,7 +204,7 @@ TEST(DrawReveal, Discrete1GrowingDrawsTheBoundaryStrokeWholeAndLast) {
     // floor(2 x 15 x 0.2 + 0.5) = 6: 6 - 3 - 3 = 0 goes on; the third stroke
     // takes the budget below 0.
     Scene scene(row_of_strokes());
-    ASSERT_EQ(scene.draw(2, 0.2), PF_Err_NONE);
+    ASSERT_EQ(scene.draw(RevealMode::Discrete1, 0.2), PF_Err_NONE);
     expect_whole(scene, {0, 1, 2});
     EXPECT_EQ(scene.host().progress(), (Reports{{1, 5}, {2, 5}}));
     // The budget comes from the host's floor.
@@ -218,7 +218,7 @@ TEST(DrawReveal, Discrete1ShrinkingDrawsTheBoundaryStrokeWhole) {
     // floor(2 x 15 x 0.25 + 0.5) = 8: strokes 1 and 2 hidden (8 - 3 - 3 = 2),
     // the third is the boundary (2 - 3 < 0), not shortened.
     Scene scene(row_of_strokes());
-    ASSERT_EQ(scene.draw(2, 0.75), PF_Err_NONE);
+    ASSERT_EQ(scene.draw(RevealMode::Discrete1, 0.75), PF_Err_NONE);
     expect_whole(scene, {2, 3, 4});
     EXPECT_EQ(scene.host().progress(), (Reports{{1, 5}, {2, 5}, {3, 5}}));
 }
@@ -237,7 +237,7 @@ TEST(DrawReveal, ContinuousGrowingShortensTheBoundaryStrokeTowardsItsSample) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.t);
         Scene scene(row_of_strokes());
-        ASSERT_EQ(scene.draw(1, c.t), PF_Err_NONE);
+        ASSERT_EQ(scene.draw(RevealMode::Continuous, c.t), PF_Err_NONE);
         expect_whole(scene, {0, 1}, {2});
         EXPECT_EQ(scene.painted(2), c.boundary);
         EXPECT_EQ(scene.host().progress(), (Reports{{1, 5}, {2, 5}}));
@@ -251,17 +251,18 @@ TEST(DrawReveal, ContinuousShrinkingShortensTheFirstVisibleStrokeTowardsTheNextS
     // by that stroke's side; every edge more than a pixel from the anchor
     // moves one pixel towards +x / +y. Side 0 steps like side 4.
     const struct {
-        A_long side;
+        StrokeSide side;
         Box boundary;
     } cases[] = {
-        {1, {2, 8, 4, 8}}, {2, {2, 8, 3, 8}}, {3, {2, 8, 4, 8}}, {4, {2, 8, 4, 7}}, {0, {2, 8, 4, 7}},
+        {StrokeSide::Left, {2, 8, 4, 8}},   {StrokeSide::Top, {2, 8, 3, 8}},  {StrokeSide::Right, {2, 8, 4, 8}},
+        {StrokeSide::Bottom, {2, 8, 4, 7}}, {StrokeSide::None, {2, 8, 4, 7}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.side);
+        SCOPED_TRACE(std::string(name_of(c.side)));
         auto strokes = row_of_strokes();
         strokes[1].side = c.side;
         Scene scene(strokes);
-        ASSERT_EQ(scene.draw(1, 0.51), PF_Err_NONE);
+        ASSERT_EQ(scene.draw(RevealMode::Continuous, 0.51), PF_Err_NONE);
         expect_whole(scene, {1, 2, 3, 4}, {0});
         EXPECT_EQ(scene.painted(0), c.boundary);
         EXPECT_EQ(scene.host().progress(), (Reports{{1, 5}, {2, 5}, {3, 5}, {4, 5}, {5, 5}}));
@@ -272,16 +273,16 @@ TEST(DrawReveal, ContinuousShrinkingLastStrokeShrinksTowardsItsReflectedSample) 
     // floor(2 x 15 x 0.42 + 0.5) = 13: four strokes hidden (13 - 12 = 1), the
     // last keeps 2 of 3 towards (43, 5), its sample reflected through its centre.
     Scene scene(row_of_strokes());
-    ASSERT_EQ(scene.draw(1, 0.92), PF_Err_NONE);
+    ASSERT_EQ(scene.draw(RevealMode::Continuous, 0.92), PF_Err_NONE);
     expect_whole(scene, {}, {4});
     EXPECT_EQ(scene.painted(4), (Box{40, 43, 5, 7}));
     EXPECT_EQ(scene.host().progress(), (Reports{{1, 5}}));
 }
 
 TEST(DrawReveal, AnEmptyListDrawsNothingAndReportsNothing) {
-    for (A_long mode : {1, 2, 3}) {
+    for (RevealMode mode : {RevealMode::Continuous, RevealMode::Discrete1, RevealMode::Discrete2}) {
         for (double t : {0.25, 0.5, 0.75}) {
-            SCOPED_TRACE(mode);
+            SCOPED_TRACE(std::string(name_of(mode)));
             SCOPED_TRACE(t);
             Scene scene({});
             scene.host().host().faults().refuse_suite(kPFSampling8Suite, kPFSamplingSuiteVersion1);  // never asked for
@@ -298,8 +299,8 @@ TEST(DrawReveal, AnEmptyListDrawsNothingAndReportsNothing) {
 // ---------------------------------------------------------------------------
 
 TEST(DrawRectangles, StrokesPastTheFrameArePaintedOnlyInside) {
-    Scene scene({make_stroke(-2, 0, 3, 2, 0, 0, 3), make_stroke(46, 11, 3, 2, 44, 10, 1)});
-    ASSERT_EQ(scene.draw(3, 0.5), PF_Err_NONE);
+    Scene scene({make_stroke(-2, 0, 3, 2, 0, 0, StrokeSide::Right), make_stroke(46, 11, 3, 2, 44, 10, StrokeSide::Left)});
+    ASSERT_EQ(scene.draw(RevealMode::Discrete2, 0.5), PF_Err_NONE);
     EXPECT_EQ(scene.painted(0), (Box{0, 1, 0, 2}));
     EXPECT_EQ(scene.painted(1), (Box{43, 47, 9, 11}));
     EXPECT_EQ(scene.host().sample_count(), 6u + 15u);
@@ -312,7 +313,7 @@ TEST(DrawRectangles, AShortenedStrokeTurnedInsideOutPaintsNothing) {
     strokes[2].sample_x = 22;
     strokes[2].sample_y = 7;
     Scene scene(strokes);
-    ASSERT_EQ(scene.draw(1, 0.2), PF_Err_NONE);
+    ASSERT_EQ(scene.draw(RevealMode::Continuous, 0.2), PF_Err_NONE);
     expect_whole(scene, {0, 1});
     EXPECT_EQ(scene.host().sample_count(), 2u * 35u);
     EXPECT_EQ(scene.host().progress(), (Reports{{1, 5}, {2, 5}}));
@@ -322,7 +323,7 @@ TEST(DrawRectangles, AShrinkingBoundaryStrokeWithoutWidthIsDrawnWhole) {
     auto strokes = row_of_strokes();
     strokes[0].half_w = 0;
     Scene scene(strokes);
-    ASSERT_EQ(scene.draw(1, 0.51), PF_Err_NONE);
+    ASSERT_EQ(scene.draw(RevealMode::Continuous, 0.51), PF_Err_NONE);
     expect_whole(scene, {0, 1, 2, 3, 4});
     EXPECT_EQ(scene.painted(0), (Box{4, 4, 3, 7}));
 }
@@ -332,8 +333,8 @@ TEST(DrawRectangles, FarCentresAndHugeTotalsStayExact) {
     // hold. Budget floor((2^32 - 2) x 0.25 + 0.5) = 2^30 keeps about half of
     // the stroke around the anchor (0, 0): still the whole frame.
     const A_long far = 1 << 29;
-    Scene scene({make_stroke(-far, -far, INT32_MAX, INT32_MAX, 0, 0, 3)});
-    ASSERT_EQ(scene.draw(1, 0.25), PF_Err_NONE);
+    Scene scene({make_stroke(-far, -far, INT32_MAX, INT32_MAX, 0, 0, StrokeSide::Right)});
+    ASSERT_EQ(scene.draw(RevealMode::Continuous, 0.25), PF_Err_NONE);
     EXPECT_EQ(scene.painted(0), (Box{0, kWidth - 1, 0, kHeight - 1}));
     EXPECT_TRUE(scene.host().progress().empty());
     EXPECT_EQ(scene.host().sample_count(), static_cast<std::size_t>(kWidth * kHeight));
@@ -343,7 +344,7 @@ TEST(DrawRectangles, AHugeStrokeCountStillCountsStrokes) {
     // floor((2^32 - 2) x 0.25) = 2^30 - 1: every stroke of the list shows.
     Scene scene(row_of_strokes());
     scene.set_totals(INT32_MAX, 15);
-    ASSERT_EQ(scene.draw(3, 0.25), PF_Err_NONE);
+    ASSERT_EQ(scene.draw(RevealMode::Discrete2, 0.25), PF_Err_NONE);
     expect_whole(scene, {0, 1, 2, 3, 4});
     EXPECT_EQ(scene.host().progress().size(), 5u);
     EXPECT_EQ(scene.host().progress().back(), (std::pair<A_long, A_long>{5, INT32_MAX}));
@@ -352,18 +353,18 @@ TEST(DrawRectangles, AHugeStrokeCountStillCountsStrokes) {
 TEST(DrawRectangles, AHugeLengthTotalAtHalfTimeDrawsEveryStrokeWhole) {
     Scene scene(row_of_strokes());
     scene.set_totals(5, INT32_MAX);
-    ASSERT_EQ(scene.draw(1, 0.5), PF_Err_NONE);
+    ASSERT_EQ(scene.draw(RevealMode::Continuous, 0.5), PF_Err_NONE);
     expect_whole(scene, {0, 1, 2, 3, 4});
     EXPECT_EQ(scene.host().progress().size(), 5u);
 }
 
 TEST(DrawRectangles, ABlendModeOutsideThePopupPaintsAsNormal) {
     Scene normal(row_of_strokes());
-    ASSERT_EQ(normal.draw(3, 0.5, 1), PF_Err_NONE);
+    ASSERT_EQ(normal.draw(RevealMode::Discrete2, 0.5, BlendMode::Normal), PF_Err_NONE);
     for (A_long mode : {0, 9, -3, INT32_MAX}) {
         SCOPED_TRACE(mode);
         Scene scene(row_of_strokes());
-        ASSERT_EQ(scene.draw(3, 0.5, mode), PF_Err_NONE);
+        ASSERT_EQ(scene.draw(RevealMode::Discrete2, 0.5, BlendMode{mode}), PF_Err_NONE);
         EXPECT_TRUE(scene.out().same_pixels(normal.out()));
         EXPECT_TRUE(scene.padding_intact());
     }
@@ -376,7 +377,7 @@ TEST(DrawRectangles, ABlendModeOutsideThePopupPaintsAsNormal) {
 TEST(DrawErrors, AFailingProgressReportStopsSamplingAndReportsButNotTheWalk) {
     Scene scene(row_of_strokes());
     scene.host().host().faults().fail_callback("progress", PF_Interrupt_CANCEL, 2, 1);
-    EXPECT_EQ(scene.draw(3, 0.5), PF_Interrupt_CANCEL);
+    EXPECT_EQ(scene.draw(RevealMode::Discrete2, 0.5), PF_Interrupt_CANCEL);
     EXPECT_EQ(scene.host().progress(), (Reports{{1, 5}, {2, 5}}));
     EXPECT_EQ(scene.host().sample_count(), 2u * 35u);
     // Later strokes are painted from the carried sample (opaque), tinted with
@@ -387,7 +388,7 @@ TEST(DrawErrors, AFailingProgressReportStopsSamplingAndReportsButNotTheWalk) {
 TEST(DrawErrors, AFailingSamplingCallBecomesTheResult) {
     Scene scene(row_of_strokes());
     scene.host().host().faults().fail_callback("area_sample", 1234, 40);
-    EXPECT_EQ(scene.draw(2, 0.5), 1234);
+    EXPECT_EQ(scene.draw(RevealMode::Discrete1, 0.5), 1234);
     EXPECT_EQ(scene.host().sample_count(), 40u);
     EXPECT_EQ(scene.host().progress(), (Reports{{1, 5}}));
     expect_whole(scene, {0, 1, 2, 3, 4});
@@ -397,7 +398,7 @@ TEST(DrawErrors, ARefusedSamplingSuiteAbandonsTheWalkWith516) {
     Scene scene(row_of_strokes());
     scene.host().host().faults().refuse_suite(kPFSamplingFloatSuite, kPFSamplingSuiteVersion1);
     try {
-        scene.draw(3, 0.5, 1, DEPTH_FLOAT);
+        scene.draw(RevealMode::Discrete2, 0.5, BlendMode::Normal, DEPTH_FLOAT);
         ADD_FAILURE() << "no error raised";
     } catch (PF_Err e) {
         EXPECT_EQ(e, PF_Err_BAD_CALLBACK_PARAM);
@@ -407,7 +408,7 @@ TEST(DrawErrors, ARefusedSamplingSuiteAbandonsTheWalkWith516) {
 
 TEST(DrawErrors, AnUnknownDepthIsAnErrorNotASilentSuccess) {
     Scene scene(row_of_strokes());
-    EXPECT_EQ(scene.draw(3, 0.5, 1, 7), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(scene.draw(RevealMode::Discrete2, 0.5, BlendMode::Normal, 7), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(scene.host().sample_count(), 0u);
     EXPECT_TRUE(scene.untouched());
 }
@@ -428,7 +429,7 @@ std::vector<bool> coverage_at_depth(Pixel clear, Pixel opaque_colour, Pixel opaq
         const RenderContext ctx = context_for<Pixel>(in_data, out_data, *in, *out);
         SuiteCache suites(in_data->pica_basicP);
         PF_Err err = PF_Err_NONE;
-        draw_strokes(ctx, draw_info(1, 0.22, 1, 1.0), layer, suites, list, 5, 15, err);
+        draw_strokes(ctx, draw_info(RevealMode::Continuous, 0.22, BlendMode::Normal, 1.0), layer, suites, list, 5, 15, err);
         return err;
     }),
               PF_Err_NONE);

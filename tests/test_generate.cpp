@@ -19,7 +19,7 @@
 
 #include "host/suite_cache.h"
 #include "render/pre_render.h"
-#include "render/render_context.h"
+#include "render/records.h"
 #include "standalone/mask.h"
 #include "strokes/generate.h"
 #include "strokes/stroke_list.h"
@@ -177,14 +177,14 @@ FakePath polyline(const std::vector<std::pair<double, double>>& points) {
 PreRenderInfo default_info() {
     PreRenderInfo info{};
     info.path_id = 1;
-    info.mode = 1;
+    info.mode = RevealMode::Continuous;
     info.time_fraction = 0.5;
     info.half_max_width = 150;
     info.min_width_fraction = 0.2;
     info.seed = 0;
     info.on_original = 1;
     info.various_directions = 0;
-    info.blend_mode = 1;
+    info.blend_mode = BlendMode::Normal;
     info.opacity = 1.0;
     return info;
 }
@@ -226,13 +226,17 @@ GenRun generate_into(FakePath& path, const GenSetup& setup, A_long* map) {
     GenRun run;
     SuiteCache suites(&basic);
     StrokeList list;
-    RandomSource size_random, turn_random;
-    seed_random_sources(setup.info.seed, size_random, turn_random);
     run.err = setup.preset_err;
-    generate_strokes(ctx, setup.info, setup.layer_width, setup.layer_height, suites,
-                     reinterpret_cast<PF_PathOutlinePtr>(static_cast<std::intptr_t>(0x2000)),
-                     static_cast<A_long>(path.segments.size()), map, list, size_random, turn_random, run.totals,
-                     run.err, setup.options);
+    run.totals = generate_strokes({.ctx = ctx,
+                                   .info = setup.info,
+                                   .layer_width = setup.layer_width,
+                                   .layer_height = setup.layer_height,
+                                   .suites = suites,
+                                   .path = reinterpret_cast<PF_PathOutlinePtr>(static_cast<std::intptr_t>(0x2000)),
+                                   .segment_count = static_cast<A_long>(path.segments.size()),
+                                   .id_map = map,
+                                   .options = setup.options},
+                                  list, run.err);
     for (std::size_t i = 0; i < list.size(); ++i) run.strokes.push_back(list.at(i));
     g_path = nullptr;
     return run;
@@ -299,18 +303,18 @@ TEST(Generate, StraightPathTowardsPlusX) {
     const Stroke& first = run.strokes[0];
     EXPECT_EQ(first.sample_x, 100);
     EXPECT_EQ(first.sample_y, 500);
-    EXPECT_EQ(first.side, 3);
+    EXPECT_EQ(first.side, StrokeSide::Right);
     EXPECT_EQ(first.half_w, 110);
     EXPECT_EQ(first.half_h, 110);
     EXPECT_EQ(first.center_x, 210);
     EXPECT_EQ(first.center_y, 500);
-    EXPECT_EQ(first.orientation, 1);
+    EXPECT_EQ(first.orientation, Orientation::Upright);
 
     // The next sample not in the first stroke is x = 321; the first stroke is
     // at its left (test 1) and the new one goes to its right. S = 68.
     const Stroke& second = run.strokes[1];
     EXPECT_EQ(second.sample_x, 321);
-    EXPECT_EQ(second.side, 1);
+    EXPECT_EQ(second.side, StrokeSide::Left);
     EXPECT_EQ(second.half_w, 68);
     EXPECT_EQ(second.center_x, 321 + 68);
     EXPECT_EQ(second.center_y, 500);
@@ -320,7 +324,7 @@ TEST(Generate, StraightPathTowardsPlusX) {
         const Stroke& prev = run.strokes[i - 1];
         const Stroke& s = run.strokes[i];
         EXPECT_EQ(s.sample_x, prev.center_x + prev.half_w + 1) << i;
-        EXPECT_EQ(s.side, 1) << i;
+        EXPECT_EQ(s.side, StrokeSide::Left) << i;
         EXPECT_EQ(s.center_x - s.half_w, s.sample_x) << i;
     }
     expect_consistent(run, setup);
@@ -379,18 +383,18 @@ TEST(Generate, LayerProportionsByOrientation) {
     ASSERT_GE(plain.strokes.size(), 1u);
     EXPECT_EQ(plain.strokes[0].half_w, 110);
     EXPECT_EQ(plain.strokes[0].half_h, 62);
-    EXPECT_EQ(plain.strokes[0].orientation, 1);
+    EXPECT_EQ(plain.strokes[0].orientation, Orientation::Upright);
 
     setup.info.various_directions = 1;
     const GenRun turned = generate(path, setup);
     ASSERT_GE(turned.strokes.size(), 3u);
-    EXPECT_EQ(turned.strokes[0].orientation, 3);
+    EXPECT_EQ(turned.strokes[0].orientation, Orientation::HalfTurn);
     EXPECT_EQ(turned.strokes[0].half_w, 110);
     EXPECT_EQ(turned.strokes[0].half_h, 62);
-    EXPECT_EQ(turned.strokes[1].orientation, 2);
+    EXPECT_EQ(turned.strokes[1].orientation, Orientation::QuarterTurn);
     EXPECT_EQ(turned.strokes[1].half_w, 38);  // 68 × 1080 / 1920 = 38.25
     EXPECT_EQ(turned.strokes[1].half_h, 68);
-    EXPECT_EQ(turned.strokes[2].orientation, 3);
+    EXPECT_EQ(turned.strokes[2].orientation, Orientation::HalfTurn);
     EXPECT_EQ(turned.strokes[2].half_w, 112);
     EXPECT_EQ(turned.strokes[2].half_h, 63);
     expect_consistent(turned, setup);
@@ -412,9 +416,9 @@ TEST(Generate, VariousDirectionsKeepsTheSizes) {
     for (std::size_t i = 0; i < std::min(off.strokes.size(), on.strokes.size()); ++i) {
         const Stroke& a = off.strokes[i];
         const Stroke& b = on.strokes[i];
-        const A_long size_b = (b.orientation == 1 || b.orientation == 3) ? b.half_w : b.half_h;
+        const A_long size_b = (b.orientation == Orientation::Upright || b.orientation == Orientation::HalfTurn) ? b.half_w : b.half_h;
         EXPECT_EQ(a.half_w, size_b) << i;
-        turned |= b.orientation == 2 || b.orientation == 4;
+        turned |= b.orientation == Orientation::QuarterTurn || b.orientation == Orientation::ThreeQuarterTurn;
     }
     EXPECT_TRUE(turned);
 
@@ -427,9 +431,8 @@ TEST(Generate, VariousDirectionsKeepsTheSizes) {
     ASSERT_EQ(square_off.strokes.size(), square_on.strokes.size());
     for (std::size_t i = 0; i < square_off.strokes.size(); ++i) {
         Stroke b = square_on.strokes[i];
-        EXPECT_GE(b.orientation, 1);
-        EXPECT_LE(b.orientation, 4);
-        b.orientation = 1;
+        EXPECT_TRUE(is_named(b.orientation));
+        b.orientation = Orientation::Upright;
         EXPECT_TRUE(same(square_off.strokes[i], b)) << i;
     }
 }
@@ -437,15 +440,15 @@ TEST(Generate, VariousDirectionsKeepsTheSizes) {
 TEST(Generate, FirstStrokeSideFollowsTheDirectionOfTravel) {
     struct Case {
         double x1, y1;
-        A_long side;
+        StrokeSide side;
         A_long cx, cy;
     };
     // From (500, 500), square layer, S = 110.
     const Case cases[] = {
-        {900, 500, 3, 610, 500},  // +x
-        {500, 900, 4, 500, 610},  // +y (rows grow downwards)
-        {100, 500, 1, 390, 500},  // -x
-        {500, 100, 2, 500, 390},  // -y
+        {900, 500, StrokeSide::Right, 610, 500},
+        {500, 900, StrokeSide::Bottom, 500, 610},  // rows grow downwards
+        {100, 500, StrokeSide::Left, 390, 500},
+        {500, 100, StrokeSide::Top, 500, 390},
     };
     for (const Case& c : cases) {
         FakePath path = polyline({{500, 500}, {c.x1, c.y1}});
@@ -524,7 +527,7 @@ TEST(Generate, SideZeroIsPlacedAsSideFour) {
     const Stroke& jumped = run.strokes[1];
     EXPECT_EQ(jumped.sample_x, 900);
     EXPECT_EQ(jumped.sample_y, 700);
-    EXPECT_EQ(jumped.side, 0);
+    EXPECT_EQ(jumped.side, StrokeSide::None);
     EXPECT_EQ(jumped.center_x, 900);
     EXPECT_EQ(jumped.center_y, 700 - jumped.half_h);
     expect_consistent(run, setup);
@@ -536,13 +539,14 @@ TEST(Generate, BorderTestsGiveTheSide) {
     // corner to the sample (the tangent is steeper than the diagonal).
     struct Case {
         double x0, y0, x1, y1;
-        A_long side, dx_sign, dy_sign;
+        StrokeSide side;
+        A_long dx_sign, dy_sign;
     };
     const Case cases[] = {
-        {0, 300, 0, 900, 1, 1, 1},          // left border, travelling +y
-        {300, 0, 900, 0, 2, 1, 1},          // top border, travelling +x
-        {1919, 900, 1919, 300, 3, 1, -1},   // right border, travelling -y
-        {900, 1079, 300, 1079, 4, -1, 1},   // bottom border, travelling -x
+        {0, 300, 0, 900, StrokeSide::Left, 1, 1},          // travelling +y
+        {300, 0, 900, 0, StrokeSide::Top, 1, 1},           // travelling +x
+        {1919, 900, 1919, 300, StrokeSide::Right, 1, -1},  // travelling -y
+        {900, 1079, 300, 1079, StrokeSide::Bottom, -1, 1}, // travelling -x
     };
     for (const Case& c : cases) {
         FakePath path;
@@ -557,8 +561,8 @@ TEST(Generate, BorderTestsGiveTheSide) {
         EXPECT_EQ(s.sample_x, static_cast<A_long>(c.x0));
         EXPECT_EQ(s.sample_y, static_cast<A_long>(c.y0));
         EXPECT_EQ(s.side, c.side);
-        EXPECT_EQ(s.center_x, s.sample_x + c.dx_sign * s.half_w) << c.side;
-        EXPECT_EQ(s.center_y, s.sample_y + c.dy_sign * s.half_h) << c.side;
+        EXPECT_EQ(s.center_x, s.sample_x + c.dx_sign * s.half_w) << name_of(c.side);
+        EXPECT_EQ(s.center_y, s.sample_y + c.dy_sign * s.half_h) << name_of(c.side);
         expect_consistent(run, setup);
     }
 }
@@ -613,9 +617,9 @@ TEST(Generate, RecordedErrorMeansNoHostCallAtAll) {
 TEST(StrokeListMemory, FailedAppendLeavesTheListAsItWas) {
     if (!TRELLIS_FAILING_NEW) GTEST_SKIP() << "allocation failure cannot be injected under AddressSanitizer";
     StrokeList list;
-    ASSERT_TRUE(list.append(Stroke{1, 1, 1, 1, 1, 1, 1, 1}));
+    ASSERT_TRUE(list.append(Stroke{1, 1, 1, 1, 1, 1, StrokeSide::Left, Orientation::Upright}));
     t_fail_new = true;
-    const bool appended = list.append(Stroke{2, 2, 2, 2, 2, 2, 2, 2});
+    const bool appended = list.append(Stroke{2, 2, 2, 2, 2, 2, StrokeSide::Top, Orientation::QuarterTurn});
     t_fail_new = false;
     EXPECT_FALSE(appended);
     ASSERT_EQ(list.size(), 1u);

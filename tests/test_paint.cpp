@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -17,7 +18,7 @@
 #include "draw_fixture.h"
 #include "host/suite_cache.h"
 #include "render/pre_render.h"
-#include "render/render_context.h"
+#include "render/records.h"
 #include "standalone/host.h"
 #include "standalone/sampling.h"
 #include "standalone/world.h"
@@ -51,7 +52,7 @@ PF_Pixel8 resample(const World& layer, const Sample& call) {
     return out;
 }
 
-Stroke stroke_at(A_long sample_x, A_long sample_y, A_long orientation) {
+Stroke stroke_at(A_long sample_x, A_long sample_y, Orientation orientation = Orientation::Upright) {
     Stroke s{};
     s.sample_x = sample_x;
     s.sample_y = sample_y;
@@ -117,11 +118,14 @@ TEST(ToFixed, RoundsHalfAwayFromZeroAndGuardsTheRange) {
 TEST(PaintMapping, WholeStrokeCentreMapsToTheLayerMiddleInEveryOrientation) {
     // Layer 100 x 51; rectangle 7 x 5 around (5, 5).
     const struct {
-        A_long orientation;
+        Orientation orientation;
         PF_Fixed x_radius, y_radius;
-    } cases[] = {{1, 401241, 267387}, {2, 524288, 204633}, {3, 401241, 267387}, {4, 524288, 204633}};
+    } cases[] = {{Orientation::Upright, 401241, 267387},
+                 {Orientation::QuarterTurn, 524288, 204633},
+                 {Orientation::HalfTurn, 401241, 267387},
+                 {Orientation::ThreeQuarterTurn, 524288, 204633}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.orientation);
+        SCOPED_TRACE(std::string(name_of(c.orientation)));
         DrawHost host;
         const WorldPtr in = frame<PF_Pixel8>(11, 11, 0, {255, 1, 2, 3});
         const WorldPtr out = frame<PF_Pixel8>(11, 11, 0, clear8);
@@ -129,7 +133,7 @@ TEST(PaintMapping, WholeStrokeCentreMapsToTheLayerMiddleInEveryOrientation) {
         // its pixel: the alpha 200 in the output shows the block's source
         // was the Layer.
         const PF_ParamDef layer = host.layer(frame<PF_Pixel8>(100, 51, 0, {200, 90, 90, 90}));
-        ASSERT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(1, 0.5, 1, 1.0), whole(5, 5, 3, 2),
+        ASSERT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(RevealMode::Continuous, 0.5, BlendMode::Normal, 1.0), whole(5, 5, 3, 2),
                                        stroke_at(5, 5, c.orientation)),
                   PF_Err_NONE);
         const auto samples = host.samples();
@@ -148,12 +152,12 @@ TEST(PaintMapping, WholeStrokeCentreMapsToTheLayerMiddleInEveryOrientation) {
     }
 }
 
-std::vector<Sample> positions_of(A_long orientation, const DrawRect& rect) {
+std::vector<Sample> positions_of(Orientation orientation, const DrawRect& rect) {
     DrawHost host;
     const WorldPtr in = frame<PF_Pixel8>(20, 20, 0, {255, 1, 2, 3});
     const WorldPtr out = frame<PF_Pixel8>(20, 20, 0, clear8);
     const PF_ParamDef layer = host.layer(frame<PF_Pixel8>(100, 51, 0, white8));
-    EXPECT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(1, 0.5, 1, 1.0), rect,
+    EXPECT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(RevealMode::Continuous, 0.5, BlendMode::Normal, 1.0), rect,
                                    stroke_at(10, 10, orientation)),
               PF_Err_NONE);
     return host.samples();
@@ -161,8 +165,8 @@ std::vector<Sample> positions_of(A_long orientation, const DrawRect& rect) {
 
 TEST(PaintMapping, HalfTurnSamplesTheUprightPositionOfTheOppositeOffset) {
     const DrawRect rect = whole(10, 10, 4, 3);
-    const auto upright = positions_of(1, rect);
-    const auto turned = positions_of(3, rect);
+    const auto upright = positions_of(Orientation::Upright, rect);
+    const auto turned = positions_of(Orientation::HalfTurn, rect);
     ASSERT_EQ(upright.size(), 63u);
     ASSERT_EQ(turned.size(), 63u);
     // Pixel (dx, dy) is call (dy + 3) * 9 + (dx + 4).
@@ -183,8 +187,8 @@ TEST(PaintMapping, QuarterTurnsRunTheLayerAxesAcrossTheRectangle) {
     const auto at_offset = [](const std::vector<Sample>& calls, int dx, int dy) {
         return calls[static_cast<std::size_t>((dy + 2) * 7 + (dx + 3))];
     };
-    const auto clockwise = positions_of(2, rect);
-    const auto anticlockwise = positions_of(4, rect);
+    const auto clockwise = positions_of(Orientation::QuarterTurn, rect);
+    const auto anticlockwise = positions_of(Orientation::ThreeQuarterTurn, rect);
     ASSERT_EQ(clockwise.size(), 35u);
     ASSERT_EQ(anticlockwise.size(), 35u);
     // 2: the Layer's x runs down the output, its y from right to left.
@@ -201,11 +205,14 @@ TEST(PaintMapping, ShortenedRectangleStartsFromItsLeftAndTopInEveryOrientation) 
     // w = 6 (left 1, right 4), h = 3 (top 0, bottom 2): fx = 0.25, fy = 1/6.
     const DrawRect rect{10, 10, 1, 4, 0, 2};
     const struct {
-        A_long orientation;
+        Orientation orientation;
         PF_Fixed x0, y0;
-    } cases[] = {{1, 1622016, 546133}, {2, 1622016, 546133}, {3, 4866048, 2730667}, {4, 4866048, 2730667}};
+    } cases[] = {{Orientation::Upright, 1622016, 546133},
+                 {Orientation::QuarterTurn, 1622016, 546133},
+                 {Orientation::HalfTurn, 4866048, 2730667},
+                 {Orientation::ThreeQuarterTurn, 4866048, 2730667}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.orientation);
+        SCOPED_TRACE(std::string(name_of(c.orientation)));
         const auto calls = positions_of(c.orientation, rect);
         ASSERT_EQ(calls.size(), 18u);
         EXPECT_EQ(calls[1].x, c.x0);  // first row is dy = 0; dx = 0 is its second pixel
@@ -219,8 +226,8 @@ TEST(PaintMapping, DegenerateLayerAndRectangleSizesStayFinite) {
     const WorldPtr in = frame<PF_Pixel8>(5, 5, 0, {255, 1, 2, 3});
     const WorldPtr out = frame<PF_Pixel8>(5, 5, 0, clear8);
     const PF_ParamDef layer = host.layer(std::make_shared<World>(0, 0, PF_PixelFormat_ARGB32));
-    EXPECT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(1, 0.5, 1, 1.0), DrawRect{2, 2, 0, 0, 1, 1},
-                                   stroke_at(2, 2, 1)),
+    EXPECT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(RevealMode::Continuous, 0.5, BlendMode::Normal, 1.0), DrawRect{2, 2, 0, 0, 1, 1},
+                                   stroke_at(2, 2)),
               PF_Err_NONE);
     const auto calls = host.samples();
     ASSERT_EQ(calls.size(), 3u);
@@ -241,8 +248,8 @@ TEST(PaintPixels, OnlyThePartInsideTheFrameIsSampledAndWrittenRowByRow) {
     const auto padding = padding_bytes(*out);
     const PF_ParamDef layer = host.layer(frame<PF_Pixel8>(40, 40, 0, white8));
     // Columns -2..2, rows 1..5 of a 5 x 4 frame: 3 x 3 inside.
-    ASSERT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(1, 0.5, 1, 0.0), whole(0, 3, 2, 2),
-                                   stroke_at(0, 3, 1)),
+    ASSERT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(RevealMode::Continuous, 0.5, BlendMode::Normal, 0.0), whole(0, 3, 2, 2),
+                                   stroke_at(0, 3)),
               PF_Err_NONE);
     const auto samples = host.samples();
     ASSERT_EQ(samples.size(), 9u);
@@ -272,8 +279,8 @@ TEST(PaintPixels, AHugeRectangleCostsOnlyItsPartInTheFrame) {
     const WorldPtr out = frame<PF_Pixel8>(5, 5, 0, clear8);
     const PF_ParamDef layer = host.layer(frame<PF_Pixel8>(40, 40, 0, white8));
     const A_longlong huge = A_longlong{1} << 40;
-    ASSERT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(1, 0.5, 1, 0.0), whole(2, 2, huge, huge),
-                                   stroke_at(2, 2, 1)),
+    ASSERT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(RevealMode::Continuous, 0.5, BlendMode::Normal, 0.0), whole(2, 2, huge, huge),
+                                   stroke_at(2, 2)),
               PF_Err_NONE);
     EXPECT_EQ(host.samples().size(), 25u);
     for (A_long y = 0; y < 5; ++y)
@@ -286,7 +293,7 @@ TEST(PaintPixels, AnEmptyOrInsideOutRectanglePaintsNothing) {
         const WorldPtr in = frame<PF_Pixel8>(5, 5, 0, {255, 9, 9, 9});
         const WorldPtr out = frame<PF_Pixel8>(5, 5, 0, clear8);
         const PF_ParamDef layer = host.layer(frame<PF_Pixel8>(40, 40, 0, white8));
-        EXPECT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(1, 0.5, 1, 1.0), rect, stroke_at(2, 2, 1)),
+        EXPECT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(RevealMode::Continuous, 0.5, BlendMode::Normal, 1.0), rect, stroke_at(2, 2)),
                   PF_Err_NONE);
         EXPECT_TRUE(host.samples().empty());
         for (A_long y = 0; y < 5; ++y)
@@ -301,8 +308,8 @@ TEST(PaintPixels, ColourComesFromTheInputAndPixelsGoToTheOutputThroughTheirRowPi
     const auto padding = padding_bytes(*out);
     in->pixel8(4, 2) = {255, 200, 100, 50};
     const PF_ParamDef layer = host.layer(frame<PF_Pixel8>(40, 40, 0, white8));
-    ASSERT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(1, 0.5, 1, 1.0), whole(1, 1, 1, 1),
-                                   stroke_at(4, 2, 1)),
+    ASSERT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(RevealMode::Continuous, 0.5, BlendMode::Normal, 1.0), whole(1, 1, 1, 1),
+                                   stroke_at(4, 2)),
               PF_Err_NONE);
     for (A_long y = 0; y < 4; ++y) {
         for (A_long x = 0; x < 6; ++x) {
@@ -327,8 +334,8 @@ Pixel paint_pixel(Pixel input, Pixel layer_value, Pixel background, A_long blend
     const WorldPtr in = frame<Pixel>(1, 1, 0, input);
     const WorldPtr out = frame<Pixel>(1, 1, 0, background);
     const PF_ParamDef layer = host.layer(frame<Pixel>(10, 10, 0, layer_value));
-    EXPECT_EQ(paint_one<Pixel>(host, *in, *out, layer, draw_info(1, 0.5, blend_mode, opacity), whole(0, 0, 0, 0),
-                               stroke_at(0, 0, 1)),
+    EXPECT_EQ(paint_one<Pixel>(host, *in, *out, layer, draw_info(RevealMode::Continuous, 0.5, BlendMode{blend_mode}, opacity), whole(0, 0, 0, 0),
+                               stroke_at(0, 0)),
               PF_Err_NONE);
     // Each depth's sampling function gets the same plain block.
     const auto samples = host.samples(sample_function<Pixel>());
@@ -377,7 +384,7 @@ TEST(PaintCompositing8, EveryModeGoesThroughItsOperatorAndOutOfRangeModesPaintAs
     const PF_Pixel8 sample{255, 90, 160, 230};
     for (A_long mode = 1; mode <= 8; ++mode) {
         SCOPED_TRACE(mode);
-        EXPECT_EQ(paint_pixel8(input, sample, clear8, mode, 0.75), blend_ops8[mode](sample, {191, 200, 100, 0}));
+        EXPECT_EQ(paint_pixel8(input, sample, clear8, mode, 0.75), blend_op<PF_Pixel8>(BlendMode{mode})(sample, {191, 200, 100, 0}));
     }
     const PF_Pixel8 normal = paint_pixel8(input, sample, clear8, 1, 0.75);
     for (A_long mode : {0, 9, -1, 100, INT32_MIN, INT32_MAX}) {
@@ -436,8 +443,8 @@ TEST(PaintCarry, AFailedSamplingCallIsRecordedAndLaterPixelsReuseTheLastSample) 
     const WorldPtr out = frame<PF_Pixel8>(5, 1, 0, clear8);
     const WorldPtr layer_world = column_layer();
     const PF_ParamDef layer = host.layer(layer_world);
-    EXPECT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(1, 0.5, 1, 0.0), whole(2, 0, 2, 0),
-                                   stroke_at(2, 0, 1)),
+    EXPECT_EQ(paint_one<PF_Pixel8>(host, *in, *out, layer, draw_info(RevealMode::Continuous, 0.5, BlendMode::Normal, 0.0), whole(2, 0, 2, 0),
+                                   stroke_at(2, 0)),
               42);
     const auto samples = host.samples();
     ASSERT_EQ(samples.size(), 3u);
@@ -461,19 +468,19 @@ TEST(PaintCarry, TheBufferStartsAllZeroAndCarriesFromStrokeToStroke) {
     ASSERT_EQ(host.run([&](PF_InData* in_data, PF_OutData* out_data) {
         const RenderContext ctx = context_for<PF_Pixel8>(in_data, out_data, *in, *out);
         SuiteCache suites(in_data->pica_basicP);
-        StrokePainter<PF_Pixel8> painter(ctx, draw_info(1, 0.5, 1, 0.0), layer, suites);
+        StrokePainter<PF_Pixel8> painter(ctx, draw_info(RevealMode::Continuous, 0.5, BlendMode::Normal, 0.0), layer, suites);
         EXPECT_EQ(painter.sample_buffer(), clear8);
 
         // With an error already recorded nothing is sampled: the zero buffer
         // has alpha 0 and covers nothing.
         PF_Err err = 99;
-        painter.paint_stroke(whole(0, 0, 0, 0), stroke_at(0, 0, 1), err);
+        painter.paint_stroke(whole(0, 0, 0, 0), stroke_at(0, 0), err);
         EXPECT_EQ(err, 99);
         EXPECT_TRUE(host.samples().empty());
         EXPECT_EQ(out->pixel8(0, 0), clear8);
 
         err = PF_Err_NONE;
-        painter.paint_stroke(DrawRect{2, 0, 1, 1, 0, 0}, stroke_at(2, 0, 1), err);
+        painter.paint_stroke(DrawRect{2, 0, 1, 1, 0, 0}, stroke_at(2, 0), err);
         const auto samples = host.samples();
         EXPECT_EQ(samples.size(), 3u);
         if (samples.size() != 3u) return PF_Err_NONE;
@@ -482,7 +489,7 @@ TEST(PaintCarry, TheBufferStartsAllZeroAndCarriesFromStrokeToStroke) {
         EXPECT_EQ(painter.sample_buffer(), last);
 
         err = 7;
-        painter.paint_stroke(DrawRect{5, 0, 1, 0, 0, 0}, stroke_at(5, 0, 1), err);
+        painter.paint_stroke(DrawRect{5, 0, 1, 0, 0, 0}, stroke_at(5, 0), err);
         EXPECT_EQ(host.samples().size(), 3u);
         EXPECT_EQ(out->pixel8(4, 0), last);
         EXPECT_EQ(out->pixel8(5, 0), last);
@@ -499,8 +506,8 @@ TEST(PaintCarry, ARefusedSamplingSuiteIsRaisedAs516) {
     const WorldPtr out = frame<PF_Pixel16>(3, 3, 0, clear);
     const PF_ParamDef layer = host.layer(frame<PF_Pixel16>(10, 10, 0, PF_Pixel16{32768, 32768, 32768, 32768}));
     try {
-        paint_one<PF_Pixel16>(host, *in, *out, layer, draw_info(1, 0.5, 1, 1.0), whole(1, 1, 1, 1),
-                              stroke_at(1, 1, 1));
+        paint_one<PF_Pixel16>(host, *in, *out, layer, draw_info(RevealMode::Continuous, 0.5, BlendMode::Normal, 1.0), whole(1, 1, 1, 1),
+                              stroke_at(1, 1));
         ADD_FAILURE() << "no error raised";
     } catch (PF_Err e) {
         EXPECT_EQ(e, PF_Err_BAD_CALLBACK_PARAM);

@@ -107,11 +107,11 @@ TEST_F(PreRender, DefaultFractionsAndValues) {
     EXPECT_DOUBLE_EQ(record->min_width_fraction, 0.2);
     EXPECT_EQ(record->opacity, 1.0);
     EXPECT_EQ(record->half_max_width, 150);
-    EXPECT_EQ(record->mode, 2);
+    EXPECT_EQ(record->mode, RevealMode::Discrete1);
     EXPECT_EQ(record->seed, 4321);
     EXPECT_EQ(record->on_original, 1);
     EXPECT_EQ(record->various_directions, 1);
-    EXPECT_EQ(record->blend_mode, 7);
+    EXPECT_EQ(record->blend_mode, BlendMode::ColorDodge);
     EXPECT_EQ(record->path_id, 9);
     EXPECT_NE(result_.pre_render_output.delete_pre_render_data_func, nullptr);
 }

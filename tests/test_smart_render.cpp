@@ -14,7 +14,8 @@
 #include "host/entry.h"
 #include "host/suite_cache.h"
 #include "params/params.h"
-#include "render/render_context.h"
+#include "render/records.h"
+#include "render/smart_render.h"
 #include "standalone/host.h"
 #include "standalone/mask.h"
 #include "standalone/module.h"
@@ -419,14 +420,20 @@ Generated generate_with_host(Host& host, PF_PathID id, A_long width, A_long heig
         ctx.height = height;
         std::vector<A_long> map(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
         StrokeList list;
-        RandomSource size_random, turn_random;
-        seed_random_sources(info.seed, size_random, turn_random);
         GenerateOptions options;
         options.path_open = open ? 1 : 0;
         options.walk = walk;
         const auto evals_before = host.log().count("PF_PathEvalSegLengthDeriv1");
-        generate_strokes(ctx, info, 1920, 1080, suites, path, segments, map.data(), list, size_random, turn_random,
-                         out.totals, out.err, options);
+        out.totals = generate_strokes({.ctx = ctx,
+                                       .info = info,
+                                       .layer_width = 1920,
+                                       .layer_height = 1080,
+                                       .suites = suites,
+                                       .path = path,
+                                       .segment_count = segments,
+                                       .id_map = map.data(),
+                                       .options = options},
+                                      list, out.err);
         out.evaluations = static_cast<long>(host.log().count("PF_PathEvalSegLengthDeriv1") - evals_before);
         for (std::size_t i = 0; i < list.size(); ++i) out.strokes.push_back(list.at(i));
         suites.path_query_suite()->PF_CheckinPath(in->effect_ref, id, false, path);
@@ -462,11 +469,11 @@ TEST_F(GenerateWithHost, StraightMaskTowardsPlusX) {
     ASSERT_EQ(g.err, PF_Err_NONE);
     ASSERT_GE(g.strokes.size(), 2u);
     // 1920 × 1080 layer: S 110 gives half extents 110 × 62.
-    EXPECT_EQ(g.strokes[0].side, 3);
+    EXPECT_EQ(g.strokes[0].side, StrokeSide::Right);
     EXPECT_EQ(g.strokes[0].half_w, 110);
     EXPECT_EQ(g.strokes[0].half_h, 62);
     EXPECT_EQ(g.strokes[0].center_x - g.strokes[0].half_w, 100);
-    EXPECT_EQ(g.strokes[1].side, 1);
+    EXPECT_EQ(g.strokes[1].side, StrokeSide::Left);
     EXPECT_EQ(g.strokes[1].sample_x, 321);
 }
 

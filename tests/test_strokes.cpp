@@ -38,10 +38,10 @@ TEST(StrokeList, EmptyListWalksAsEmptyAndClearKeepsItEmpty) {
 
 TEST(StrokeList, KeepsOrderAndEveryFieldIncludingNegativeCentresAndSideZero) {
     const std::vector<Stroke> strokes = {
-        {0, 0, -5, -7, 3, 4, 0, 1},
-        {10, 20, 30, 40, 50, 60, 3, 4},
-        {1919, 1079, -536870912, 536870912, 0, 268435456, 2, 2},
-        {5, 6, 7, 8, 9, 10, 4, 3},
+        {0, 0, -5, -7, 3, 4, StrokeSide::None, Orientation::Upright},
+        {10, 20, 30, 40, 50, 60, StrokeSide::Right, Orientation::ThreeQuarterTurn},
+        {1919, 1079, -536870912, 536870912, 0, 268435456, StrokeSide::Top, Orientation::QuarterTurn},
+        {5, 6, 7, 8, 9, 10, StrokeSide::Bottom, Orientation::HalfTurn},
     };
     StrokeList list;
     for (const Stroke& s : strokes) ASSERT_TRUE(list.append(s));
@@ -52,7 +52,7 @@ TEST(StrokeList, KeepsOrderAndEveryFieldIncludingNegativeCentresAndSideZero) {
 
 TEST(StrokeList, ReadersGetCopiesAndClearEmptiesForReuse) {
     StrokeList list;
-    Stroke s{1, 2, 3, 4, 5, 6, 1, 1};
+    Stroke s{1, 2, 3, 4, 5, 6, StrokeSide::Left, Orientation::Upright};
     ASSERT_TRUE(list.append(s));
     s.center_x = 99;  // the list holds its own copy
     Stroke read = list.at(0);
@@ -62,7 +62,7 @@ TEST(StrokeList, ReadersGetCopiesAndClearEmptiesForReuse) {
 
     list.clear();
     EXPECT_TRUE(list.empty());
-    ASSERT_TRUE(list.append(Stroke{7, 7, 7, 7, 7, 7, 7, 7}));
+    ASSERT_TRUE(list.append(Stroke{7, 7, 7, 7, 7, 7, StrokeSide{7}, Orientation{7}}));
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list.at(0).sample_x, 7);
 }
