@@ -239,6 +239,21 @@ TEST_F(PreRender, HandleFailuresAreOutOfMemoryWithNothingLeaked) {
     }
 }
 
+// The host gets the record unlocked, whether it was filled or not.
+TEST_F(PreRender, RecordIsHandedOverUnlockedOnEveryExit) {
+    for (int failure : {0, 1, 2}) {
+        SCOPED_TRACE(failure);
+        host().faults().clear();
+        if (failure == 1) host().faults().fail_checkout_param(PARAM_TIME, 4711);
+        if (failure == 2) host().faults().fail_callback("checkout_layer", 33);
+        EXPECT_EQ(run(), failure == 0 ? PF_Err_NONE : failure == 1 ? 4711 : 33);
+        const auto handle = static_cast<PF_Handle>(result_.pre_render_output.pre_render_data);
+        ASSERT_TRUE(host().handle_alive(handle));
+        EXPECT_EQ(host().handle_lock_count(handle), 0);
+        host().end_frame(&result_);
+    }
+}
+
 TEST_F(PreRender, DeleteFunctionDisposesTheRecord) {
     ASSERT_EQ(run(), PF_Err_NONE);
     const auto handle = static_cast<PF_Handle>(result_.pre_render_output.pre_render_data);

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -179,6 +181,37 @@ TEST_F(SmartRender, DrawsStrokesAndGivesEverythingBack) {
         map_seen |= c.int_arg(0) == 64 * 40 * 4;
     EXPECT_TRUE(map_seen);
     expect_released();
+}
+
+// An exception thrown inside a frame (here by a host callback) must end as
+// an error code at the entry point, with everything the render held given
+// back, and never reach the host.
+TEST_F(SmartRender, ExceptionsBecomeErrorCodesAtTheEntryPoint) {
+    const struct {
+        const char* what;
+        std::function<void()> raise;
+        PF_Err expected;
+    } cases[] = {
+        {"bad_alloc", [] { throw std::bad_alloc(); }, PF_Err_OUT_OF_MEMORY},
+        {"runtime_error", [] { throw std::runtime_error("host callback failed"); }, PF_Err_INTERNAL_STRUCT_DAMAGED},
+        // A thrown int is a PF_Err by the suite cache's convention and passes as it is.
+        {"error code", [] { throw PF_Err{1234}; }, 1234},
+        {"text", [] { throw "no"; }, PF_Err_INTERNAL_STRUCT_DAMAGED},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        build(PF_PixelFormat_ARGB32);
+        host_->set_progress_hook([&c](A_long, A_long) -> PF_Err {
+            c.raise();
+            return PF_Err_NONE;
+        });
+        render();
+        ASSERT_TRUE(result_.rendered);
+        EXPECT_EQ(result_.err(), c.expected);
+        EXPECT_EQ(paths_checked_in(), paths_checked_out());
+        // The host's own guard records any exception that reaches it.
+        expect_released();
+    }
 }
 
 TEST_F(SmartRender, StrokeFreeExitsCopyOrClear) {
