@@ -108,8 +108,9 @@ std::size_t pixel_size(uint8_t depth) {
 // number of pixels (rows could then not be addressed in pixels), counts as
 // none.
 A_long row_pixels(A_long rowbytes, uint8_t depth) {
-    if (rowbytes < 0 || pixel_size(depth) == 0 || static_cast<A_u_long>(rowbytes) % pixel_size(depth) != 0) return -1;
-    return static_cast<A_long>(static_cast<A_u_long>(rowbytes) / pixel_size(depth));
+    const std::size_t size = pixel_size(depth);
+    if (rowbytes < 0 || size == 0 || static_cast<A_u_long>(rowbytes) % size != 0) return -1;
+    return static_cast<A_long>(static_cast<A_u_long>(rowbytes) / size);
 }
 
 void show_memory_error(PF_InData* in_data, PF_OutData* out_data, PF_Err& err) {
@@ -250,8 +251,6 @@ void render_stages(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
     }
     if (entries != 0) std::memset(id_map, 0, static_cast<std::size_t>(bytes));
 
-    GenerateOptions options;
-    options.path_open = open != 0 ? 1 : 0;
     const StrokeTotals totals = generate_strokes({.ctx = ctx,
                                                   .info = info,
                                                   .layer_width = hold.layer_param.u.ld.width,
@@ -260,7 +259,7 @@ void render_stages(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
                                                   .path = path,
                                                   .segment_count = segment_count,
                                                   .id_map = id_map,
-                                                  .options = options},
+                                                  .options = {.path_open = open != 0 ? 1 : 0}},
                                                  list, err);
 
     hold.checkin_path();
