@@ -196,7 +196,7 @@ int run_demo(const DemoArgs& args) {
     }
     scene.input = to_world(demo_input(kWidth, kHeight));
     scene.layer = to_world(demo_brush(40, 96));
-    scene.mask = demo_spiral(kWidth, kHeight);
+    scene.mask = {{0.0, demo_spiral(kWidth, kHeight)}};
     scene.fps = 24;
 
     std::error_code ec;

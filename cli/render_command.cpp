@@ -2,12 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <sstream>
 #include <utility>
@@ -15,8 +11,8 @@
 
 #include "cli/batch.h"
 #include "cli/keyframes.h"
+#include "cli/mask_spec.h"
 #include "cli/progress.h"
-#include "cli/svg_path.h"
 
 namespace cli {
 
@@ -61,34 +57,6 @@ Image solid_image(const std::string& size_flag, const std::string& size_text, co
     }
     std::fill(image.get<PF_Pixel8>().begin(), image.get<PF_Pixel8>().end(), colour);
     return convert(image, depth);
-}
-
-std::string mask_text(const std::string& arg) {
-    if (arg.empty() || arg[0] != '@') return arg;
-    const std::string path = arg.substr(1);
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        usage_error("--mask: cannot read " + path + ": " + std::strerror(errno));
-    }
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) {
-        usage_error("--mask: cannot read " + path);
-    }
-    return text;
-}
-
-MaskOutline parse_mask(const std::string& arg) {
-    const std::string text = mask_text(arg);
-    const std::string source = arg.size() > 1 && arg[0] == '@' ? arg.substr(1) : std::string("--mask");
-    try {
-        SvgPath path = parse_svg_path(text);
-        if (!path.warning.empty()) {
-            std::fprintf(stderr, "trellis: warning: %s: %s\n", source.c_str(), path.warning.c_str());
-        }
-        return std::move(path.outline);
-    } catch (const SvgPathError& e) {
-        usage_error(source + ": malformed path data: " + e.what());
-    }
 }
 
 std::vector<long> frame_list(const std::string& text) {
@@ -167,7 +135,10 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
         ->type_name("R,G,B,A")
         ->needs(layer_size);
     layer->excludes(layer_size);
-    cmd->add_option("--mask", args.mask, "the \"Path\": SVG path data, or @FILE holding it")->type_name("DATA");
+    cmd->add_option("--mask", args.mask,
+                    "the \"Path\": SVG path data, or @FILE holding it or an SVG document (@FILE.svg#ID: that "
+                    "element); @mask.####.svg: a file per frame; FRAME:@FILE,...: keys of a moving mask")
+        ->type_name("MASK");
 
     for (const ParamFlag& p : kParamFlags) {
         const std::string flag = p.flag;
@@ -246,12 +217,8 @@ int run_render(const RenderArgs& args) {
         scene.layer_index = declared.named(kLayerParam).index;
         scene.path_index = declared.named(kPathParam).index;
     }
-    if (!args.mask.empty()) {
-        MaskOutline outline = parse_mask(args.mask);
-        const double factor = static_cast<double>(ratio.num) / static_cast<double>(ratio.den);
-        if (ratio.num != ratio.den) outline = scale(outline, factor, factor);
-        scene.mask = std::move(outline);
-    }
+    scene.mask = load_mask(args.mask, frames,
+                           ratio.num == ratio.den ? 1.0 : static_cast<double>(ratio.num) / static_cast<double>(ratio.den));
 
     Image input = args.input.empty()
                       ? solid_image("--input-size", args.input_size, "--input-color", args.input_color,

@@ -313,8 +313,8 @@ FrameRenderer::FrameRenderer(const std::shared_ptr<standalone::Module>& module, 
     if (scene.layer_index > 0) {
         host_->set_layer_param(scene.layer_index, scene.layer);
     }
-    if (scene.path_index > 0 && scene.mask.has_value()) {
-        host_->set_path_param(scene.path_index, host_->add_mask(*scene.mask));
+    if (scene.path_index > 0 && !scene.mask.empty()) {
+        host_->set_path_param(scene.path_index, host_->add_mask_keyframes(scene.mask));
     }
     for (const ParamSetting& s : scene.settings) {
         if (s.animated) {

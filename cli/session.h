@@ -16,6 +16,7 @@
 #include "host/ae_sdk.h"
 #include "standalone/host.h"
 #include "standalone/mask.h"
+#include "standalone/mask_store.h"
 #include "standalone/module.h"
 #include "standalone/params.h"
 #include "standalone/world.h"
@@ -101,8 +102,9 @@ struct Scene {
     PF_ParamIndex layer_index = 0;
     std::shared_ptr<standalone::World> layer;
     PF_ParamIndex path_index = 0;
-    // In the downsampled frame's pixels.
-    std::optional<standalone::MaskShape> mask;
+    // The mask's keys (none: no mask; one: a still mask), in the
+    // downsampled frame's pixels.
+    std::vector<standalone::MaskKeyframe> mask;
     std::vector<ParamSetting> settings;
     PF_RationalScale downsample{1, 1};
     A_u_long fps = 24;

@@ -182,7 +182,7 @@ TEST(HostHooks, CancelStopsTheEffectWithinAFrame) {
         scene.settings.push_back(cli::parse_setting(declared.named("Time"), "--time", "50"));
         scene.settings.push_back(cli::parse_setting(declared.named("Max Width"), "--max-width", "4"));
     }
-    scene.mask = standalone::MaskShape{{{4, 32, 0, 0, 0, 0}, {92, 32, 0, 0, 0, 0}}, false};
+    scene.mask = {{0.0, standalone::MaskShape{{{4, 32, 0, 0, 0, 0}, {92, 32, 0, 0, 0, 0}}, false}}};
 
     cli::FrameRenderer renderer(module, scene);
     std::vector<std::pair<long, long>> seen;
