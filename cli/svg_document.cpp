@@ -343,11 +343,17 @@ private:
             }
             double a[7] = {};
             std::size_t count = 0;
-            r.skip_wsp();
-            while (!r.take(')')) {
-                if (count == 7) r.fail_at(r.pos(), "')'");
+            bool comma = false;
+            for (;;) {
+                r.skip_wsp();
+                const std::size_t here = r.pos();
+                if (r.take(')')) {
+                    if (comma) r.fail_at(here, "a number after ','");
+                    break;
+                }
+                if (count == 7) r.fail_at(here, "')'");
                 a[count++] = r.number("argument of " + name);
-                r.comma_wsp();
+                comma = r.comma_wsp();
             }
             m = m * transform_step(r, at, name, a, count);
             r.comma_wsp();
