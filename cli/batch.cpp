@@ -109,11 +109,9 @@ OutputFormat output_format(const std::string& name) {
 }
 
 void write_output(const OutputSpec& target, const std::string& path, const Image& image) {
-    if (target.format == OutputFormat::kExr) {
-        write_exr(path, image, target.compression);
-    } else {
-        write_png(path, image);
-    }
+    WriteOptions options;
+    options.exr_compression = target.compression;
+    write_image(path, image, options);
 }
 
 void install_interrupt_handler() {

@@ -232,7 +232,7 @@ int run_demo(const DemoArgs& args) {
     }
     const std::string sheet_path = (std::filesystem::path(args.out) / "contact.png").string();
     try {
-        write_png(sheet_path, contact_sheet(picked, kSheetColumns, kSheetShrink, kSheetGap));
+        write_image(sheet_path, contact_sheet(picked, kSheetColumns, kSheetShrink, kSheetGap));
     } catch (const ImageError& e) {
         throw Failure(kExitUsage, e.what());
     }
