@@ -99,7 +99,13 @@ ColourSpaces colour_spaces(const RenderArgs& args) {
 FramePrep frame_prep(const std::string& from, const std::string& working, const Ratio& ratio) {
     if (from == working && ratio.num == ratio.den) return {};
     return [from, working, ratio](Image image) {
-        if (from != working) convert_colorspace(image, from, working);
+        if (from != working) {
+            try {
+                convert_colorspace(image, from, working);
+            } catch (const ImageError& e) {
+                usage_error(e.what());
+            }
+        }
         if (ratio.num != ratio.den) image = downsample(image, ratio.num, ratio.den);
         return image;
     };
