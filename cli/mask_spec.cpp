@@ -153,8 +153,7 @@ std::vector<Key> parse_keys(std::string_view spec) {
 
 }  // namespace
 
-std::vector<standalone::MaskKeyframe> load_mask(std::string_view spec, const std::vector<long>& frames,
-                                                double scale_by) {
+std::vector<standalone::MaskKeyframe> load_mask(std::string_view spec, const std::vector<long>& frames) {
     std::vector<standalone::MaskKeyframe> keys;
     if (spec.empty()) return keys;
     if (key_prefix(spec) != 0) {
@@ -173,9 +172,6 @@ std::vector<standalone::MaskKeyframe> load_mask(std::string_view spec, const std
         for (auto& [f, shape] : per_frame) keys.push_back({static_cast<double>(f), std::move(shape)});
     } else {
         keys.push_back({0.0, outline_of(mask_text(spec, ""), "")});
-    }
-    if (scale_by != 1.0) {
-        for (standalone::MaskKeyframe& k : keys) k.shape = scale(k.shape, scale_by, scale_by);
     }
     return keys;
 }

@@ -20,11 +20,10 @@ namespace cli {
 //                   tangent moves linearly, before the first and after the
 //                   last the nearest key holds; all keys need the same number
 //                   of vertices and the same open or closed state.
-// Returns the keys sorted by frame, every outline scaled by `scale` (the
-// downsample factor): one key at frame 0 for a still mask, none for an empty
-// spec. Warnings (subpaths left out) go to stderr. Throws Failure (exit code
-// kExitUsage) naming the file or the keys at fault.
-std::vector<standalone::MaskKeyframe> load_mask(std::string_view spec, const std::vector<long>& frames,
-                                                double scale = 1.0);
+// Returns the keys sorted by frame, in the full-size frame's pixels: one key
+// at frame 0 for a still mask, none for an empty spec. Warnings (subpaths
+// left out) go to stderr. Throws Failure (exit code kExitUsage) naming the
+// file or the keys at fault.
+std::vector<standalone::MaskKeyframe> load_mask(std::string_view spec, const std::vector<long>& frames);
 
 }  // namespace cli
