@@ -7,6 +7,7 @@ trellis_add_test(test_fuzz_regressions
   ${CMAKE_CURRENT_LIST_DIR}/test_fuzz_regressions.cpp
   ${PROJECT_SOURCE_DIR}/fuzz/fuzz_effect.cpp
   ${PROJECT_SOURCE_DIR}/fuzz/fuzz_svg_path.cpp
+  ${PROJECT_SOURCE_DIR}/fuzz/fuzz_svg_document.cpp
   ${PROJECT_SOURCE_DIR}/fuzz/fuzz_keyframes.cpp
   ${PROJECT_SOURCE_DIR}/fuzz/fuzz_image.cpp)
 target_link_libraries(test_fuzz_regressions PRIVATE trellis_cli_io PNG::PNG OpenEXR::OpenEXR)
