@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <numbers>
 #include <optional>
 #include <string>
@@ -113,7 +114,9 @@ void close_with(MaskOutline& s, double out_x, double out_y, double in_x, double 
 // attribute and give the offset within the value, as path data errors do.
 class ValueReader {
 public:
-    ValueReader(std::string context, std::string_view text) : context_(std::move(context)), text_(text) {}
+    // `context` names the element and attribute, made only for a message.
+    ValueReader(std::function<std::string()> context, std::string_view text)
+        : context_(std::move(context)), text_(text) {}
 
     std::size_t pos() const { return i_; }
 
@@ -176,14 +179,14 @@ public:
     }
 
     [[noreturn]] void fail_at(std::size_t at, const std::string& expected) const {
-        throw SvgDocumentError(context_ + ", offset " + std::to_string(at) + ": expected " + expected + ", found " +
+        throw SvgDocumentError(context_() + ", offset " + std::to_string(at) + ": expected " + expected + ", found " +
                                found_at(text_, at));
     }
 
-    [[noreturn]] void fail(const std::string& problem) const { throw SvgDocumentError(context_ + ": " + problem); }
+    [[noreturn]] void fail(const std::string& problem) const { throw SvgDocumentError(context_() + ": " + problem); }
 
 private:
-    std::string context_;
+    std::function<std::string()> context_;
     std::string_view text_;
     std::size_t i_ = 0;
 };
@@ -278,7 +281,7 @@ public:
         Viewport viewport;
         for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
             ctm = ctm * transform_of(*it);
-            if (local_name(*it) == "svg") ctm = ctm * enter_viewport(*it, *it == root, &viewport);
+            if (is_svg_element(*it) && local_name(*it) == "svg") ctm = ctm * enter_viewport(*it, *it == root, &viewport);
         }
         SvgPath path = outline_of(shape, viewport);
         path.outline = transformed(path.outline, ctm);
@@ -303,7 +306,7 @@ private:
     }
 
     ValueReader value(const pugi::xml_node& n, const char* attribute) const {
-        return ValueReader(where(n) + ": " + attribute, n.attribute(attribute).value());
+        return ValueReader([this, n, attribute] { return where(n) + ": " + attribute; }, n.attribute(attribute).value());
     }
 
     pugi::xml_node target(const pugi::xml_node& root, std::string_view id) const {
@@ -318,9 +321,10 @@ private:
             }
             return shape;
         }
-        const pugi::xml_node named = root.find_node([id](const pugi::xml_node& n) {
+        const auto has_id = [id](const pugi::xml_node& n) {
             return n.type() == pugi::node_element && std::string_view(n.attribute("id").value()) == id;
-        });
+        };
+        const pugi::xml_node named = has_id(root) ? root : root.find_node(has_id);
         if (!named) throw SvgDocumentError("the document has no element with id \"" + std::string(id) + "\"");
         if (is_svg_element(named) && local_name(named) == "use") {
             fail(named, "<use> references are not followed; name the shape itself");
