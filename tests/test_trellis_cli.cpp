@@ -499,7 +499,11 @@ TEST_F(TrellisCli, HelpForEveryCommand) {
         EXPECT_EQ(r.code, 0) << args.front();
         EXPECT_THAT(r.out, HasSubstr("Usage"));
     }
-    EXPECT_THAT(run({"render", "--help"}).out, HasSubstr("--time"));
+    const std::string help = run({"render", "--help"}).out;
+    EXPECT_THAT(help, HasSubstr("--time"));
+    for (const char* code : {"0 done", "1 the effect", "2 a bad command line", "3 an output", "128+N"}) {
+        EXPECT_THAT(help, HasSubstr(code));
+    }
 }
 
 // ---------------------------------------------------------------------------
