@@ -499,7 +499,11 @@ TEST_F(TrellisCli, HelpForEveryCommand) {
         EXPECT_EQ(r.code, 0) << args.front();
         EXPECT_THAT(r.out, HasSubstr("Usage"));
     }
-    EXPECT_THAT(run({"render", "--help"}).out, HasSubstr("--time"));
+    const std::string help = run({"render", "--help"}).out;
+    EXPECT_THAT(help, HasSubstr("--time"));
+    for (const char* code : {"0 done", "1 the effect", "2 a bad command line", "3 an output", "128+N"}) {
+        EXPECT_THAT(help, HasSubstr(code));
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -607,18 +611,21 @@ TEST_F(TrellisCli, SkipExistingLeavesWrittenFramesAndTheirInputsAlone) {
     for (int f = 0; f <= 2; ++f) cli::write_image(path(numbered("in.%04d.png", f)).string(), plate_frame(f));
     const std::vector<std::string> args = {"render", "--input", path("in.%04d.png").string(), "--frames", "0-2",
                                            "--quiet", "-o", path("o.%d.png").string()};
-    // A stand-in for a frame done earlier; its input has gone since.
+    // Stand-ins for frames done earlier; their inputs have gone since.
+    cli::write_image(path("o.0.png").string(), cli::make_image(2, 2, cli::Image::k8));
     cli::write_image(path("o.1.png").string(), cli::make_image(2, 2, cli::Image::k8));
+    fs::remove(path("in.0000.png"));
     fs::remove(path("in.0001.png"));
     const Outcome skip = run(plus(args, {"--skip-existing"}));
     ASSERT_EQ(skip.code, 0) << skip.err;
+    EXPECT_EQ(cli::read_image(path("o.0.png").string()).width, 2);
     EXPECT_EQ(cli::read_image(path("o.1.png").string()).width, 2);
     EXPECT_EQ(cli::read_image(path("o.2.png").string()).width, 96);
 
     // Without the flag the frame is rendered again, so its input is needed.
     const Outcome again = run(args);
     EXPECT_EQ(again.code, 2);
-    EXPECT_THAT(again.err, HasSubstr("in.0001.png"));
+    EXPECT_THAT(again.err, HasSubstr("in.0000.png"));
 }
 
 // Sends `sig` once the first frame is written; the render must stop by it.
