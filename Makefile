@@ -10,13 +10,14 @@ JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 300
 
 PACKAGES := cmake ninja-build g++ clang pkg-config libgtest-dev libgmock-dev \
-            libbenchmark-dev libpng-dev libopenexr-dev libcli11-dev libpugixml-dev
+            libbenchmark-dev libpng-dev libopenexr-dev libcli11-dev libpugixml-dev \
+            libcpp-httplib-dev nlohmann-json3-dev nodejs chromium
 WIN_PACKAGES  := g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 icoutils wine64
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 CMAKE_FLAGS ?=
 
-.PHONY: all deps deps-win deps-fuzz configure build test test-sanitize demo bench aex fuzz clean
+.PHONY: all deps deps-win deps-fuzz deps-npm browser-modules configure build test test-sanitize demo bench aex fuzz clean
 
 all: build
 
@@ -40,13 +41,26 @@ deps-win:
 deps-fuzz:
 	$(call install_missing,$(FUZZ_PACKAGES))
 
+# Node's own packaging brings npm; Debian's nodejs needs it separately.
+deps-npm:
+	@if ! command -v npm >/dev/null 2>&1 && [ "$$(id -u)" = 0 ]; then \
+	  echo "installing: npm"; apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq npm >/dev/null; \
+	fi
+
+# The browser tests' driver, pinned by its lock file. Without it (no
+# registry) those tests report themselves skipped.
+browser-modules: deps-npm
+	@if [ ! -d tests/browser/node_modules ]; then \
+	  (cd tests/browser && npm ci --no-audit --no-fund) || echo "npm ci failed: the browser tests will be skipped"; \
+	fi
+
 configure: deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+test: build browser-modules
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The same suite under AddressSanitizer and UndefinedBehaviorSanitizer.

@@ -8,6 +8,7 @@
 
 #include "cli/about.h"
 #include "cli/demo.h"
+#include "cli/preview.h"
 #include "cli/render_command.h"
 #include "cli/session.h"
 
@@ -18,6 +19,9 @@ int main(int argc, char** argv) {
 
     cli::RenderArgs render_args;
     CLI::App* render = cli::add_render_command(app, render_args);
+
+    cli::PreviewArgs preview_args;
+    CLI::App* preview = cli::add_preview_command(app, preview_args);
 
     cli::DemoArgs demo_args;
     CLI::App* demo = cli::add_demo_command(app, demo_args);
@@ -39,6 +43,7 @@ int main(int argc, char** argv) {
 
     try {
         if (render->parsed()) return cli::run_render(render_args);
+        if (preview->parsed()) return cli::run_preview(preview_args);
         if (demo->parsed()) return cli::run_demo(demo_args);
         if (about->parsed()) return cli::run_about(about_plugin);
     } catch (const cli::Failure& e) {

@@ -42,24 +42,8 @@ std::vector<ParamSetting> resolve_settings(const DeclaredParams& declared,
     return settings;
 }
 
-CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
-    CLI::App* cmd = app.add_subcommand("render", "Render one frame, or a range of frames, of the effect");
-    cmd->footer(
-        "Sliders and popups take VALUE or keyframes FRAME:VALUE,FRAME:VALUE,... (linear between keys,\n"
-        "popups held), e.g. --time 0:0,47:100. Defaults and valid ranges are the effect's own:\n"
-        "see `trellis about`, which also lists the colour spaces.\n"
-        "\n"
-        "Inputs, Layers and outputs take a frame number in the name: plate.####.exr (each # one\n"
-        "digit), plate.@@@.png (each @ one digit) or plate.%04d.dpx. Frame F reads input frame\n"
-        "F + --input-offset and Layer frame F + --layer-offset; a still serves every frame.\n"
-        "--frames takes N, A-B, A-BxS (every S-th frame) and comma lists of them: 1-100x5, 1,5,10-20.\n"
-        "\n"
-        "Exit status: 0 done; 1 the effect reported an error; 2 a bad command line or an input that\n"
-        "cannot be read; 3 an output that cannot be written; 128+N after signal N (Ctrl-C, SIGTERM,\n"
-        "SIGHUP stop cleanly: finished frames stay, frames in flight write nothing).\n");
-    cmd->add_option("-o,--output", args.out, "output image: .exr .png .tif .dpx .jpg (frame tokens as above)")
-        ->required()
-        ->type_name("OUT");
+void add_scene_flags(CLI::App& cmd_app, RenderArgs& args) {
+    CLI::App* cmd = &cmd_app;
     auto* input = cmd->add_option("--input", args.input, "input image or image sequence")->type_name("FILE");
     auto* input_size = cmd->add_option("--input-size", args.input_size, "solid input of this size")->type_name("WxH");
     cmd->add_option("--input-color", args.input_color, "colour of the solid input (0-255 each)")
@@ -102,6 +86,38 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
     cmd->add_option("--depth", args.depth, "bits per channel (default: the first input frame's own; solid: 8)")
         ->check(CLI::IsMember({"8", "16", "32"}).description(""))
         ->type_name("8|16|32");
+    cmd->add_option("--working-colorspace", args.working_colorspace,
+                    "colour space the effect computes in (default with any colour flag: linear)")
+        ->type_name("NAME");
+    cmd->add_option("--input-colorspace", args.input_colorspace, "colour space of the input (default: working)")
+        ->type_name("NAME");
+    cmd->add_option("--layer-colorspace", args.layer_colorspace, "colour space of the Layer (default: working)")
+        ->type_name("NAME");
+    cmd->add_option("--output-colorspace", args.output_colorspace, "colour space of the output (default: working)")
+        ->type_name("NAME");
+    cmd->add_option("--plugin", args.plugin, "the effect module (default: $TRELLIS_PLUGIN, else beside trellis)")
+        ->type_name("PATH");
+}
+
+CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
+    CLI::App* cmd = app.add_subcommand("render", "Render one frame, or a range of frames, of the effect");
+    cmd->footer(
+        "Sliders and popups take VALUE or keyframes FRAME:VALUE,FRAME:VALUE,... (linear between keys,\n"
+        "popups held), e.g. --time 0:0,47:100. Defaults and valid ranges are the effect's own:\n"
+        "see `trellis about`, which also lists the colour spaces.\n"
+        "\n"
+        "Inputs, Layers and outputs take a frame number in the name: plate.####.exr (each # one\n"
+        "digit), plate.@@@.png (each @ one digit) or plate.%04d.dpx. Frame F reads input frame\n"
+        "F + --input-offset and Layer frame F + --layer-offset; a still serves every frame.\n"
+        "--frames takes N, A-B, A-BxS (every S-th frame) and comma lists of them: 1-100x5, 1,5,10-20.\n"
+        "\n"
+        "Exit status: 0 done; 1 the effect reported an error; 2 a bad command line or an input that\n"
+        "cannot be read; 3 an output that cannot be written; 128+N after signal N (Ctrl-C, SIGTERM,\n"
+        "SIGHUP stop cleanly: finished frames stay, frames in flight write nothing).\n");
+    cmd->add_option("-o,--output", args.out, "output image: .exr .png .tif .dpx .jpg (frame tokens as above)")
+        ->required()
+        ->type_name("OUT");
+    add_scene_flags(*cmd, args);
     cmd->add_option("--downsample", args.downsample, "draft at 1/N of the size, or the fraction N/D")
         ->type_name("N|N/D");
     cmd->add_option("--frames", args.frames, "frames to render (default: frame 0)")->type_name("LIST");
@@ -121,18 +137,7 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
         ->capture_default_str()
         ->check(CLI::IsMember({"float", "half"}).description(""))
         ->type_name("float|half");
-    cmd->add_option("--working-colorspace", args.working_colorspace,
-                    "colour space the effect computes in (default with any colour flag: linear)")
-        ->type_name("NAME");
-    cmd->add_option("--input-colorspace", args.input_colorspace, "colour space of the input (default: working)")
-        ->type_name("NAME");
-    cmd->add_option("--layer-colorspace", args.layer_colorspace, "colour space of the Layer (default: working)")
-        ->type_name("NAME");
-    cmd->add_option("--output-colorspace", args.output_colorspace, "colour space of the output (default: working)")
-        ->type_name("NAME");
     cmd->add_flag("-q,--quiet", args.quiet, "no progress report");
-    cmd->add_option("--plugin", args.plugin, "the effect module (default: $TRELLIS_PLUGIN, else beside trellis)")
-        ->type_name("PATH");
     return cmd;
 }
 

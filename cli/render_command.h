@@ -71,6 +71,11 @@ struct RenderArgs {
     std::string out;
 };
 
+// Declares on `cmd` the flags that describe what is rendered (inputs, Layer,
+// mask, parameters, depth, fps, colour spaces, module), shared by every
+// command that renders a scene.
+void add_scene_flags(CLI::App& cmd, RenderArgs& args);
+
 // Declares the command and its flags on `app`, filling `args` when parsed.
 CLI::App* add_render_command(CLI::App& app, RenderArgs& args);
 
