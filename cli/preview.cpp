@@ -370,9 +370,13 @@ struct PreviewServer::Impl {
         return line;
     }
 
-    json state() {
+    // The page's starting point, and the command line's mask on `frame`.
+    json state(long frame) {
+        if (std::find(frames.begin(), frames.end(), frame) == frames.end()) {
+            throw BadRequest("frame " + std::to_string(frame) + " is not among --frames");
+        }
         const RenderJob& full = job(1);
-        const std::shared_ptr<standalone::World> first = full.scene.input->frame(frames.front());
+        const std::shared_ptr<standalone::World> first = full.scene.input->frame(frame);
         json values = json::object();
         for (const DeclaredParam& p : declared->all()) {
             if (flag_for_param(p.def.name) == nullptr) continue;
@@ -381,7 +385,7 @@ struct PreviewServer::Impl {
             for (const ParamSetting& s : full.scene.settings) {
                 if (s.index != p.index || s.keys.empty()) continue;
                 keyed = s.animated;
-                const A_long raw = s.animated ? standalone::interpolate(s.keys, static_cast<double>(frames.front()),
+                const A_long raw = s.animated ? standalone::interpolate(s.keys, static_cast<double>(frame),
                                                                         p.def.param_type == PF_Param_POPUP
                                                                             ? standalone::Interp::Hold
                                                                             : standalone::Interp::Linear)
@@ -399,7 +403,7 @@ struct PreviewServer::Impl {
                {"mask", nullptr},
                {"mask_moves", full.scene.mask.size() > 1}};
         if (!full.scene.mask.empty()) {
-            j["mask"] = describe(standalone::interpolate_mask(full.scene.mask, static_cast<double>(frames.front())));
+            j["mask"] = describe(standalone::interpolate_mask(full.scene.mask, static_cast<double>(frame)));
         }
         return j;
     }
@@ -477,8 +481,18 @@ struct PreviewServer::Impl {
             for (const DeclaredParam& p : declared->all()) list.push_back(describe(p));
             res.set_content(list.dump(), "application/json");
         });
-        server.Get("/api/state", [this](const httplib::Request&, httplib::Response& res) {
-            guarded(res, [&] { res.set_content(state().dump(), "application/json"); });
+        server.Get("/api/state", [this](const httplib::Request& req, httplib::Response& res) {
+            guarded(res, [&] {
+                long frame = frames.front();
+                if (req.has_param("frame")) {
+                    try {
+                        frame = std::stol(req.get_param_value("frame"));
+                    } catch (const std::exception&) {
+                        throw BadRequest("frame: a whole number");
+                    }
+                }
+                res.set_content(state(frame).dump(), "application/json");
+            });
         });
         server.Post("/api/render", [this](const httplib::Request& req, httplib::Response& res) {
             guarded(res, [&] {
