@@ -170,8 +170,13 @@ async function main() {
 
     check(errors.length === 0, 'no script errors' + (errors.length ? ': ' + errors.join('; ') : ''));
     if (screenshot) {
+      n = await renders();
       await page.select('#draft', '2');
-      await settled(await renders());
+      await page.$eval('.control[data-param="Time"] input[type=number]', (e) => {
+        e.value = '45';
+        e.dispatchEvent(new Event('change'));
+      });
+      await settled(n);
       await page.click('#vertices circle[data-index="1"]');
       await page.screenshot({ path: screenshot });
     }
