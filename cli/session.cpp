@@ -156,6 +156,8 @@ std::shared_ptr<standalone::Module> load_module(const std::string& explicit_path
         if (!dir.empty()) {
             candidates.emplace_back(dir + "/" + kModuleFile, "");
             candidates.emplace_back(dir + "/../" + kModuleFile, "");
+            // Where `cmake --install` puts it, relative to the installed program.
+            candidates.emplace_back(dir + "/" + TRELLIS_MODULE_FROM_BIN + "/" + kModuleFile, "");
         }
     }
     std::string tried;

@@ -67,14 +67,19 @@ void on_free(const volatile void*) {}
 const int g_hooks_installed = __sanitizer_install_malloc_and_free_hooks(on_malloc, on_free);
 }  // namespace
 #else
-// The library's operator delete frees what malloc gave.
-void* operator new(std::size_t size) {
+// Replaced as a pair: what this operator new takes from malloc goes back to
+// free, not to whatever the library's operator delete would do with it. Kept
+// out of line, so that an optimiser that inlines one of them does not see
+// malloc meet operator delete (or operator new meet free) and warn.
+[[gnu::noinline]] void* operator new(std::size_t size) {
     note_request(size);
     if (void* p = std::malloc(size != 0 ? size : 1)) {
         return p;
     }
     throw std::bad_alloc();
 }
+[[gnu::noinline]] void operator delete(void* p) noexcept { std::free(p); }
+[[gnu::noinline]] void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 #endif
 
 namespace {
