@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 
 #include "cli/keyframes.h"
@@ -156,6 +157,9 @@ std::shared_ptr<standalone::Module> load_module(const std::string& explicit_path
         if (!dir.empty()) {
             candidates.emplace_back(dir + "/" + kModuleFile, "");
             candidates.emplace_back(dir + "/../" + kModuleFile, "");
+            // Where `cmake --install` puts it, relative to the installed program.
+            candidates.emplace_back(
+                (std::filesystem::path(dir) / TRELLIS_MODULE_FROM_BIN / kModuleFile).lexically_normal().string(), "");
         }
     }
     std::string tried;

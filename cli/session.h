@@ -45,8 +45,9 @@ private:
 std::string describe_error(PF_Err err);
 
 // The effect module: `explicit_path` when given (the --plugin flag), else
-// $TRELLIS_PLUGIN, else NorvexTrellis.so next to the executable, else one
-// directory up. Throws Failure (kExitUsage) naming what was tried.
+// $TRELLIS_PLUGIN, else NorvexTrellis.so next to the executable, one
+// directory up, or in the installed layout's module folder relative to it
+// (../lib/norvextrellis/). Throws Failure (kExitUsage) naming what was tried.
 std::shared_ptr<standalone::Module> load_module(const std::string& explicit_path);
 
 // A host with the effect set up (global, parameters, sequence) and its call
