@@ -9,14 +9,20 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <stdexcept>
+#include <unordered_map>
 #include <vector>
 
 // The usual boxes' sums and the 8-bit and float builds run several lanes per
 // SSE2 instruction: the same operations lane by lane, so the same results as
-// the portable code (which TRELLIS_NO_SIMD selects, e.g. to test it).
-#if defined(__SSE2__) && !defined(TRELLIS_NO_SIMD)
+// the portable code, which TRELLIS_NO_SIMD selects when defined non-zero (an
+// empty definition counts as non-zero: 0 - - 1 is 1).
+#if defined(TRELLIS_NO_SIMD) && (0 - TRELLIS_NO_SIMD - 1) != -1
+#define TRELLIS_SAMPLING_PORTABLE 1
+#endif
+#if defined(__SSE2__) && !defined(TRELLIS_SAMPLING_PORTABLE)
 #define TRELLIS_SAMPLING_SSE2 1
 #include <emmintrin.h>
 #endif
@@ -889,6 +895,64 @@ PF_Err AreaSampler::sample_float(PF_Fixed x, PF_Fixed y, PF_Fixed x_radius, PF_F
         return PF_PixelFloat{static_cast<float>(r.alpha), static_cast<float>(r.colour[0]),
                              static_cast<float>(r.colour[1]), static_cast<float>(r.colour[2])};
     });
+}
+
+namespace {
+
+// What a world's tables were built from.
+struct TableKey {
+    std::uint64_t changes;
+    PF_PixelFormat format;
+    PF_EffectWorld geometry;  // data, rowbytes, width and height count
+
+    bool same(const TableKey& o) const {
+        return changes == o.changes && format == o.format && geometry.data == o.geometry.data &&
+               geometry.rowbytes == o.geometry.rowbytes && geometry.width == o.geometry.width &&
+               geometry.height == o.geometry.height;
+    }
+};
+
+struct SharedTables {
+    explicit SharedTables(const TableKey& k) : key(k) {}
+    const TableKey key;
+    std::mutex build;  // held while the first caller builds; the others wait
+    std::unique_ptr<const AreaSampler> sampler;
+};
+
+// Weak entries by world serial: the tables live while a holder does.
+struct TableRegistry {
+    std::mutex mutex;
+    std::unordered_map<std::uint64_t, std::weak_ptr<SharedTables>> entries;
+};
+
+TableRegistry& table_registry() {
+    static TableRegistry registry;
+    return registry;
+}
+
+}  // namespace
+
+std::shared_ptr<const AreaSampler> shared_sampler(const World& world) noexcept {
+    const TableKey key{world.changes(), world.format(), *world.def()};
+    try {
+        std::shared_ptr<SharedTables> entry;
+        {
+            TableRegistry& registry = table_registry();
+            const std::lock_guard<std::mutex> lock(registry.mutex);
+            auto found = registry.entries.find(world.serial());
+            if (found != registry.entries.end()) entry = found->second.lock();
+            if (entry == nullptr || !entry->key.same(key)) {
+                std::erase_if(registry.entries, [](const auto& e) { return e.second.expired(); });
+                entry = std::make_shared<SharedTables>(key);
+                registry.entries[world.serial()] = entry;
+            }
+        }
+        const std::lock_guard<std::mutex> lock(entry->build);
+        if (entry->sampler == nullptr) entry->sampler = std::make_unique<const AreaSampler>(key.geometry, key.format);
+        return std::shared_ptr<const AreaSampler>(entry, entry->sampler.get());
+    } catch (const std::exception&) {  // the registry's own small allocations
+        return nullptr;
+    }
 }
 
 }  // namespace standalone
