@@ -9,7 +9,6 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <unordered_map>
@@ -28,6 +27,12 @@
 #endif
 #if defined(__linux__)
 #include <sys/mman.h>
+#endif
+// Where the standard library has no threads (mingw's win32 model) the host
+// runs on one thread, and the shared tables need no lock.
+#if !defined(__GLIBCXX__) || defined(_GLIBCXX_HAS_GTHREADS)
+#include <mutex>
+#define TRELLIS_SAMPLING_LOCKS 1
 #endif
 
 namespace standalone {
@@ -938,16 +943,36 @@ struct TableKey {
     }
 };
 
+#if defined(TRELLIS_SAMPLING_LOCKS)
+using TableMutex = std::mutex;
+#else
+struct TableMutex {
+    void lock() {}
+    void unlock() {}
+};
+#endif
+
+class TableLock {
+public:
+    explicit TableLock(TableMutex& m) : m_(m) { m_.lock(); }
+    ~TableLock() { m_.unlock(); }
+    TableLock(const TableLock&) = delete;
+    TableLock& operator=(const TableLock&) = delete;
+
+private:
+    TableMutex& m_;
+};
+
 struct SharedTables {
     explicit SharedTables(const TableKey& k) : key(k) {}
     const TableKey key;
-    std::mutex build;  // held while the first caller builds; the others wait
+    TableMutex build;  // held while the first caller builds; the others wait
     std::unique_ptr<const AreaSampler> sampler;
 };
 
 // Weak entries by world serial: the tables live while a holder does.
 struct TableRegistry {
-    std::mutex mutex;
+    TableMutex mutex;
     std::unordered_map<std::uint64_t, std::weak_ptr<SharedTables>> entries;
 };
 
@@ -964,7 +989,7 @@ std::shared_ptr<const AreaSampler> shared_sampler(const World& world) noexcept {
         std::shared_ptr<SharedTables> entry;
         {
             TableRegistry& registry = table_registry();
-            const std::lock_guard<std::mutex> lock(registry.mutex);
+            const TableLock lock(registry.mutex);
             auto found = registry.entries.find(world.serial());
             if (found != registry.entries.end()) entry = found->second.lock();
             if (entry == nullptr || !entry->key.same(key)) {
@@ -973,7 +998,7 @@ std::shared_ptr<const AreaSampler> shared_sampler(const World& world) noexcept {
                 registry.entries[world.serial()] = entry;
             }
         }
-        const std::lock_guard<std::mutex> lock(entry->build);
+        const TableLock lock(entry->build);
         if (entry->sampler == nullptr) entry->sampler = std::make_unique<const AreaSampler>(key.geometry, key.format);
         return std::shared_ptr<const AreaSampler>(entry, entry->sampler.get());
     } catch (const std::exception&) {  // the registry's own small allocations
