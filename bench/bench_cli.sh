@@ -118,4 +118,4 @@ echo "one 3840x2160 frame at 32-bit float"
 peak=$(awk -F': ' '/Maximum resident set size/ { printf "%.0f MiB", $2 / 1024 }' "$WORK/time.txt")
 # Input, output, id map (4 bytes a pixel) and the Layer's tables (32.5 bytes a pixel).
 worlds=$(awk 'BEGIN { printf "%.0f MiB", (3840 * 2160 * (16 + 16 + 4) + 24 * 60 * 32.5) / 1048576 }')
-row "4K float frame, peak memory" "$peak" "beside worlds + id map + tables: $worlds"
+row "4K float frame, peak memory" "$peak (worlds + id map + tables: $worlds)"
