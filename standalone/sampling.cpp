@@ -453,6 +453,8 @@ public:
         if constexpr (std::is_same_v<D, Depth8>)
             build8(world);
 #if defined(TRELLIS_SAMPLING_SSE2)
+        else if constexpr (std::is_same_v<D, Depth16>)
+            build16(world);
         else if constexpr (std::is_same_v<D, DepthFloat>)
             build_float(world);
 #endif
@@ -659,6 +661,50 @@ private:
     }
 
 #if defined(TRELLIS_SAMPLING_SSE2)
+    // build() at 16 bits, two 64-bit lanes per instruction: (α, α·r) and
+    // (α·g, α·b), each product of two 16-bit channels one multiplication.
+    void build16(const PF_EffectWorld& world) {
+        const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+        std::vector<std::uint64_t> above(w * kLanes);  // L of the previous row in the tile row
+        const char* base = static_cast<const char*>(world.data);
+        const std::ptrdiff_t rowbytes = world.rowbytes;
+        std::uint32_t* const local = depth_.local.data();
+        std::uint16_t* const high = depth_.high.data();
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i one_first = _mm_cvtsi32_si128(1), not_first = _mm_set_epi32(-1, -1, -1, 0);
+        for (std::size_t j = 0; j < h; ++j) {
+            const bool tile_top = (j & (kTile - 1)) == 0;
+            if (tile_top && j > 0) next_tile_row(j >> kTileShift, j - 1, above.data());
+            const char* row = base + static_cast<std::ptrdiff_t>(j) * rowbytes;
+            for (std::size_t I = 0; I < tx_; ++I) {
+                const std::size_t i_begin = I << kTileShift, i_end = std::min(w, i_begin + kTile);
+                if (I > 0) next_row_strip(I, j, &above[(i_begin - 1) * kLanes]);
+                __m128i run_ar = zero, run_gb = zero;
+                for (std::size_t i = i_begin; i < i_end; ++i) {
+                    const __m128i p = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + i * 8)), zero);
+                    const __m128i a = _mm_shuffle_epi32(p, 0);
+                    const __m128i one_r = _mm_shuffle_epi32(_mm_or_si128(_mm_and_si128(p, not_first), one_first),
+                                                            _MM_SHUFFLE(3, 1, 1, 0));
+                    const __m128i g_b = _mm_shuffle_epi32(p, _MM_SHUFFLE(3, 3, 3, 2));
+                    run_ar = _mm_add_epi64(run_ar, _mm_mul_epu32(a, one_r));
+                    run_gb = _mm_add_epi64(run_gb, _mm_mul_epu32(a, g_b));
+                    auto* up = reinterpret_cast<__m128i*>(&above[i * kLanes]);
+                    const __m128i ar = tile_top ? run_ar : _mm_add_epi64(_mm_loadu_si128(up), run_ar);
+                    const __m128i gb = tile_top ? run_gb : _mm_add_epi64(_mm_loadu_si128(up + 1), run_gb);
+                    _mm_storeu_si128(up, ar);
+                    _mm_storeu_si128(up + 1, gb);
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(local + i * kLanes + j * w * kLanes),
+                                     _mm_unpacklo_epi64(_mm_shuffle_epi32(ar, _MM_SHUFFLE(2, 0, 2, 0)),
+                                                        _mm_shuffle_epi32(gb, _MM_SHUFFLE(2, 0, 2, 0))));
+                    std::uint16_t* const hi = high + (j * w + i) * (kLanes - 1);
+                    hi[0] = static_cast<std::uint16_t>(above[i * kLanes + 1] >> 32);
+                    hi[1] = static_cast<std::uint16_t>(above[i * kLanes + 2] >> 32);
+                    hi[2] = static_cast<std::uint16_t>(above[i * kLanes + 3] >> 32);
+                }
+            }
+        }
+    }
+
     // build() at float depth, two lanes per instruction and the same
     // operations lane by lane.
     void build_float(const PF_EffectWorld& world) {
