@@ -40,6 +40,7 @@
 #include "standalone/host.h"
 #include "standalone/mask.h"
 #include "standalone/module.h"
+#include "standalone/sampling.h"
 #include "standalone/world.h"
 #include "strokes/generate.h"
 #include "strokes/stroke_list.h"
@@ -595,6 +596,27 @@ void BM_Breakdown(benchmark::State& state) {
     state.counters["paint_own_ns_per_px"] = (sum.draw - sum.sample_only) / n * 1e6 / covered;
 }
 
+// The host's sampling tables of the frame's Layer, built from scratch (the
+// host builds them once per Layer, shared by every frame and worker).
+void BM_TableBuild(benchmark::State& state) {
+    const int depth = static_cast<int>(state.range(0));
+    const PF_PixelFormat format = format_of(depth);
+    const A_long w = g_width, h = g_height;
+    const auto layer = make_world(w, h, format, [w, h](A_long x, A_long y) { return layer_pixel(x, y, w, h); });
+    double total_ms = 0;
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        const standalone::AreaSampler sampler(*layer->def(), format);
+        const double ms = ms_since(start);
+        bytes = sampler.table_bytes();
+        state.SetIterationTime(ms / 1000.0);
+        total_ms += ms;
+    }
+    state.counters["build_ms"] = total_ms / static_cast<double>(state.iterations());
+    state.counters["bytes_per_px"] = static_cast<double>(bytes) / (static_cast<double>(w) * static_cast<double>(h));
+}
+
 void depth_args(benchmark::internal::Benchmark* b) {
     b->ArgName("depth")->Arg(DEPTH_8)->Arg(DEPTH_16)->Arg(DEPTH_FLOAT);
 }
@@ -687,6 +709,7 @@ bool take_frame_flag(int& argc, char** argv) {
 BENCHMARK(BM_Render)->Apply(depth_args)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Floor)->Apply(depth_args)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Breakdown)->Apply(depth_args)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TableBuild)->Apply(depth_args)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     if (argc == 6 && std::strcmp(argv[1], "--strokes") == 0) return print_strokes(argv + 2);
