@@ -709,30 +709,44 @@ private:
     // operations lane by lane.
     void build_float(const PF_EffectWorld& world) {
         const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
-        std::vector<DD> above(w * kLanes);  // unrounded L of the previous row in the tile row
+        // Unrounded L of the previous row in the tile row, its high and low
+        // parts apart so that lane pairs load and store whole.
+        std::vector<double> above_hi(w * kLanes), above_lo(w * kLanes);
+        const auto packed = [&](std::size_t from, std::size_t n) {
+            std::vector<DD> out(n);
+            for (std::size_t i = 0; i < n; ++i) out[i] = DD{above_hi[from + i], above_lo[from + i]};
+            return out;
+        };
         const char* base = static_cast<const char*>(world.data);
         const std::ptrdiff_t rowbytes = world.rowbytes;
         double* const local = depth_.local.data();
+        const __m128d zero = _mm_setzero_pd();
         for (std::size_t j = 0; j < h; ++j) {
             const bool tile_top = (j & (kTile - 1)) == 0;
-            if (tile_top && j > 0) next_tile_row(j >> kTileShift, j - 1, above.data());
+            if (tile_top && j > 0) next_tile_row(j >> kTileShift, j - 1, packed(0, w * kLanes).data());
             const char* row = base + static_cast<std::ptrdiff_t>(j) * rowbytes;
             for (std::size_t I = 0; I < tx_; ++I) {
                 const std::size_t i_begin = I << kTileShift, i_end = std::min(w, i_begin + kTile);
-                if (I > 0) next_row_strip(I, j, &above[(i_begin - 1) * kLanes]);
-                DD2 run[2] = {{_mm_setzero_pd(), _mm_setzero_pd()}, {_mm_setzero_pd(), _mm_setzero_pd()}};
+                if (I > 0) next_row_strip(I, j, packed((i_begin - 1) * kLanes, kLanes).data());
+                DD2 run[2] = {{zero, zero}, {zero, zero}};
                 for (std::size_t i = i_begin; i < i_end; ++i) {
-                    PF_PixelFloat p;
-                    std::memcpy(&p, row + i * sizeof(p), sizeof(p));
-                    DD v[kLanes];
-                    DepthFloat::lanes(p, v);
+                    // (α, α·r) and (α·g, α·b): float × float is exact in
+                    // double, and 1 × α is α; zero for a non-finite pixel.
+                    const __m128 p = _mm_loadu_ps(reinterpret_cast<const float*>(row + i * sizeof(PF_PixelFloat)));
+                    const __m128 d = _mm_sub_ps(p, p);
+                    const bool ok = _mm_movemask_ps(_mm_cmpord_ps(d, d)) == 0xF;
+                    const __m128d ar = _mm_cvtps_pd(p), gb = _mm_cvtps_pd(_mm_movehl_ps(p, p));
+                    const __m128d a = _mm_unpacklo_pd(ar, ar);
+                    const __m128d v[2] = {ok ? _mm_mul_pd(ar, _mm_unpacklo_pd(_mm_set_sd(1.0), a)) : zero,
+                                          ok ? _mm_mul_pd(gb, a) : zero};
                     for (int half = 0; half < 2; ++half) {
-                        const int k = 2 * half;
-                        run[half] = run[half] + DD2{_mm_set_pd(v[k + 1].hi, v[k].hi), _mm_setzero_pd()};
-                        DD* const a = &above[i * kLanes + static_cast<std::size_t>(k)];
-                        const DD2 l = tile_top ? run[half] : load_pair(a) + run[half];
-                        store_pair(a, l);
-                        _mm_storeu_pd(local + (j * w + i) * kLanes + static_cast<std::size_t>(k), _mm_add_pd(l.hi, l.lo));
+                        const std::size_t k = i * kLanes + 2 * static_cast<std::size_t>(half);
+                        run[half] = run[half] + DD2{v[half], zero};
+                        const DD2 l =
+                            tile_top ? run[half] : DD2{_mm_loadu_pd(&above_hi[k]), _mm_loadu_pd(&above_lo[k])} + run[half];
+                        _mm_storeu_pd(&above_hi[k], l.hi);
+                        _mm_storeu_pd(&above_lo[k], l.lo);
+                        _mm_storeu_pd(local + j * w * kLanes + k, _mm_add_pd(l.hi, l.lo));
                     }
                 }
             }
