@@ -19,6 +19,8 @@ PACKAGES := cmake ninja-build g++ clang pkg-config libgtest-dev libgmock-dev \
             libbenchmark-dev libpng-dev libopenexr-dev libcli11-dev
 WIN_PACKAGES  := g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 icoutils wine64
 FUZZ_PACKAGES := clang libclang-rt-14-dev
+# The anchors `make bench` measures trellis against.
+BENCH_PACKAGES := imagemagick openimageio-tools
 
 CMAKE_FLAGS ?=
 POLICY     := -DTRELLIS_WERROR=$(WERROR)
@@ -79,9 +81,9 @@ demo: build
 	$(BUILD)/cli/trellis demo --out out/demo
 
 bench: build
-	cmake --build $(BUILD) --target trellis_bench
-	$(BUILD)/bench/trellis_bench
-	cmake --build $(BUILD) --target bench_cli
+	$(call install_missing,$(BENCH_PACKAGES))
+	cmake --build $(BUILD) --target trellis_bench trellis
+	sh bench/run_bench.sh $(BUILD)
 
 aex: deps deps-win
 	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release $(POLICY)

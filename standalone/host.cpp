@@ -21,6 +21,22 @@ std::uint64_t splitmix(std::uint64_t x) {
 // cleared memory.
 constexpr int kFreshHandleByte = 0xA5;
 
+// Disposed handle blocks of at least this size are kept for reuse, at most
+// kMaxSpareBlocks of them. Not under AddressSanitizer: it must see a disposed
+// handle's memory freed.
+constexpr std::size_t kSpareBlockBytes = std::size_t{1} << 20;
+#if defined(__SANITIZE_ADDRESS__)
+constexpr std::size_t kMaxSpareBlocks = 0;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr std::size_t kMaxSpareBlocks = 0;
+#else
+constexpr std::size_t kMaxSpareBlocks = 2;
+#endif
+#else
+constexpr std::size_t kMaxSpareBlocks = 2;
+#endif
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -50,7 +66,15 @@ PF_Handle Host::Impl::new_handle(A_u_longlong size) {
         return nullptr;
     }
     const std::size_t bytes = static_cast<std::size_t>(size);
-    void* data = allocate_memory(bytes);
+    void* data = nullptr;
+    const auto spare = std::find_if(spare_blocks.begin(), spare_blocks.end(),
+                                    [bytes](const std::pair<void*, std::size_t>& b) { return b.second == bytes; });
+    if (spare != spare_blocks.end()) {
+        data = spare->first;
+        spare_blocks.erase(spare);
+    } else {
+        data = allocate_memory(bytes);
+    }
     if (data == nullptr) {
         return nullptr;
     }
@@ -77,7 +101,16 @@ void Host::Impl::dispose_handle(PF_Handle handle) {
     if (it == handles.end()) {
         return;
     }
-    std::free(it->second->data);
+    HandleRecord& record = *it->second;
+    if (record.size >= kSpareBlockBytes && kMaxSpareBlocks > 0) {
+        if (spare_blocks.size() == kMaxSpareBlocks) {
+            std::free(spare_blocks.front().first);
+            spare_blocks.erase(spare_blocks.begin());
+        }
+        spare_blocks.emplace_back(record.data, record.size);
+    } else {
+        std::free(record.data);
+    }
     handles.erase(it);
 }
 
@@ -126,7 +159,11 @@ const AreaSampler* Host::Impl::find_sampler(const PF_EffectWorld* def) {
     if (!same) {
         // The old tables go first: both at once could be twice the memory.
         entry.sampler.reset();
-        entry.sampler = std::make_unique<AreaSampler>(now, world->format());
+        entry.sampler = shared_sampler(*world);
+        if (entry.sampler == nullptr) {
+            samplers.erase(def->platform_ref);
+            return nullptr;
+        }
         entry.serial = world->serial();
         entry.changes = world->changes();
         entry.format = world->format();
@@ -191,6 +228,10 @@ void Host::Impl::free_all() {
         std::free(record->data);
     }
     handles.clear();
+    for (auto& [block, size] : spare_blocks) {
+        std::free(block);
+    }
+    spare_blocks.clear();
     for (auto& [block, size] : blocks) {
         std::free(const_cast<void*>(block));
     }

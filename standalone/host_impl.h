@@ -88,6 +88,10 @@ struct Host::Impl {
 
     // Memory the effect holds.
     std::unordered_map<const void*, std::unique_ptr<HandleRecord>> handles;
+    // Big handle blocks given back, kept for the next request of the same
+    // size (a frame's id map, frame after frame), so that their pages stay
+    // mapped instead of being cleared afresh by the kernel.
+    std::vector<std::pair<void*, std::size_t>> spare_blocks;
     std::unordered_map<const void*, std::size_t> blocks;
     std::unordered_map<const void*, std::unique_ptr<PathOutline>> paths;
     std::unordered_map<const void*, std::unique_ptr<SegPrep>> preps;
@@ -123,14 +127,15 @@ struct Host::Impl {
     // Area samplers by the world's platform_ref. An entry outlives the call
     // that made it while its world is the same one (serial), unchanged
     // (changes) and of the same geometry; entries no call used are dropped
-    // after a call that sampled.
+    // after a call that sampled. The tables are shared_sampler()'s: hosts
+    // sampling the same world share them.
     struct CachedSampler {
         std::uint64_t serial = 0;
         std::uint64_t changes = 0;
         PF_EffectWorld geometry{};  // data, rowbytes, width, height as built
         PF_PixelFormat format = PF_PixelFormat_INVALID;
         bool used = false;
-        std::unique_ptr<AreaSampler> sampler;
+        std::shared_ptr<const AreaSampler> sampler;
     };
     std::unordered_map<const void*, CachedSampler> samplers;
     // The last lookup of this call: sampling calls repeat one source record.
@@ -154,7 +159,8 @@ struct Host::Impl {
     // The World behind a record, looked up by platform_ref among known worlds.
     World* find_world(const PF_EffectWorld* def) const;
     // The sampler of the world behind `def` (built on first use, kept while
-    // that world is unchanged); null for an unknown world.
+    // that world is unchanged, shared with other hosts sampling it); null for
+    // an unknown world or when not even the shared record can be allocated.
     const AreaSampler* sampler_for(const PF_EffectWorld* def) {
         if (def != nullptr && def == last_src && def->platform_ref == last_ref) {
             return last_sampler;

@@ -48,8 +48,18 @@ PF_Err Host::pre_render(const RenderOptions& options, RenderResult* result) {
     if (output_ != nullptr) {
         im.frame_output = output_;
     } else if (input_ != nullptr) {
-        const A_long padding = input_->rowbytes() - input_->width() * static_cast<A_long>(input_->pixel_size());
-        im.frame_output = std::make_shared<World>(input_->width(), input_->height(), input_->format(), padding);
+        // The last frame's output, once nobody else holds it, serves again
+        // when it has the input's shape: cleared, its pages stay mapped.
+        const std::shared_ptr<World>& last = im.frame_output;
+        if (last != nullptr && last.use_count() == 1 && last->width() == input_->width() &&
+            last->height() == input_->height() && last->format() == input_->format() &&
+            last->rowbytes() == input_->rowbytes()) {
+            last->clear();
+        } else {
+            const A_long padding = input_->rowbytes() - input_->width() * static_cast<A_long>(input_->pixel_size());
+            im.frame_output.reset();
+            im.frame_output = std::make_shared<World>(input_->width(), input_->height(), input_->format(), padding);
+        }
     } else {
         im.frame_output = nullptr;
     }

@@ -185,6 +185,12 @@ void World::write_guards() {
 
 void World::restore_guards() { write_guards(); }
 
+void World::clear() {
+    std::memset(def_.data, 0, static_cast<std::size_t>(def_.rowbytes) * static_cast<std::size_t>(def_.height));
+    write_guards();
+    mark_changed();
+}
+
 std::string World::guard_report() const {
     if (!guards_enabled()) {
         return {};
