@@ -22,8 +22,6 @@ Point operator+(Point a, Point b) { return {a.x + b.x, a.y + b.y}; }
 Point operator-(Point a, Point b) { return {a.x - b.x, a.y - b.y}; }
 Point operator*(double k, Point a) { return {k * a.x, k * a.y}; }
 
-// SVG's white space: space, tab, CR, LF, FF.
-bool is_wsp(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_command(char c) {
     switch (c) {
@@ -84,25 +82,12 @@ public:
 
 private:
     [[noreturn]] void fail(std::size_t at, const std::string& expected) const {
-        std::string found;
-        if (at >= d_.size()) {
-            found = "the end of the data";
-        } else {
-            const auto ch = static_cast<unsigned char>(d_[at]);
-            char buf[16];
-            if (ch >= 0x20 && ch < 0x7f) {
-                std::snprintf(buf, sizeof buf, "'%c'", ch);
-            } else {
-                std::snprintf(buf, sizeof buf, "byte 0x%02x", ch);
-            }
-            found = buf;
-        }
         throw SvgPathError(at, "SVG path data, offset " + std::to_string(at) + ": expected " +
-                                   expected + ", found " + found);
+                                   expected + ", found " + found_at(d_, at));
     }
 
     void skip_wsp() {
-        while (i_ < d_.size() && is_wsp(d_[i_])) ++i_;
+        while (i_ < d_.size() && is_svg_wsp(d_[i_])) ++i_;
     }
 
     // Between two arguments of one command: white space, at most one comma.
@@ -124,39 +109,15 @@ private:
         return std::string("a number (") + name + ") for '" + cmd_ + "'";
     }
 
-    // number ::= sign? (digits ('.' digits?)? | '.' digits) (('e'|'E') sign? digits)?
     double number(const char* name) {
         const std::size_t start = i_;
-        std::size_t j = i_;
-        const std::size_t n = d_.size();
-        if (j < n && (d_[j] == '+' || d_[j] == '-')) ++j;
-        const std::size_t int_start = j;
-        while (j < n && is_digit(d_[j])) ++j;
-        bool digits = j > int_start;
-        if (j < n && d_[j] == '.') {
-            const std::size_t frac_start = ++j;
-            while (j < n && is_digit(d_[j])) ++j;
-            digits = digits || j > frac_start;
-        }
-        if (!digits) fail(start, what_for(name));
-        // An 'e' not followed by digits is not part of the number.
-        if (j < n && (d_[j] == 'e' || d_[j] == 'E')) {
-            std::size_t k = j + 1;
-            if (k < n && (d_[k] == '+' || d_[k] == '-')) ++k;
-            if (k < n && is_digit(d_[k])) {
-                while (k < n && is_digit(d_[k])) ++k;
-                j = k;
-            }
-        }
-        std::size_t from = start;
-        if (d_[from] == '+') ++from;  // from_chars takes no '+'
         double value = 0.0;
-        const auto res = std::from_chars(d_.data() + from, d_.data() + j, value);
-        if (res.ec != std::errc() || res.ptr != d_.data() + j || !std::isfinite(value)) {
-            fail(start, what_for(name) + " within the range of finite numbers");
+        switch (scan_svg_number(d_, &i_, &value)) {
+            case NumberScan::ok: return value;
+            case NumberScan::none: fail(start, what_for(name));
+            case NumberScan::not_finite: break;
         }
-        i_ = j;
-        return value;
+        fail(start, what_for(name) + " within the range of finite numbers");
     }
 
     bool flag(const char* name) {
@@ -376,7 +337,8 @@ private:
             if (o.vertices.size() < 2) continue;  // draws nothing
             if (drawn++ == 0) result.outline = std::move(o);
         }
-        if (drawn == 0) fail(d_.size(), "a line, curve or arc after the move-to (the path draws nothing)");
+        // Nothing drawn: the first subpath is a single vertex, as SVG allows.
+        if (drawn == 0) result.outline = std::move(subpaths_.front());
         if (drawn > 1) {
             result.warning = "SVG path has " + std::to_string(drawn) +
                              " subpaths; only the first is used as the mask, the other " +
@@ -400,6 +362,54 @@ private:
 };
 
 }  // namespace
+
+std::string found_at(std::string_view text, std::size_t at) {
+    if (at >= text.size()) return "the end of the data";
+    const auto ch = static_cast<unsigned char>(text[at]);
+    char buf[16];
+    if (ch >= 0x20 && ch < 0x7f) {
+        std::snprintf(buf, sizeof buf, "'%c'", ch);
+    } else {
+        std::snprintf(buf, sizeof buf, "byte 0x%02x", ch);
+    }
+    return buf;
+}
+
+bool is_svg_wsp(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
+
+// number ::= sign? (digits ('.' digits?)? | '.' digits) (('e'|'E') sign? digits)?
+NumberScan scan_svg_number(std::string_view text, std::size_t* pos, double* value) {
+    const std::size_t start = *pos;
+    std::size_t j = start;
+    const std::size_t n = text.size();
+    if (j < n && (text[j] == '+' || text[j] == '-')) ++j;
+    const std::size_t int_start = j;
+    while (j < n && is_digit(text[j])) ++j;
+    bool digits = j > int_start;
+    if (j < n && text[j] == '.') {
+        const std::size_t frac_start = ++j;
+        while (j < n && is_digit(text[j])) ++j;
+        digits = digits || j > frac_start;
+    }
+    if (!digits) return NumberScan::none;
+    // An 'e' not followed by digits is not part of the number.
+    if (j < n && (text[j] == 'e' || text[j] == 'E')) {
+        std::size_t k = j + 1;
+        if (k < n && (text[k] == '+' || text[k] == '-')) ++k;
+        if (k < n && is_digit(text[k])) {
+            while (k < n && is_digit(text[k])) ++k;
+            j = k;
+        }
+    }
+    std::size_t from = start;
+    if (text[from] == '+') ++from;  // from_chars takes no '+'
+    const auto res = std::from_chars(text.data() + from, text.data() + j, *value);
+    if (res.ec != std::errc() || res.ptr != text.data() + j || !std::isfinite(*value)) {
+        return NumberScan::not_finite;
+    }
+    *pos = j;
+    return NumberScan::ok;
+}
 
 SvgPath parse_svg_path(std::string_view data) { return PathParser(data).run(); }
 

@@ -41,12 +41,25 @@ struct SvgPath {
 // Parses path data: M L H V C S Q T A Z, absolute and relative, with the SVG
 // number grammar and implicit repeated commands. Quadratic segments become
 // the exactly equal cubics; elliptical arcs become cubics of at most 90
-// degrees each. Subpaths that draw nothing (a lone move-to) are skipped.
-// At Z, a last vertex equal to the first (within 1e-9 relative, so that
-// relative coordinates may round) is merged into the first, handing it its
-// in-tangent. Throws SvgPathError on malformed data, non-finite numbers or
-// coordinates, or data that draws nothing.
+// degrees each. Subpaths that draw nothing (a lone move-to) are skipped
+// while another one draws; when none does, the first is the outline, a
+// single vertex. At Z, a last vertex equal to the first (within 1e-9
+// relative, so that relative coordinates may round) is merged into the
+// first, handing it its in-tangent. Throws SvgPathError on malformed data
+// or non-finite numbers or coordinates.
 SvgPath parse_svg_path(std::string_view data);
+
+// What an error message says was found at `at`: "'x'", "byte 0x01" or
+// "the end of the data".
+std::string found_at(std::string_view text, std::size_t at);
+
+// SVG's white space: space, tab, CR, LF, FF.
+bool is_svg_wsp(char c);
+
+// One number of the SVG grammar starting exactly at *pos (no white space
+// skipped). Only when it is `ok` are *pos moved past it and *value set.
+enum class NumberScan { ok, none, not_finite };
+NumberScan scan_svg_number(std::string_view text, std::size_t* pos, double* value);
 
 // Multiplies every coordinate and tangent by (sx, sy), e.g. to fit the
 // outline to a downsampled frame.

@@ -120,6 +120,9 @@ int fuzz_one(const std::uint8_t* data, std::size_t size);
 namespace svg_path {
 int fuzz_one(const std::uint8_t* data, std::size_t size);
 }
+namespace svg_document {
+int fuzz_one(const std::uint8_t* data, std::size_t size);
+}
 namespace keyframes {
 int fuzz_one(const std::uint8_t* data, std::size_t size);
 }

@@ -16,7 +16,7 @@ shift || true
 seconds=${FUZZ_SECONDS:-300}
 fuzzers=("$@")
 if [ ${#fuzzers[@]} -eq 0 ]; then
-  fuzzers=(effect svg_path keyframes image)
+  fuzzers=(effect svg_path svg_document keyframes image)
 fi
 
 # Per fuzzer: a run of any effect input must end within a second at these

@@ -185,6 +185,20 @@ TEST(CliSvgPath, OnlyTheFirstSubpathIsTheMask) {
     EXPECT_EQ(lone.warning, "");
 }
 
+TEST(CliSvgPath, PathThatDrawsNothingIsOneVertex) {
+    // As the SVG grammar allows: the first subpath, its one vertex.
+    const MaskOutline lone = outline(" m 7 -3 ");
+    ASSERT_EQ(lone.vertices.size(), 1u);
+    EXPECT_FALSE(lone.closed);
+    expect_vertex(lone.vertices[0], 7, -3, 0, 0, 0, 0);
+    const MaskOutline closed = outline("M 1 2 Z M 5 5");
+    ASSERT_EQ(closed.vertices.size(), 1u);
+    EXPECT_TRUE(closed.closed);
+    expect_vertex(closed.vertices[0], 1, 2, 0, 0, 0, 0);
+    // A move-to with extra pairs is a polyline, not a lone vertex.
+    EXPECT_EQ(outline("M 0 0 5 5").vertices.size(), 2u);
+}
+
 TEST(CliSvgPath, QuarterArcIsTheStandardCubic) {
     const MaskOutline o = outline("M1 0 A1 1 0 0 1 0 1");
     ASSERT_EQ(o.vertices.size(), 2u);
@@ -290,8 +304,6 @@ TEST(CliSvgPath, MalformedDataNamesTheOffset) {
         {"M 1 2 L - 3", 8, "number (x)"},
         {"M 0 0 A 1 1 0 2 0 5 5", 14, "flag"},
         {"M 0 0 C 1 2 3 4 5", 17, "number (y)"},
-        {"M 0 0", 5, "draws nothing"},
-        {"M 0 0 Z", 7, "draws nothing"},
         {"M 1 2 L 3 4 \x01", 12, "command letter"},
         {"M 1e308 0 l 1e308 0", 10, "finite"},
         {"M 1 2 L 3 4 Z,", 13, "command letter"},

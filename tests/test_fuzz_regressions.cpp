@@ -94,6 +94,7 @@ struct Fuzzer {
 constexpr Fuzzer kFuzzers[] = {
     {"effect", trellis_fuzz::effect::fuzz_one},
     {"svg_path", trellis_fuzz::svg_path::fuzz_one},
+    {"svg_document", trellis_fuzz::svg_document::fuzz_one},
     {"keyframes", trellis_fuzz::keyframes::fuzz_one},
     {"image", trellis_fuzz::image::fuzz_one},
 };
