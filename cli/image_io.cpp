@@ -520,9 +520,20 @@ void read_pixels(OIIO::ImageInput& in, const Layout& layout, Image& image, const
             const std::size_t r = static_cast<std::size_t>(std::find(ranges.begin(), ranges.end(), c) - ranges.begin());
             return parts[r][static_cast<std::size_t>(i)];
         };
+        // The common case, packed RGBA, without the general lookups.
+        const bool packed = parts.empty() && span == 4 && lo == 0 && layout.red == 0 && layout.green == 1 &&
+                            layout.blue == 2 && layout.alpha == 3;
         for (int64_t y = std::max(yb, y0); y < std::min(ye, y1); ++y) {
-            Pixel* row = out.data() + (y - spec.full_y) * out_width - spec.full_x;
+            Pixel* row = out.data() + (y - spec.full_y) * out_width;
             const int64_t base = (y - yb) * width - spec.x;
+            if (packed) {
+                const T* src = band.data() + (base + x0) * 4;
+                for (int64_t x = x0; x < x1; ++x, src += 4) {
+                    row[x - spec.full_x] = Pixel{to_depth<Pixel>(src[3]), to_depth<Pixel>(src[0]),
+                                                 to_depth<Pixel>(src[1]), to_depth<Pixel>(src[2])};
+                }
+                continue;
+            }
             for (int64_t x = x0; x < x1; ++x) {
                 const int64_t i = base + x;
                 Pixel p{};
@@ -534,7 +545,7 @@ void read_pixels(OIIO::ImageInput& in, const Layout& layout, Image& image, const
                     if (layout.green >= 0) p.green = to_depth<Pixel>(at(layout.green, i));
                     if (layout.blue >= 0) p.blue = to_depth<Pixel>(at(layout.blue, i));
                 }
-                row[x] = p;
+                row[x - spec.full_x] = p;
             }
         }
     }
