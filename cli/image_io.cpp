@@ -367,6 +367,80 @@ void check_png_chunks(const unsigned char* data, std::size_t size, const std::st
     throw ImageError(name + ": truncated PNG file (no IEND)");
 }
 
+// OpenEXR's newer reader fills in what a header lacks and divides by zero
+// on some of what it then makes up (a "tiles" attribute in a scanline file,
+// a window of the wrong type). The header's attribute names and types are
+// checked here against the format's rules first; values are the library's.
+constexpr std::size_t kMaxExrHeaderBytes = std::size_t{16} << 20;
+
+struct ExrHeaderCut {};  // the bytes end inside the header
+
+void walk_exr_header(const unsigned char* data, std::size_t size, const std::string& name) {
+    const auto bad = [&](const std::string& why) { return ImageError(name + ": damaged OpenEXR header (" + why + ")"); };
+    if (size < 8) throw ExrHeaderCut{};
+    const unsigned flags = data[5];
+    const bool tiled = flags & 0x02, deep = flags & 0x08, multipart = flags & 0x10;
+    struct Required {
+        const char* name;
+        const char* type;
+        int size;  // -1: any
+        bool seen;
+    } required[] = {{"channels", "chlist", -1, false},          {"compression", "compression", 1, false},
+                    {"dataWindow", "box2i", 16, false},         {"displayWindow", "box2i", 16, false},
+                    {"lineOrder", "lineOrder", 1, false},       {"pixelAspectRatio", "float", 4, false},
+                    {"screenWindowCenter", "v2f", 8, false},    {"screenWindowWidth", "float", 4, false},
+                    {"tiles", "tiledesc", 9, false}};
+    std::vector<std::string> names;
+    std::size_t at = 8;
+    const auto text = [&]() {
+        const void* end = std::memchr(data + at, 0, size - at);
+        if (!end) throw ExrHeaderCut{};
+        std::string t(reinterpret_cast<const char*>(data + at), static_cast<const unsigned char*>(end) - (data + at));
+        at += t.size() + 1;
+        return t;
+    };
+    for (;;) {
+        if (at >= size) throw ExrHeaderCut{};
+        const std::string attr = text();
+        if (attr.empty()) break;
+        const std::string type = text();
+        if (size - at < 4) throw ExrHeaderCut{};
+        const int64_t length = static_cast<int32_t>(uint32_t{data[at]} | uint32_t{data[at + 1]} << 8 |
+                                                    uint32_t{data[at + 2]} << 16 | uint32_t{data[at + 3]} << 24);
+        at += 4;
+        if (length < 0) throw bad("attribute " + escape_text(attr) + " of negative size");
+        if (static_cast<uint64_t>(length) > size - at) throw ExrHeaderCut{};
+        at += static_cast<std::size_t>(length);
+        if (std::find(names.begin(), names.end(), attr) != names.end()) throw bad("attribute " + escape_text(attr) + " twice");
+        names.push_back(attr);
+        for (Required& r : required) {
+            if (attr != r.name) continue;
+            if (type != r.type || (r.size >= 0 && length != r.size)) {
+                throw bad("attribute " + escape_text(attr) + " of type " + escape_text(type));
+            }
+            r.seen = true;
+        }
+    }
+    for (const Required& r : required) {
+        const bool tiles = std::strcmp(r.name, "tiles") == 0;
+        if (!tiles && !r.seen) throw bad(std::string("no ") + r.name);
+        // Parts and deep data say whether they are tiled by a "type" attribute.
+        if (tiles && !multipart && !deep && r.seen != tiled) throw bad(tiled ? "tiled without tiles" : "tiles in a scanline file");
+    }
+}
+
+// `data` is the file's first bytes, `whole` when that is all of it; false
+// when more are needed to see the header's end.
+bool check_exr_header(const unsigned char* data, std::size_t size, bool whole, const std::string& name) {
+    try {
+        walk_exr_header(data, size, name);
+        return true;
+    } catch (const ExrHeaderCut&) {
+        if (whole || size >= kMaxExrHeaderBytes) throw ImageError(name + ": truncated OpenEXR header");
+        return false;
+    }
+}
+
 // Channel indices in the file for each ARGB field, -1 for none; grey files
 // give their one colour channel as red, copied to green and blue.
 struct Layout {
@@ -674,13 +748,17 @@ Image read_with(const std::string& format, const std::string& path, OIIO::Filesy
 
 Image read_memory(const void* data, std::size_t size, Image::Depth want, bool native, const std::string& label);
 
-std::vector<unsigned char> read_whole(const std::string& path, const std::string& name) {
+// The file's bytes, or its first `limit` bytes.
+std::vector<unsigned char> read_whole(const std::string& path, const std::string& name,
+                                      std::size_t limit = SIZE_MAX) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) throw ImageError(name + ": cannot open: " + errno_text(errno));
     std::vector<unsigned char> bytes;
     unsigned char chunk[1 << 16];
     std::size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    while (bytes.size() < limit && (n = std::fread(chunk, 1, std::min(sizeof chunk, limit - bytes.size()), f)) > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
     const bool failed = std::ferror(f) != 0;
     std::fclose(f);
     if (failed) throw ImageError(name + ": read error");
@@ -706,6 +784,13 @@ Image read_file(const std::string& path, Image::Depth want, bool native) {
         std::vector<unsigned char> bytes = read_whole(path, name);
         return read_memory(bytes.data(), bytes.size(), want, native, path);
     }
+    if (format == "openexr") {
+        // Most headers are a few kilobytes; a longer one is read again whole.
+        for (std::size_t limit = std::size_t{1} << 16;; limit = kMaxExrHeaderBytes) {
+            const std::vector<unsigned char> b = read_whole(path, name, limit);
+            if (check_exr_header(b.data(), b.size(), b.size() < limit, name)) break;
+        }
+    }
     return read_with(format, path, nullptr, want, native, name);
 }
 
@@ -715,6 +800,7 @@ Image read_memory(const void* data, std::size_t size, Image::Depth want, bool na
     const std::string format = sniff_format(static_cast<const unsigned char*>(data), size);
     if (format.empty()) throw ImageError(name + ": not an image format recognised from its contents");
     if (format == "png") check_png_chunks(static_cast<const unsigned char*>(data), size, name);
+    if (format == "openexr") check_exr_header(static_cast<const unsigned char*>(data), size, true, name);
     OIIO::Filesystem::IOMemReader proxy(data, size);
     return read_with(format, label, &proxy, want, native, name);
 }
