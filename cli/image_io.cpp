@@ -441,6 +441,21 @@ bool check_exr_header(const unsigned char* data, std::size_t size, bool whole, c
     }
 }
 
+// The library's DPX reader allocates the user data size the header states
+// before it looks at the file: a damaged size costs gigabytes.
+void check_dpx_header(const unsigned char* head, std::size_t n, uint64_t file_size, const std::string& name) {
+    if (n < 36) throw ImageError(name + ": truncated DPX file");
+    const bool big = head[0] == 'S';
+    const auto at = [&](std::size_t i) {
+        return big ? be32(head + i)
+                   : uint32_t{head[i]} | uint32_t{head[i + 1]} << 8 | uint32_t{head[i + 2]} << 16 | uint32_t{head[i + 3]} << 24;
+    };
+    if (at(32) > file_size) {
+        throw ImageError(name + ": damaged DPX header (user data of " + std::to_string(at(32)) + " bytes in a file of " +
+                         std::to_string(file_size) + ")");
+    }
+}
+
 // Channel indices in the file for each ARGB field, -1 for none; grey files
 // give their one colour channel as red, copied to green and blue.
 struct Layout {
@@ -770,7 +785,7 @@ Image read_file(const std::string& path, Image::Depth want, bool native) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw ImageError(name + ": cannot open: " + errno_text(errno));
     struct stat st {};
-    unsigned char head[16] = {};
+    unsigned char head[64] = {};
     const bool is_dir = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
     const ssize_t n = is_dir ? 0 : ::read(fd, head, sizeof head);
     const int err = errno;
@@ -779,6 +794,7 @@ Image read_file(const std::string& path, Image::Depth want, bool native) {
     if (n < 0) throw ImageError(name + ": read error: " + errno_text(err));
     if (n == 0) throw ImageError(name + ": the file is empty");
     const std::string format = sniff_format(head, static_cast<std::size_t>(n));
+    if (format == "dpx") check_dpx_header(head, static_cast<std::size_t>(n), static_cast<uint64_t>(st.st_size), name);
     if (format == "png") {
         // Checked whole before decoding (above), so read once, from memory.
         std::vector<unsigned char> bytes = read_whole(path, name);
@@ -801,6 +817,7 @@ Image read_memory(const void* data, std::size_t size, Image::Depth want, bool na
     if (format.empty()) throw ImageError(name + ": not an image format recognised from its contents");
     if (format == "png") check_png_chunks(static_cast<const unsigned char*>(data), size, name);
     if (format == "openexr") check_exr_header(static_cast<const unsigned char*>(data), size, true, name);
+    if (format == "dpx") check_dpx_header(static_cast<const unsigned char*>(data), size, size, name);
     OIIO::Filesystem::IOMemReader proxy(data, size);
     return read_with(format, label, &proxy, want, native, name);
 }
