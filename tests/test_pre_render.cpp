@@ -13,6 +13,8 @@
 
 namespace {
 
+using standalone::FaultTarget;
+
 class PreRender : public HostTest {
 protected:
     void SetUp() override {
@@ -213,7 +215,7 @@ TEST_F(PreRender, FailingCheckoutStopsTheSequence) {
 }
 
 TEST_F(PreRender, FailingInputCheckoutLeavesRectangles) {
-    host().faults().fail_callback("checkout_layer", 33);
+    host().faults().fail_callback(FaultTarget::checkout_layer, 33);
     options_.preset_result_rect = {1, 1, 2, 2};
     EXPECT_EQ(run(), 33);
     EXPECT_EQ(result_.pre_render_output.result_rect.right, 2);

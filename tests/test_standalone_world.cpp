@@ -8,6 +8,8 @@
 
 namespace {
 
+using standalone::FaultTarget;
+
 using standalone::World;
 using standalone_test::acquire;
 using standalone_test::ScriptedHost;
@@ -131,7 +133,7 @@ TEST_F(StandaloneWorldServices, CopyRefusesMismatchAndHonoursFaults) {
               PF_Err_BAD_CALLBACK_PARAM);
 
     host().set_output(output_);
-    host().faults().fail_callback("copy", 99);
+    host().faults().fail_callback(FaultTarget::copy, 99);
     EXPECT_EQ(run([&](PF_InData* in, PF_OutData*) {
                   return in->utils->copy(in->effect_ref, input_->def(), output_->def(), nullptr, nullptr);
               }),
