@@ -330,7 +330,7 @@ PF_Err Host::global_setdown() { return command(PF_Cmd_GLOBAL_SETDOWN); }
 PF_Err Host::update_params_ui() { return command(PF_Cmd_UPDATE_PARAMS_UI); }
 
 PF_Err Host::user_changed_param(PF_ParamIndex index) {
-    UserChangedParamExtra extra{index};
+    PF_UserChangedParamExtra extra{index};
     return command(PF_Cmd_USER_CHANGED_PARAM, &extra);
 }
 

@@ -29,7 +29,6 @@
 namespace {
 
 using standalone::FaultTarget;
-
 using namespace draw_test;
 
 struct Box {

@@ -26,7 +26,6 @@
 namespace {
 
 using standalone::FaultTarget;
-
 using namespace draw_test;
 
 PF_Pixel8& at(World& w, A_long x, A_long y, PF_Pixel8*) { return w.pixel8(x, y); }

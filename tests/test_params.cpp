@@ -10,7 +10,6 @@
 namespace {
 
 using standalone::FaultTarget;
-
 using Params = HostTest;
 
 // Every byte of `bytes` is zero.

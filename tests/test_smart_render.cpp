@@ -26,7 +26,6 @@
 namespace {
 
 using standalone::FaultTarget;
-
 using standalone::Host;
 using standalone::MaskShape;
 using standalone::World;

@@ -9,7 +9,6 @@
 namespace {
 
 using standalone::FaultTarget;
-
 using standalone::Interp;
 using standalone::Keyframe;
 using standalone_test::ScriptedHost;

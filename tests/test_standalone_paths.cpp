@@ -6,7 +6,6 @@
 namespace {
 
 using standalone::FaultTarget;
-
 using standalone::MaskShape;
 using standalone::MaskVertex;
 using standalone_test::acquire;

@@ -7,7 +7,6 @@
 namespace {
 
 using standalone::FaultTarget;
-
 using standalone::RenderOptions;
 using standalone::World;
 using standalone_test::acquire;

@@ -10,7 +10,6 @@
 namespace {
 
 using standalone::FaultTarget;
-
 using standalone_test::acquire;
 using standalone_test::ScriptedHost;
 
