@@ -86,6 +86,10 @@ void PF_CALL host_dispose_handle(PF_Handle handle) {
         host->ledger().error("host_dispose_handle of a handle locked " + std::to_string(record->locks) +
                              " time(s)");
     }
+    if (handle == host->impl().handed_over) {
+        host->impl().handed_over = nullptr;  // a later handle may reuse its address
+        host->impl().handed_over_locks = 0;
+    }
     host->impl().dispose_handle(handle);
     call.finish(0);
 }
