@@ -334,8 +334,17 @@ FrameRenderer::~FrameRenderer() {
     host_->global_setdown();
 }
 
-bool FrameRenderer::watch(std::function<void(long, long)> on_progress, std::function<bool()> cancel) {
-    return attach_host_hooks(*host_, std::move(on_progress), std::move(cancel));
+void attach_host_hooks(standalone::Host& host, std::function<void(long, long)> on_progress,
+                       std::function<bool()> cancel) {
+    host.set_progress_hook([on_progress, cancel](A_long current, A_long total) -> PF_Err {
+        on_progress(current, total);
+        return cancel() ? PF_Err{PF_Interrupt_CANCEL} : PF_Err{PF_Err_NONE};
+    });
+    host.set_abort_hook([cancel]() -> PF_Err { return cancel() ? PF_Err{PF_Interrupt_CANCEL} : PF_Err{PF_Err_NONE}; });
+}
+
+void FrameRenderer::watch(std::function<void(long, long)> on_progress, std::function<bool()> cancel) {
+    attach_host_hooks(*host_, std::move(on_progress), std::move(cancel));
 }
 
 Image FrameRenderer::render(long frame) {

@@ -17,10 +17,6 @@ std::uint64_t splitmix(std::uint64_t x) {
     return x ^ (x >> 31);
 }
 
-// Fresh handle memory holds this byte, not zeros: the effect must not rely on
-// cleared memory.
-constexpr int kFreshHandleByte = 0xA5;
-
 // Disposed handle blocks of at least this size are kept for reuse, at most
 // kMaxSpareBlocks of them. Not under AddressSanitizer: it must see a disposed
 // handle's memory freed.
@@ -62,7 +58,7 @@ Host::Impl::Impl(Host& owner) : host(owner) {
 Host::Impl::~Impl() { free_all(); }
 
 PF_Handle Host::Impl::new_handle(A_u_longlong size) {
-    if (size > static_cast<A_u_longlong>(SIZE_MAX / 2)) {
+    if (!handle_size_fits(size)) {
         return nullptr;
     }
     const std::size_t bytes = static_cast<std::size_t>(size);
@@ -112,6 +108,16 @@ void Host::Impl::dispose_handle(PF_Handle handle) {
         std::free(record.data);
     }
     handles.erase(it);
+}
+
+long Host::Impl::note_handover(PF_Handle handle, const char* what) {
+    const HandleRecord* record = find_handle(handle);
+    if (record == nullptr || record->locks == 0) {
+        return 0;
+    }
+    host.ledger().locked_at_handover(std::string(what) + " locked " + std::to_string(record->locks) +
+                                     " time(s) at hand-over");
+    return record->locks;
 }
 
 std::vector<std::shared_ptr<World>> Host::Impl::known_worlds() const {
@@ -318,6 +324,7 @@ PF_Err Host::call(PF_Cmd cmd, void* extra, PF_ParamDef** params, PF_LayerDef* ou
         in_data_.sequence_data = nullptr;
     } else if (cmd == PF_Cmd_GLOBAL_SETDOWN && in_data_.global_data != nullptr) {
         // The application frees the global block when it unloads the effect.
+        impl_->note_handover(in_data_.global_data, "global data");
         impl_->dispose_handle(in_data_.global_data);
         in_data_.global_data = nullptr;
     }
@@ -364,7 +371,7 @@ PF_Err Host::global_setdown() { return command(PF_Cmd_GLOBAL_SETDOWN); }
 PF_Err Host::update_params_ui() { return command(PF_Cmd_UPDATE_PARAMS_UI); }
 
 PF_Err Host::user_changed_param(PF_ParamIndex index) {
-    UserChangedParamExtra extra{index};
+    PF_UserChangedParamExtra extra{index};
     return command(PF_Cmd_USER_CHANGED_PARAM, &extra);
 }
 

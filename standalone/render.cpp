@@ -84,6 +84,8 @@ PF_Err Host::pre_render(const RenderOptions& options, RenderResult* result) {
     prepare_call();
     frame_open_ = true;
     const PF_Err err = call(PF_Cmd_SMART_PRE_RENDER, &im.pre_extra, nullptr, nullptr);
+    im.handed_over = static_cast<PF_Handle>(im.pre_output.pre_render_data);
+    im.handed_over_locks = im.note_handover(im.handed_over, "pre-render data");
 
     result->pre_render_err = err;
     result->pre_render_output = im.pre_output;
@@ -138,6 +140,8 @@ void Host::end_frame(RenderResult* result) {
     }
     im.pre_output.pre_render_data = nullptr;
     im.pre_output.delete_pre_render_data_func = nullptr;
+    im.handed_over = nullptr;
+    im.handed_over_locks = 0;
     im.checkouts.clear();
     im.frame_defs.clear();
     frame_open_ = false;
