@@ -119,6 +119,10 @@ int run_about(const std::string& plugin) {
         if (std::string_view(p.def.name) == kLayerParam) option = "--layer";
         std::printf("  %2d  %-20s %-22s %s\n", p.index, p.def.name, option.c_str(), describe_param(p).c_str());
     }
+
+    // From $OCIO when set, else the image library's own.
+    std::printf("\nColour spaces (--working-colorspace, --input-colorspace, ...):\n");
+    for (const std::string& name : colorspace_names()) std::printf("  %s\n", escape_text(name).c_str());
     return 0;
 }
 

@@ -3,30 +3,31 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <atomic>
 #include <cctype>
 #include <climits>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
+
+#include "cli/job.h"
 
 namespace cli {
 
 namespace {
 
-// Set by the signal handler; lock-free, hence safe there.
-std::atomic<bool> g_interrupted{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+// The signal that asked to stop (0: none). Set by the signal handler;
+// lock-free, hence safe there.
+std::atomic<int> g_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void on_interrupt(int) { g_interrupted.store(true); }
-
-std::string lower_extension(const std::string& name) {
-    const std::size_t slash = name.find_last_of('/');
-    const std::size_t dot = name.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-    std::string ext = name.substr(dot);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
+extern "C" void on_interrupt(int sig) {
+    int none = 0;
+    g_signal.compare_exchange_strong(none, sig);
 }
 
 }  // namespace
@@ -76,6 +77,18 @@ OutputPattern OutputPattern::parse(const std::string& text) {
         p.numbered_ = true;
         part = &p.suffix_;
     }
+    if (!p.numbered_) {
+        // The last run of '#' or '@' is the frame number, one digit each.
+        const std::size_t end = p.prefix_.find_last_of("#@");
+        if (end != std::string::npos) {
+            const std::size_t start = p.prefix_.find_last_not_of(p.prefix_[end], end) + 1;
+            p.suffix_ = p.prefix_.substr(end + 1);
+            p.width_ = static_cast<int>(end + 1 - start);
+            p.zero_ = true;
+            p.prefix_.resize(start);
+            p.numbered_ = true;
+        }
+    }
     return p;
 }
 
@@ -101,18 +114,36 @@ std::string OutputPattern::path(long frame) const {
     return prefix_ + body + suffix_;
 }
 
-OutputFormat output_format(const std::string& name) {
-    const std::string ext = lower_extension(name);
-    if (ext == ".png") return OutputFormat::kPng;
-    if (ext == ".exr") return OutputFormat::kExr;
-    usage_error("output " + name + ": unknown image type \"" + ext + "\" (name it .png or .exr)");
+void check_output_name(const std::string& name) {
+    if (!is_image_extension(name)) {
+        const std::size_t slash = name.find_last_of('/');
+        const std::size_t dot = name.find_last_of('.');
+        const std::string ext =
+            dot == std::string::npos || (slash != std::string::npos && dot < slash) ? "" : name.substr(dot);
+        usage_error("output " + name + ": unknown image type \"" + ext +
+                    "\" (name it .exr, .png, .tif, .tiff, .dpx or .jpg)");
+    }
 }
 
 void write_output(const OutputSpec& target, const std::string& path, const Image& image) {
-    if (target.format == OutputFormat::kExr) {
-        write_exr(path, image, target.compression);
-    } else {
-        write_png(path, image);
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    std::error_code ec;
+    if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
+        std::filesystem::create_directories(parent, ec);
+        if (ec) throw Failure(kExitUnwritable, "cannot create the folder " + parent.string() + ": " + ec.message());
+    }
+    try {
+        if (target.from_colorspace == target.to_colorspace) {
+            write_image(path, image, target.write);
+        } else {
+            Image converted = image;
+            convert_colorspace(converted, target.from_colorspace, target.to_colorspace);
+            write_image(path, converted, target.write);
+        }
+    } catch (const ImageWriteError& e) {
+        throw Failure(kExitUnwritable, e.what());
+    } catch (const ImageError& e) {
+        throw Failure(kExitUsage, e.what());
     }
 }
 
@@ -120,16 +151,37 @@ void install_interrupt_handler() {
     struct sigaction action {};
     action.sa_handler = on_interrupt;
     sigemptyset(&action.sa_mask);
-    // A second interrupt ends the process the usual way.
-    action.sa_flags = SA_RESETHAND;
+    // Writes in flight go on after the signal, so that they finish whole.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    // A second Ctrl-C ends the process the usual way.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
     sigaction(SIGINT, &action, nullptr);
 }
 
-bool interrupt_requested() { return g_interrupted.load(); }
+bool interrupt_requested() { return g_signal.load() != 0; }
 
-BatchResult render_frames(const std::shared_ptr<standalone::Module>& module, const Scene& scene,
-                          const std::vector<long>& frames, const OutputSpec& target, int jobs, Progress& progress) {
-    const int workers = std::max(1, std::min<int>(jobs, static_cast<int>(frames.size())));
+void end_by_interrupt() {
+    const int sig = g_signal.load() != 0 ? g_signal.load() : SIGINT;
+    std::fflush(nullptr);
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(sig, &action, nullptr);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    raise(sig);
+    // Only if the signal's default action does not end the process.
+    std::_Exit(128 + sig);
+}
+
+BatchResult render_frames(const RenderJob& job, Progress& progress) {
+    const std::vector<long>& frames = job.frames;
+    const OutputSpec& target = job.output;
+    const int workers = std::max(1, std::min<int>(job.jobs, static_cast<int>(frames.size())));
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};
     std::mutex mutex;
@@ -144,7 +196,7 @@ BatchResult render_frames(const std::shared_ptr<standalone::Module>& module, con
 
     auto work = [&] {
         try {
-            FrameRenderer renderer(module, scene);
+            FrameRenderer renderer(job.module, job.scene);
             long frame = 0;
             renderer.watch([&progress, &frame](long current, long total) { progress.frame_progress(frame, current, total); },
                            [&stop] { return stop || interrupt_requested(); });
@@ -152,16 +204,17 @@ BatchResult render_frames(const std::shared_ptr<standalone::Module>& module, con
                 const std::size_t i = next++;
                 if (i >= frames.size()) break;
                 frame = frames[i];
+                const std::string path = target.pattern.path(frame);
+                std::error_code ec;
+                if (job.skip_existing && std::filesystem::exists(path, ec)) {
+                    progress.frame_skipped(frame, path);
+                    continue;
+                }
                 progress.frame_started(frame);
                 const Image image = renderer.render(frame);
                 // A frame that finishes after an interrupt is not kept.
                 if (interrupt_requested()) break;
-                const std::string path = target.pattern.path(frame);
-                try {
-                    write_output(target, path, image);
-                } catch (const ImageError& e) {
-                    throw Failure(kExitUsage, e.what());
-                }
+                write_output(target, path, image);
                 progress.frame_done(frame, path);
                 std::lock_guard<std::mutex> lock(mutex);
                 result.written.emplace_back(frame, path);

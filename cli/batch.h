@@ -14,9 +14,10 @@
 
 namespace cli {
 
-// An output name, optionally holding one printf-style integer conversion
-// (%d, %i or %u with flags "-+ 0#", a width and a precision; "%%" is a
-// literal percent sign) that takes the frame number.
+// An output name, optionally holding the frame number: one printf-style
+// integer conversion (%d, %i or %u with flags "-+ 0#", a width and a
+// precision; "%%" is a literal percent sign), or else a run of '#' or '@',
+// one digit each, as the inputs take them.
 class OutputPattern {
 public:
     // Throws Failure (kExitUsage) for any other conversion, or more than one.
@@ -38,25 +39,29 @@ private:
     int precision_ = -1;
 };
 
-enum class OutputFormat { kPng, kExr };
-
 struct OutputSpec {
     OutputPattern pattern;
-    OutputFormat format = OutputFormat::kPng;
-    ExrCompression compression = ExrCompression::kZip;
+    WriteOptions write;
+    // Working space to the file's; both empty (or equal): values as rendered.
+    std::string from_colorspace;
+    std::string to_colorspace;
 };
 
-// The format from the name's extension (.png or .exr, any case); throws
-// Failure (kExitUsage) otherwise.
-OutputFormat output_format(const std::string& name);
+// Throws Failure (kExitUsage) unless the name's extension (any case) is one
+// the image writer knows.
+void check_output_name(const std::string& name);
 
-// Writes `image` as its target says (PNG: 8-bit from an 8-bit image, else
-// 16-bit; EXR: float). Throws ImageError.
+// Writes `image` as its target says, creating the folders it goes in.
+// Throws Failure (kExitUnwritable) for a file that cannot be written.
 void write_output(const OutputSpec& target, const std::string& path, const Image& image);
 
-// SIGINT sets a flag instead of ending the process (a second one ends it).
+// SIGINT, SIGTERM and SIGHUP set a flag instead of ending the process (a
+// second SIGINT ends it at once).
 void install_interrupt_handler();
 bool interrupt_requested();
+// After an interrupt: ends the process by the signal that asked for it,
+// with its default action, so that a parent sees the kill.
+[[noreturn]] void end_by_interrupt();
 
 struct BatchResult {
     // (frame, file) of every frame written, in frame order.
@@ -64,13 +69,15 @@ struct BatchResult {
     bool interrupted = false;
 };
 
-// Renders `frames` with up to `jobs` workers, each with its own host sharing
-// `module`; every frame goes to target.pattern.path(frame) once it is
-// complete. After an interrupt no further frame starts and frames still
+struct RenderJob;
+
+// Renders the job's frames with up to job.jobs workers, each with its own
+// host sharing the module; every frame goes to output.pattern.path(frame)
+// once it is complete (with skip_existing, a frame whose file exists is
+// left alone). After an interrupt no further frame starts and frames still
 // rendering are dropped (no file); the result says so. On the first
 // failure no further frame starts, frames in flight finish, and the failure
 // is thrown (Failure).
-BatchResult render_frames(const std::shared_ptr<standalone::Module>& module, const Scene& scene,
-                          const std::vector<long>& frames, const OutputSpec& target, int jobs, Progress& progress);
+BatchResult render_frames(const RenderJob& job, Progress& progress);
 
 }  // namespace cli

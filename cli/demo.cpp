@@ -10,6 +10,7 @@
 #include <numbers>
 
 #include "cli/batch.h"
+#include "cli/job.h"
 #include "cli/progress.h"
 #include "cli/render_command.h"
 #include "cli/session.h"
@@ -177,9 +178,11 @@ int run_demo(const DemoArgs& args) {
     const auto started = std::chrono::steady_clock::now();
     const auto module = load_module(args.plugin);
 
-    Scene scene;
+    RenderJob job;
+    job.module = load_module(args.plugin);
+    Scene& scene = job.scene;
     {
-        const auto probe = make_host(module);
+        const auto probe = make_host(job.module);
         const DeclaredParams declared(*probe);
         scene.settings = resolve_settings(declared, {
                                                         {"--time", "0:0," + std::to_string(kFrames - 1) + ":100"},
@@ -194,30 +197,28 @@ int run_demo(const DemoArgs& args) {
         scene.layer_index = declared.named(kLayerParam).index;
         scene.path_index = declared.named(kPathParam).index;
     }
-    scene.input = to_world(demo_input(kWidth, kHeight));
-    scene.layer = to_world(demo_brush(40, 96));
-    scene.mask = demo_spiral(kWidth, kHeight);
+    scene.input = std::make_shared<Source>(still_footage("demo input", demo_input(kWidth, kHeight)), 0, Image::k8,
+                                           FramePrep{});
+    scene.layer = std::make_shared<Source>(still_footage("demo brush", demo_brush(40, 96)), 0, Image::k8, FramePrep{});
+    scene.mask = {standalone::MaskKeyframe{0.0, demo_spiral(kWidth, kHeight)}};
     scene.fps = 24;
 
     std::error_code ec;
     std::filesystem::create_directories(args.out, ec);
     if (ec) {
-        usage_error("--out " + args.out + ": cannot create the directory: " + ec.message());
+        throw Failure(kExitUnwritable, "--out " + args.out + ": cannot create the directory: " + ec.message());
     }
-    OutputSpec target;
-    target.format = OutputFormat::kPng;
-    target.pattern = OutputPattern::parse((std::filesystem::path(args.out) / "frame_%04d.png").string());
-
-    std::vector<long> frames;
-    for (long f = 0; f < kFrames; ++f) frames.push_back(f);
+    job.output.pattern = OutputPattern::parse((std::filesystem::path(args.out) / "frame_%04d.png").string());
+    for (long f = 0; f < kFrames; ++f) job.frames.push_back(f);
+    job.jobs = worker_count(args.jobs, job.frames.size());
 
     install_interrupt_handler();
     Progress progress(Progress::choose(args.quiet, stderr), kFrames);
-    const BatchResult result = render_frames(module, scene, frames, target, worker_count(args.jobs, frames.size()), progress);
+    const BatchResult result = render_frames(job, progress);
     progress.finish();
     if (result.interrupted) {
         std::fprintf(stderr, "trellis: interrupted (%zu of %d frames written)\n", result.written.size(), kFrames);
-        return kExitInterrupted;
+        end_by_interrupt();
     }
 
     std::vector<Image> picked;
@@ -231,11 +232,7 @@ int run_demo(const DemoArgs& args) {
         }
     }
     const std::string sheet_path = (std::filesystem::path(args.out) / "contact.png").string();
-    try {
-        write_png(sheet_path, contact_sheet(picked, kSheetColumns, kSheetShrink, kSheetGap));
-    } catch (const ImageError& e) {
-        throw Failure(kExitUsage, e.what());
-    }
+    write_output(job.output, sheet_path, contact_sheet(picked, kSheetColumns, kSheetShrink, kSheetGap));
 
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("wrote %d frames (%dx%d): %s .. %s\n", kFrames, kWidth, kHeight, result.written.front().second.c_str(),

@@ -27,6 +27,10 @@
 
 namespace cli {
 
+namespace {
+constexpr int64_t kMaxExrAttributeBytes = int64_t{16} << 20;
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Images and samples
 // ---------------------------------------------------------------------------
@@ -1097,6 +1101,14 @@ Imf::Compression exr_compression(ExrCompression c) {
             return Imf::NO_COMPRESSION;
         case ExrCompression::kPiz:
             return Imf::PIZ_COMPRESSION;
+        case ExrCompression::kRle:
+            return Imf::RLE_COMPRESSION;
+        case ExrCompression::kZips:
+            return Imf::ZIPS_COMPRESSION;
+        case ExrCompression::kDwaa:
+            return Imf::DWAA_COMPRESSION;
+        case ExrCompression::kDwab:
+            return Imf::DWAB_COMPRESSION;
         case ExrCompression::kZip:
             break;
     }
@@ -1121,8 +1133,6 @@ void exr_fill_row(const std::vector<P>& src, std::size_t at, std::vector<PF_Pixe
     }
 }
 
-}  // namespace
-
 void write_png(const std::string& path, const Image& image) {
     check_image(image, path);
     std::vector<uint16_t> row(static_cast<std::size_t>(image.width) * 4);
@@ -1135,13 +1145,6 @@ void write_png(const std::string& path, const Image& image) {
         throw ImageError(path + ": PNG write failed: " + sink.message);
     }
     out.commit();
-}
-
-ExrCompression parse_exr_compression(std::string_view text) {
-    if (text == "none") return ExrCompression::kNone;
-    if (text == "zip") return ExrCompression::kZip;
-    if (text == "piz") return ExrCompression::kPiz;
-    throw ImageError("EXR compression '" + std::string(text) + "': expected none, zip or piz");
 }
 
 void write_exr(const std::string& path, const Image& image, ExrCompression compression) {
@@ -1174,6 +1177,68 @@ void write_exr(const std::string& path, const Image& image, ExrCompression compr
     }
     if (stream.failed()) throw ImageError(path + ": OpenEXR write failed: " + stream.error());
     out.commit();
+}
+
+}  // namespace
+
+ExrCompression parse_exr_compression(std::string_view text) {
+    if (text == "none") return ExrCompression::kNone;
+    if (text == "rle") return ExrCompression::kRle;
+    if (text == "zip") return ExrCompression::kZip;
+    if (text == "zips") return ExrCompression::kZips;
+    if (text == "piz") return ExrCompression::kPiz;
+    if (text == "dwaa") return ExrCompression::kDwaa;
+    if (text == "dwab") return ExrCompression::kDwab;
+    throw ImageError("EXR compression '" + escape_text(text) +
+                     "': expected none, rle, zip, zips, piz, dwaa or dwab");
+}
+
+ExrType parse_exr_type(std::string_view text) {
+    if (text == "float") return ExrType::kFloat;
+    if (text == "half") return ExrType::kHalf;
+    throw ImageError("EXR type '" + escape_text(text) + "': expected float or half");
+}
+
+std::string escape_text(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b >= 0x7f || b == '\\') {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", b);
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool is_image_extension(std::string_view path) {
+    const std::size_t dot = path.find_last_of("./");
+    if (dot == std::string_view::npos || path[dot] != '.') return false;
+    std::string ext(path.substr(dot + 1));
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == "exr" || ext == "png" || ext == "tif" || ext == "tiff" || ext == "dpx" ||
+           ext == "jpg" || ext == "jpeg";
+}
+
+void write_image(const std::string& path, const Image& image, const WriteOptions& options) {
+    if (!is_image_extension(path)) throw ImageError(escape_text(path) + ": unknown image type");
+    const std::string ext = path.substr(path.find_last_of('.') + 1);
+    if (ext == "exr" || ext == "EXR") return write_exr(path, image, options.exr_compression);
+    if (ext == "png" || ext == "PNG") return write_png(path, image);
+    throw ImageError(escape_text(path) + ": not written yet");
+}
+
+std::vector<std::string> colorspace_names() { return {"linear", "sRGB"}; }
+
+void convert_colorspace(Image& image, const std::string& from, const std::string& to) {
+    (void)image;
+    if (from == to) return;
+    throw ImageError("colour space conversion " + escape_text(from) + " to " + escape_text(to) +
+                     " is not available yet");
 }
 
 }  // namespace cli

@@ -1,5 +1,6 @@
-// Images in memory, PNG and OpenEXR files, depth conversion and the draft
-// downscale of the command-line renderer.
+// Images in memory, image files of every format OpenImageIO handles, colour
+// space conversion, depth conversion and the draft downscale of the
+// command-line renderer.
 #pragma once
 
 #include <algorithm>
@@ -15,20 +16,31 @@
 
 namespace cli {
 
-// Largest image handled, checked before any pixel buffer is allocated:
-// 2^20 pixels a side and 2^28 pixels in all (4 GiB as float ARGB).
+// Largest image handled: 2^20 pixels a side and 2^28 pixels in all (4 GiB
+// as float ARGB). A file's header is checked against it before any pixel
+// buffer is allocated, so a hostile size costs nothing.
 inline constexpr int kMaxImageDimension = 1 << 20;
 inline constexpr int64_t kMaxImagePixels = int64_t{1} << 28;
-// Largest single OpenEXR header attribute read (the library holds each
-// attribute whole in memory).
-inline constexpr int64_t kMaxExrAttributeBytes = int64_t{16} << 20;
 
-// Thrown for unreadable or unwritable files and invalid images; what() says
+// Thrown for unreadable files, bad names and invalid images; what() says
 // which file and why.
 class ImageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// Thrown when an output cannot be written where it should go (no space, no
+// permission, a directory in the way): the command line's "cannot write"
+// rather than "bad input".
+class ImageWriteError : public ImageError {
+public:
+    using ImageError::ImageError;
+};
+
+// `text` with control bytes, backslash and non-ASCII bytes as \xNN, safe to
+// print on a terminal. Every text taken from a file or a library goes
+// through it before it reaches an error message.
+std::string escape_text(std::string_view text);
 
 // Straight (not premultiplied) ARGB pixels of one depth, rows top to bottom,
 // packed: pixel (x, y) is element y * width + x. The depth is the index of
@@ -86,18 +98,17 @@ A_u_short float_to_world(float v);    // trunc(v * 32768 + 0.5)
 uint16_t float_to_png16(float v);     // trunc(v * 65535 + 0.5)
 }  // namespace sample
 
-// Reads a PNG or OpenEXR file, recognised by its first bytes, whatever its
-// name. PNG: any colour type and bit depth (palette, grey and 1/2/4-bit
-// expanded; tRNS becomes alpha; no alpha means opaque); 8-bit files give
-// k8, 16-bit files k16. OpenEXR: the first part's R, G, B, A channels (or
-// Y as grey), any sample type, gives kFloat; the image is the display
-// window, data outside it is dropped, pixels without data are transparent;
-// missing A is 1; colour is un-premultiplied (divided by alpha where alpha >
-// 0, else 0). Throws ImageError for anything unreadable, including sizes
-// above the limits, before allocating pixels for them. OpenEXR headers are
-// checked before the library reads them: an attribute whose declared size
-// disagrees with its type's layout or exceeds kMaxExrAttributeBytes, and
-// deep data, are refused.
+// Reads any image file OpenImageIO reads (EXR, DPX, TIFF, PNG, JPEG, TGA,
+// HDR, WebP, ...), recognised by its contents, whatever its name: the first
+// subimage, its display window (data outside it dropped, pixels without data
+// transparent). Grey gives R = G = B; no alpha means opaque.
+// - Integer files keep their samples exact: 8-bit gives k8 unchanged;
+//   16-bit (and 10/12-bit, as the library scales them to 16) gives k16
+//   through png16_to_world. Alpha is straight, as stored.
+// - Float and half files give kFloat. OpenEXR is premultiplied: colour is
+//   divided by alpha where alpha > 0, else 0.
+// Throws ImageError for anything unreadable, one message naming the file,
+// including sizes above the limits, before allocating pixels for them.
 Image read_image(const std::string& path);
 // As above, converted straight from the file's samples to `depth` (so a
 // 16-bit PNG gives p / 65535 in float, not a detour through 16-bit worlds).
@@ -107,21 +118,48 @@ Image read_image_memory(const void* data, std::size_t size, const std::string& n
 Image read_image_memory(const void* data, std::size_t size, Image::Depth depth,
                         const std::string& name = "<memory>");
 
-// Writers go through a temporary file beside `path`, renamed over it only
-// once complete: after a failure nothing is left behind and an existing
-// file is untouched. They throw ImageError.
-//
-// PNG RGBA, 8-bit from a k8 image, 16-bit from k16 or kFloat (float clamped
-// to [0, 1]), straight alpha.
-void write_png(const std::string& path, const Image& image);
-
-enum class ExrCompression { kNone, kZip, kPiz };
-// "none", "zip" or "piz"; throws ImageError otherwise.
+enum class ExrCompression { kNone, kRle, kZip, kZips, kPiz, kDwaa, kDwab };
+// "none", "rle", "zip", "zips", "piz", "dwaa" or "dwab"; throws ImageError
+// otherwise.
 ExrCompression parse_exr_compression(std::string_view text);
 
-// OpenEXR, 32-bit float R, G, B, A, colour premultiplied by alpha as the
-// format expects; display and data window both (0, 0)-(width-1, height-1).
-void write_exr(const std::string& path, const Image& image, ExrCompression compression);
+enum class ExrType { kFloat, kHalf };
+// "float" or "half"; throws ImageError otherwise.
+ExrType parse_exr_type(std::string_view text);
+
+struct WriteOptions {
+    ExrCompression exr_compression = ExrCompression::kZip;
+    ExrType exr_type = ExrType::kFloat;
+    int png_compression = -1;  // zlib level 0..9; -1 the library's default
+};
+
+// Writes `image` in the format its extension names (any case): .exr, .png,
+// .tif/.tiff, .dpx, .jpg/.jpeg. Through a temporary file beside `path`,
+// renamed over it only once complete: after a failure nothing is left
+// behind and an existing file is untouched.
+// - PNG, TIFF: RGBA, 8-bit from k8, else 16-bit (float clamped to [0, 1]),
+//   straight alpha.
+// - DPX: RGBA, 8-bit from k8, else 16-bit, straight alpha.
+// - JPEG: RGB 8-bit, alpha dropped.
+// - OpenEXR: RGBA float or half, colour premultiplied by alpha as the format
+//   expects; display and data window both (0, 0)-(width-1, height-1).
+// Throws ImageError for an unknown extension or invalid image,
+// ImageWriteError when the file cannot be written.
+void write_image(const std::string& path, const Image& image, const WriteOptions& options = {});
+
+// Whether write_image() knows the extension of `path`.
+bool is_image_extension(std::string_view path);
+
+// Colour spaces, converted through OpenImageIO's colour management: the
+// OpenColorIO config in $OCIO when it is set, else the library's built-in
+// spaces ("linear", "sRGB", "Rec709", ...).
+std::vector<std::string> colorspace_names();
+
+// Converts colour (not alpha) from one space to another in place, on
+// straight values; integer images go through float and back with the sample
+// rules above. Nothing happens when the names are equal. Throws ImageError
+// naming an unknown space.
+void convert_colorspace(Image& image, const std::string& from, const std::string& to);
 
 // The image at another depth, channel by channel with the sample rules above
 // (8 to 16: png8_to_world, 16 to 8: world_to_8, to float: / 255 or / 32768).

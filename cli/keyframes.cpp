@@ -6,6 +6,7 @@
 #include <limits>
 #include <numeric>
 #include <system_error>
+#include <unordered_set>
 
 namespace cli {
 namespace {
@@ -124,10 +125,40 @@ FrameRange parse_frame_range(std::string_view text) {
         const int64_t n = to_unsigned(text, "frame range", text, "frame");
         return {n, n};
     }
+    const std::size_t x = text.find_first_of("xX", dash);
     const int64_t a = to_unsigned(text.substr(0, dash), "frame range", text, "first frame");
-    const int64_t b = to_unsigned(text.substr(dash + 1), "frame range", text, "last frame");
+    const int64_t b = to_unsigned(text.substr(dash + 1, x == std::string_view::npos ? x : x - dash - 1), "frame range",
+                                  text, "last frame");
     if (b < a) fail("frame range", text, "the last frame comes before the first");
-    return {a, b};
+    int64_t step = 1;
+    if (x != std::string_view::npos) {
+        step = to_unsigned(text.substr(x + 1), "frame range", text, "step");
+        if (step < 1) fail("frame range", text, "the step must be at least 1");
+    }
+    return {a, b, step};
+}
+
+std::vector<int64_t> parse_frame_list(std::string_view text, std::size_t max_frames) {
+    std::vector<int64_t> frames;
+    std::unordered_set<int64_t> seen;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        FrameRange range{};
+        try {
+            range = parse_frame_range(text.substr(start, comma == std::string_view::npos ? comma : comma - start));
+        } catch (const ValueError& e) {
+            fail("frame list", text, e.what());
+        }
+        for (int64_t f = range.first; f <= range.last; f += range.step) {
+            if (seen.insert(f).second) frames.push_back(f);
+            if (frames.size() > max_frames) fail("frame list", text, "more than " + std::to_string(max_frames) + " frames");
+            if (range.last - f < range.step) break;
+        }
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    return frames;
 }
 
 Size parse_size(std::string_view text) {

@@ -38,12 +38,19 @@ Keyframes parse_keyframes(std::string_view text);
 // A finite decimal number ("-2.5", "1e3", "+4").
 double parse_number(std::string_view text);
 
-// Inclusive frame range: "A-B" with A <= B, or "N" for the single frame N.
+// Inclusive frame range: "A-B" with A <= B, "A-BxS" for every S-th frame
+// from A (S >= 1), or "N" for the single frame N.
 struct FrameRange {
     int64_t first;
     int64_t last;
+    int64_t step = 1;
 };
 FrameRange parse_frame_range(std::string_view text);
+
+// A frame list as render-farm managers hand them out: ranges as above
+// separated by commas ("1,5,10-20", "1-100x5"), in the order given, a
+// frame named twice kept once. Refuses lists of more than `max_frames`.
+std::vector<int64_t> parse_frame_list(std::string_view text, std::size_t max_frames);
 
 // "WxH" (or "WXH"), both positive.
 struct Size {

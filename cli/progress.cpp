@@ -105,6 +105,18 @@ void Progress::frame_done(long frame, const std::string& path) {
     }
 }
 
+void Progress::frame_skipped(long frame, const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++done_;
+    if (finished_) return;
+    if (style_ == Style::kBar) {
+        draw_locked();
+    } else if (style_ == Style::kLines) {
+        std::fprintf(stream_, "frame %ld: %s exists, skipped (%ld/%ld)\n", frame, path.c_str(), done_, total_);
+        std::fflush(stream_);
+    }
+}
+
 void Progress::finish() {
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -29,6 +29,8 @@ public:
     // The effect's own report within a frame: `current` of `total` done.
     void frame_progress(long frame, long current, long total);
     void frame_done(long frame, const std::string& path);
+    // A frame left alone because its file `path` exists.
+    void frame_skipped(long frame, const std::string& path);
     // Takes the bar off its line so that a message can follow; idempotent.
     void finish();
 

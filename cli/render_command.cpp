@@ -2,115 +2,15 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <optional>
-#include <sstream>
-#include <utility>
 #include <thread>
 
 #include "cli/batch.h"
-#include "cli/keyframes.h"
+#include "cli/job.h"
 #include "cli/progress.h"
-#include "cli/svg_path.h"
 
 namespace cli {
 
-namespace {
-
-// Far more than any animation; keeps the frame list finite.
-constexpr int64_t kMaxFrames = 1'000'000;
-
-Image::Depth depth_of_flag(const std::string& depth) {
-    if (depth == "8") return Image::k8;
-    if (depth == "16") return Image::k16;
-    return Image::kFloat;
-}
-
-Image read_flag_image(const std::string& flag, const std::string& path, const std::optional<Image::Depth>& depth) {
-    try {
-        return depth ? read_image(path, *depth) : read_image(path);
-    } catch (const ImageError& e) {
-        usage_error(flag + ": " + e.what());
-    }
-}
-
-Image solid_image(const std::string& size_flag, const std::string& size_text, const std::string& colour_flag,
-                  const std::string& colour_text, Image::Depth depth) {
-    Size size{};
-    PF_Pixel8 colour{};
-    try {
-        size = parse_size(size_text);
-    } catch (const ValueError& e) {
-        usage_error(size_flag + ": " + e.what());
-    }
-    try {
-        colour = parse_colour(colour_text);
-    } catch (const ValueError& e) {
-        usage_error(colour_flag + ": " + e.what());
-    }
-    Image image;
-    try {
-        image = make_image(size.width, size.height, Image::k8);
-    } catch (const ImageError& e) {
-        usage_error(size_flag + ": " + e.what());
-    }
-    std::fill(image.get<PF_Pixel8>().begin(), image.get<PF_Pixel8>().end(), colour);
-    return convert(image, depth);
-}
-
-std::string mask_text(const std::string& arg) {
-    if (arg.empty() || arg[0] != '@') return arg;
-    const std::string path = arg.substr(1);
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        usage_error("--mask: cannot read " + path + ": " + std::strerror(errno));
-    }
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) {
-        usage_error("--mask: cannot read " + path);
-    }
-    return text;
-}
-
-MaskOutline parse_mask(const std::string& arg) {
-    const std::string text = mask_text(arg);
-    const std::string source = arg.size() > 1 && arg[0] == '@' ? arg.substr(1) : std::string("--mask");
-    try {
-        SvgPath path = parse_svg_path(text);
-        if (!path.warning.empty()) {
-            std::fprintf(stderr, "trellis: warning: %s: %s\n", source.c_str(), path.warning.c_str());
-        }
-        return std::move(path.outline);
-    } catch (const SvgPathError& e) {
-        usage_error(source + ": malformed path data: " + e.what());
-    }
-}
-
-std::vector<long> frame_list(const std::string& text) {
-    if (text.empty()) return {0};
-    FrameRange range{};
-    try {
-        range = parse_frame_range(text);
-    } catch (const ValueError& e) {
-        usage_error(std::string("--frames: ") + e.what());
-    }
-    if (range.last > INT32_MAX) {
-        usage_error("--frames " + text + ": frame numbers go up to " + std::to_string(INT32_MAX));
-    }
-    if (range.last - range.first + 1 > kMaxFrames) {
-        usage_error("--frames " + text + ": more than " + std::to_string(kMaxFrames) + " frames");
-    }
-    std::vector<long> frames;
-    for (int64_t f = range.first; f <= range.last; ++f) frames.push_back(static_cast<long>(f));
-    return frames;
-}
-
-}  // namespace
 
 const char* flag_for_param(std::string_view name) {
     for (const ParamFlag& p : kParamFlags) {
@@ -147,19 +47,30 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
     cmd->footer(
         "Sliders and popups take VALUE or keyframes FRAME:VALUE,FRAME:VALUE,... (linear between keys,\n"
         "popups held), e.g. --time 0:0,47:100. Defaults and valid ranges are the effect's own:\n"
-        "see `trellis about`. With --frames A-B, OUT holds the frame number: out_%04d.png.\n");
-    cmd->add_option("-o,--output", args.out, "output image, .png or .exr (%d: frame number)")
+        "see `trellis about`, which also lists the colour spaces.\n"
+        "\n"
+        "Inputs, Layers and outputs take a frame number in the name: plate.####.exr (each # one\n"
+        "digit), plate.@@@.png (each @ one digit) or plate.%04d.dpx. Frame F reads input frame\n"
+        "F + --input-offset and Layer frame F + --layer-offset; a still serves every frame.\n"
+        "--frames takes N, A-B, A-BxS (every S-th frame) and comma lists of them: 1-100x5, 1,5,10-20.\n"
+        "\n"
+        "Exit status: 0 done; 1 the effect reported an error; 2 a bad command line or an input that\n"
+        "cannot be read; 3 an output that cannot be written; 128+N after signal N (Ctrl-C, SIGTERM,\n"
+        "SIGHUP stop cleanly: finished frames stay, frames in flight write nothing).\n");
+    cmd->add_option("-o,--output", args.out, "output image: .exr .png .tif .dpx .jpg (frame tokens as above)")
         ->required()
         ->type_name("OUT");
-    auto* input = cmd->add_option("--input", args.input, "input image: PNG (any) or OpenEXR")->type_name("FILE");
+    auto* input = cmd->add_option("--input", args.input, "input image or image sequence")->type_name("FILE");
     auto* input_size = cmd->add_option("--input-size", args.input_size, "solid input of this size")->type_name("WxH");
     cmd->add_option("--input-color", args.input_color, "colour of the solid input (0-255 each)")
         ->capture_default_str()
         ->type_name("R,G,B,A")
         ->needs(input_size);
     input->excludes(input_size);
-    auto* layer = cmd->add_option("--layer", args.layer, "the \"Layer\" image that every stroke copies")
+    auto* layer = cmd->add_option("--layer", args.layer, "the \"Layer\" image (or sequence) that every stroke copies")
                       ->type_name("FILE");
+    cmd->add_option("--input-offset", args.input_offset, "frame F reads input frame F + N")->type_name("N");
+    cmd->add_option("--layer-offset", args.layer_offset, "frame F reads Layer frame F + N")->type_name("N");
     auto* layer_size = cmd->add_option("--layer-size", args.layer_size, "a solid \"Layer\" of this size")
                            ->type_name("WxH");
     cmd->add_option("--layer-color", args.layer_color, "colour of the solid \"Layer\" (0-255 each)")
@@ -190,7 +101,8 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
         ->type_name("8|16|32");
     cmd->add_option("--downsample", args.downsample, "draft at 1/N of the size, or the fraction N/D")
         ->type_name("N|N/D");
-    cmd->add_option("--frames", args.frames, "frames to render (default: frame 0)")->type_name("A-B");
+    cmd->add_option("--frames", args.frames, "frames to render (default: frame 0)")->type_name("LIST");
+    cmd->add_flag("--skip-existing", args.skip_existing, "leave frames whose output file exists alone");
     cmd->add_option("--fps", args.fps, "frames per second (time scale)")
         ->capture_default_str()
         ->check(CLI::Range(1, 100000).description(""))
@@ -200,8 +112,21 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
         ->type_name("N");
     cmd->add_option("--exr-compression", args.exr_compression, "compression of .exr output")
         ->capture_default_str()
-        ->check(CLI::IsMember({"none", "zip", "piz"}).description(""))
-        ->type_name("none|zip|piz");
+        ->check(CLI::IsMember({"none", "rle", "zip", "zips", "piz", "dwaa", "dwab"}).description(""))
+        ->type_name("none|rle|zip|zips|piz|dwaa|dwab");
+    cmd->add_option("--exr-type", args.exr_type, "sample type of .exr output")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"float", "half"}).description(""))
+        ->type_name("float|half");
+    cmd->add_option("--working-colorspace", args.working_colorspace,
+                    "colour space the effect computes in (default with any colour flag: linear)")
+        ->type_name("NAME");
+    cmd->add_option("--input-colorspace", args.input_colorspace, "colour space of the input (default: working)")
+        ->type_name("NAME");
+    cmd->add_option("--layer-colorspace", args.layer_colorspace, "colour space of the Layer (default: working)")
+        ->type_name("NAME");
+    cmd->add_option("--output-colorspace", args.output_colorspace, "colour space of the output (default: working)")
+        ->type_name("NAME");
     cmd->add_flag("-q,--quiet", args.quiet, "no progress report");
     cmd->add_option("--plugin", args.plugin, "the effect module (default: $TRELLIS_PLUGIN, else beside trellis)")
         ->type_name("PATH");
@@ -209,78 +134,15 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
 }
 
 int run_render(const RenderArgs& args) {
-    if (args.input.empty() && args.input_size.empty()) {
-        usage_error("no input: give --input FILE or --input-size WxH");
-    }
-    OutputSpec target;
-    target.format = output_format(args.out);
-    target.pattern = OutputPattern::parse(args.out);
-    try {
-        target.compression = parse_exr_compression(args.exr_compression);
-    } catch (const ImageError& e) {
-        usage_error(std::string("--exr-compression: ") + e.what());
-    }
-    const std::vector<long> frames = frame_list(args.frames);
-    if (frames.size() > 1 && !target.pattern.numbered()) {
-        usage_error("output " + args.out + ": several frames need a frame number in the name, e.g. out_%04d.png");
-    }
-    Ratio ratio{1, 1};
-    if (!args.downsample.empty()) {
-        try {
-            ratio = parse_downsample(args.downsample);
-        } catch (const ValueError& e) {
-            usage_error(std::string("--downsample: ") + e.what());
-        }
-    }
-    const std::optional<Image::Depth> forced_depth =
-        args.depth.empty() ? std::nullopt : std::optional<Image::Depth>(depth_of_flag(args.depth));
-
-    // The module first: flag values are checked against what it declares
-    // before any image is read.
-    const auto module = load_module(args.plugin);
-    Scene scene;
-    {
-        const auto probe = make_host(module);
-        const DeclaredParams declared(*probe);
-        scene.settings = resolve_settings(declared, args.values);
-        scene.layer_index = declared.named(kLayerParam).index;
-        scene.path_index = declared.named(kPathParam).index;
-    }
-    if (!args.mask.empty()) {
-        MaskOutline outline = parse_mask(args.mask);
-        const double factor = static_cast<double>(ratio.num) / static_cast<double>(ratio.den);
-        if (ratio.num != ratio.den) outline = scale(outline, factor, factor);
-        scene.mask = std::move(outline);
-    }
-
-    Image input = args.input.empty()
-                      ? solid_image("--input-size", args.input_size, "--input-color", args.input_color,
-                                    forced_depth.value_or(Image::k8))
-                      : read_flag_image("--input", args.input, forced_depth);
-    const Image::Depth depth = input.depth();
-    if (ratio.num != ratio.den) input = downsample(input, ratio.num, ratio.den);
-    scene.input = to_world(input);
-    input = Image{};
-
-    if (!args.layer.empty() || !args.layer_size.empty()) {
-        Image layer = args.layer.empty()
-                          ? solid_image("--layer-size", args.layer_size, "--layer-color", args.layer_color, depth)
-                          : read_flag_image("--layer", args.layer, depth);
-        if (ratio.num != ratio.den) layer = downsample(layer, ratio.num, ratio.den);
-        scene.layer = to_world(layer);
-    }
-    scene.downsample = PF_RationalScale{static_cast<A_long>(ratio.num), static_cast<A_u_long>(ratio.den)};
-    scene.fps = static_cast<A_u_long>(args.fps);
-
+    const RenderJob job = make_job(args);
     install_interrupt_handler();
-    Progress progress(Progress::choose(args.quiet, stderr), static_cast<long>(frames.size()));
-    const BatchResult result =
-        render_frames(module, scene, frames, target, worker_count(args.jobs, frames.size()), progress);
+    Progress progress(Progress::choose(job.quiet, stderr), static_cast<long>(job.frames.size()));
+    const BatchResult result = render_frames(job, progress);
     progress.finish();
     if (result.interrupted) {
         std::fprintf(stderr, "trellis: interrupted (%zu of %zu frames written)\n", result.written.size(),
-                     frames.size());
-        return kExitInterrupted;
+                     job.frames.size());
+        end_by_interrupt();
     }
     return 0;
 }

@@ -54,9 +54,18 @@ struct RenderArgs {
     std::string depth;
     std::string downsample;
     std::string frames;
+    long input_offset = 0;
+    long layer_offset = 0;
     int fps = 24;
     int jobs = 0;  // 0: one per core
     std::string exr_compression = "zip";
+    std::string exr_type = "float";
+    // Empty, all of them: no colour conversion at all.
+    std::string working_colorspace;
+    std::string input_colorspace;
+    std::string layer_colorspace;
+    std::string output_colorspace;
+    bool skip_existing = false;
     bool quiet = false;
     std::string plugin;
     std::string out;
@@ -65,7 +74,8 @@ struct RenderArgs {
 // Declares the command and its flags on `app`, filling `args` when parsed.
 CLI::App* add_render_command(CLI::App& app, RenderArgs& args);
 
-// Runs it. Returns the exit code; throws Failure for errors.
+// Runs it. Returns the exit code (after an interrupt the process ends by the
+// signal); throws Failure for errors.
 int run_render(const RenderArgs& args);
 
 // Settings from (flag, text) pairs, checked against the declared parameters.

@@ -309,12 +309,11 @@ Image to_image(const standalone::World& world) {
 
 FrameRenderer::FrameRenderer(const std::shared_ptr<standalone::Module>& module, const Scene& scene)
     : host_(make_host(module)), scene_(scene) {
-    host_->set_input(scene.input);
     if (scene.layer_index > 0) {
-        host_->set_layer_param(scene.layer_index, scene.layer);
+        host_->set_layer_param(scene.layer_index, nullptr);
     }
-    if (scene.path_index > 0 && scene.mask.has_value()) {
-        host_->set_path_param(scene.path_index, host_->add_mask(*scene.mask));
+    if (scene.path_index > 0 && !scene.mask.empty()) {
+        host_->set_path_param(scene.path_index, host_->add_mask_keyframes(scene.mask));
     }
     for (const ParamSetting& s : scene.settings) {
         if (s.animated) {
@@ -336,6 +335,25 @@ bool FrameRenderer::watch(std::function<void(long, long)> on_progress, std::func
 }
 
 Image FrameRenderer::render(long frame) {
+    host_->set_input(scene_.input->frame(frame));
+    if (scene_.layer_index > 0 && scene_.layer) {
+        std::shared_ptr<standalone::World> layer = scene_.layer->frame(frame);
+        // A still's one world stays set; a changed one is handed over anew.
+        if (layer != layer_) host_->set_layer_param(scene_.layer_index, layer);
+        layer_ = std::move(layer);
+    }
+    // Sequence frames go back once rendered, so no worker keeps one it no
+    // longer needs.
+    struct Release {
+        FrameRenderer& r;
+        ~Release() {
+            if (!r.scene_.input->footage().still()) r.host_->set_input(nullptr);
+            if (r.layer_ && !r.scene_.layer->footage().still()) {
+                r.host_->set_layer_param(r.scene_.layer_index, nullptr);
+                r.layer_.reset();
+            }
+        }
+    } release{*this};
     host_->set_time(static_cast<A_long>(frame), 1, scene_.fps);
     standalone::RenderOptions options;
     options.downsample_x = scene_.downsample;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/image_io.h"
+#include "cli/source.h"
 #include "cli/svg_path.h"
 #include "host/ae_sdk.h"
 #include "standalone/host.h"
@@ -22,14 +23,17 @@
 
 namespace cli {
 
-// Exit codes of the trellis command.
+// Exit codes of the trellis command; after signal n it ends by that signal
+// (status 128 + n).
 inline constexpr int kExitEffectError = 1;
 inline constexpr int kExitUsage = 2;
+inline constexpr int kExitUnwritable = 3;
 inline constexpr int kExitInterrupted = 130;
 
 // A failure reported as one "trellis: error: ..." line and an exit code:
-// kExitUsage for what the user can mend (flags, files, mask data, a missing
-// module), kExitEffectError for an error code from the effect.
+// kExitUsage for what the user can mend (flags, unreadable inputs, mask
+// data, a missing module), kExitUnwritable for an output that cannot be
+// written, kExitEffectError for an error code from the effect.
 class Failure : public std::runtime_error {
 public:
     Failure(int exit_code, const std::string& message) : std::runtime_error(message), exit_code_(exit_code) {}
@@ -91,18 +95,19 @@ struct ParamSetting {
 // (kExitUsage) naming `flag` and, for a value out of range, the range.
 ParamSetting parse_setting(const DeclaredParam& param, std::string_view flag, std::string_view text);
 
-// Everything a frame depends on, shared read-only by every worker.
-// The worlds are never written after the scene is made: every worker's host
-// hands the same pixels to the effect, which only reads them.
+// Everything a frame depends on, shared by every worker. The sources hand
+// out worlds that are never written: every worker's host gives the same
+// pixels to the effect, which only reads them.
 struct Scene {
-    // At the render depth and (already) downsampled size.
-    std::shared_ptr<standalone::World> input;
+    // Worlds at the render depth and (already) downsampled size.
+    std::shared_ptr<Source> input;
     // "Layer" and "Path"; an index of 0 leaves the parameter at its default.
     PF_ParamIndex layer_index = 0;
-    std::shared_ptr<standalone::World> layer;
+    std::shared_ptr<Source> layer;  // null: no Layer
     PF_ParamIndex path_index = 0;
-    // In the downsampled frame's pixels.
-    std::optional<standalone::MaskShape> mask;
+    // Keyframes of the "Path" mask (none: no mask), in the downsampled
+    // frame's pixels.
+    std::vector<standalone::MaskKeyframe> mask;
     std::vector<ParamSetting> settings;
     PF_RationalScale downsample{1, 1};
     A_u_long fps = 24;
@@ -145,8 +150,9 @@ public:
     FrameRenderer(const FrameRenderer&) = delete;
     FrameRenderer& operator=(const FrameRenderer&) = delete;
 
-    // Frame n at current_time n, time_step 1, time_scale fps. Throws Failure
-    // (kExitEffectError) with the effect's code and message when it fails.
+    // Frame n at current_time n, time_step 1, time_scale fps, from the
+    // sources' frames for n. Throws Failure (kExitEffectError) with the
+    // effect's code and message when it fails, and the sources' failures.
     Image render(long frame);
 
     // Within a frame: the effect's progress reports go to `on_progress`, and
@@ -160,6 +166,7 @@ public:
 private:
     std::unique_ptr<standalone::Host> host_;
     const Scene& scene_;
+    std::shared_ptr<standalone::World> layer_;  // the world last handed over
 };
 
 }  // namespace cli

@@ -298,7 +298,7 @@ TEST(CliMakeImage, LimitsAreCheckedFirst) {
 TEST(CliPng, EightBitRoundTrip) {
     TempDir dir;
     const Image img = random_image<PF_Pixel8>(37, 23, 1);
-    cli::write_png(dir.file("a.png"), img);
+    cli::write_image(dir.file("a.png"), img);
     const Image back = cli::read_image(dir.file("a.png"));
     ASSERT_EQ(back.depth(), Image::k8);
     EXPECT_EQ(back.width, 37);
@@ -318,7 +318,7 @@ TEST(CliPng, SixteenBitRoundTripOfEveryWorldValue) {
         const auto v = static_cast<A_u_short>(std::min<std::size_t>(i, 32768));
         px[i] = {v, static_cast<A_u_short>(32768 - v), static_cast<A_u_short>((v * 7) % 32769), v};
     }
-    cli::write_png(dir.file("w.png"), img);
+    cli::write_image(dir.file("w.png"), img);
     const Image back = cli::read_image(dir.file("w.png"));
     ASSERT_EQ(back.depth(), Image::k16);
     EXPECT_EQ(back.get<PF_Pixel16>(), px);
@@ -328,7 +328,7 @@ TEST(CliPng, FilesHoldRgbaSamples) {
     TempDir dir;
     Image eight = cli::make_image(2, 1, Image::k8);
     eight.get<PF_Pixel8>() = {{1, 2, 3, 4}, {255, 0, 128, 7}};
-    cli::write_png(dir.file("8.png"), eight);
+    cli::write_image(dir.file("8.png"), eight);
     const RawPng r8 = read_raw_png(dir.file("8.png"));
     EXPECT_EQ(r8.bit_depth, 8);
     EXPECT_EQ(r8.colour_type, PNG_COLOR_TYPE_RGBA);
@@ -336,7 +336,7 @@ TEST(CliPng, FilesHoldRgbaSamples) {
 
     Image wide = cli::make_image(1, 1, Image::k16);
     wide.get<PF_Pixel16>() = {{32768, 1, 16384, 32767}};
-    cli::write_png(dir.file("16.png"), wide);
+    cli::write_image(dir.file("16.png"), wide);
     const RawPng r16 = read_raw_png(dir.file("16.png"));
     EXPECT_EQ(r16.bit_depth, 16);
     EXPECT_EQ(r16.colour_type, PNG_COLOR_TYPE_RGBA);
@@ -382,7 +382,7 @@ TEST(CliPng, FloatImagesWriteSixteenBitsClamped) {
                                 {0.25f, 0.75f, 0.125f, 1.0f},
                                 {0.0f, 0.0f, 0.0f, 0.0f},
                                 {1.0f, 1.0f / 3.0f, 0.1f, 0.9f}};
-    cli::write_png(dir.file("f.png"), img);
+    cli::write_image(dir.file("f.png"), img);
     const Image back = cli::read_image(dir.file("f.png"), Image::kFloat);
     const auto& px = back.get<PF_PixelFloat>();
     EXPECT_EQ(px[0], (PF_PixelFloat{1.0f, 0.0f, 0.0f, 32768.0f / 65535.0f}));
@@ -485,7 +485,7 @@ TEST(CliExr, FloatRoundTripStoresPremultipliedColour) {
     for (const char* comp : {"none", "zip", "piz"}) {
         SCOPED_TRACE(comp);
         const std::string path = dir.file(std::string("f-") + comp + ".exr");
-        cli::write_exr(path, img, cli::parse_exr_compression(comp));
+        cli::write_image(path, img, {cli::parse_exr_compression(comp)});
 
         // In the file: float channels, colour times alpha.
         Imf::InputFile file(path.c_str());
@@ -521,12 +521,12 @@ TEST(CliExr, IntegerImagesSurviveTheFloatFile) {
     for (PF_Pixel8& p : img.get<PF_Pixel8>()) {
         if (p.alpha == 0) p.red = p.green = p.blue = 0;  // nothing to keep there
     }
-    cli::write_exr(dir.file("e.exr"), img, cli::ExrCompression::kZip);
+    cli::write_image(dir.file("e.exr"), img, {cli::ExrCompression::kZip});
     EXPECT_EQ(cli::read_image(dir.file("e.exr"), Image::k8).get<PF_Pixel8>(), img.get<PF_Pixel8>());
 
     Image wide = random_image<PF_Pixel16>(16, 16, 4);
     for (PF_Pixel16& p : wide.get<PF_Pixel16>()) p.alpha = std::max<A_u_short>(p.alpha, 1);
-    cli::write_exr(dir.file("w.exr"), wide, cli::ExrCompression::kPiz);
+    cli::write_image(dir.file("w.exr"), wide, {cli::ExrCompression::kPiz});
     const Image back = cli::read_image(dir.file("w.exr"), Image::k16);
     for (std::size_t i = 0; i < back.get<PF_Pixel16>().size(); ++i) {
         const PF_Pixel16& p = wide.get<PF_Pixel16>()[i];
@@ -646,9 +646,9 @@ TEST(CliExr, DisplayWindowIsTheImage) {
 TEST(CliRead, FormatComesFromTheBytesNotTheName) {
     TempDir dir;
     const Image img = random_image<PF_Pixel8>(4, 4, 9);
-    cli::write_png(dir.file("really-png.exr"), img);
+    cli::write_image(dir.file("really-png.exr"), img);
     EXPECT_EQ(cli::read_image(dir.file("really-png.exr")).get<PF_Pixel8>(), img.get<PF_Pixel8>());
-    cli::write_exr(dir.file("really-exr.png"), img, cli::ExrCompression::kNone);
+    cli::write_image(dir.file("really-exr.png"), img, {cli::ExrCompression::kNone});
     EXPECT_EQ(cli::read_image(dir.file("really-exr.png")).depth(), Image::kFloat);
 
     spit(dir.file("text.png"), {'h', 'e', 'l', 'l', 'o', '\n'});
@@ -701,7 +701,7 @@ void expect_corruption_survived(const std::vector<unsigned char>& bytes, std::si
 
 TEST(CliRead, DamagedPngIsRefused) {
     TempDir dir;
-    cli::write_png(dir.file("a.png"), random_image<PF_Pixel8>(9, 7, 2));
+    cli::write_image(dir.file("a.png"), random_image<PF_Pixel8>(9, 7, 2));
     const std::vector<unsigned char> bytes = slurp(dir.file("a.png"));
     ASSERT_GT(bytes.size(), 100u);
     expect_truncations_refused(bytes, 1);
@@ -719,7 +719,7 @@ TEST(CliRead, DamagedPngIsRefused) {
 
 TEST(CliRead, DamagedExrIsRefused) {
     TempDir dir;
-    cli::write_exr(dir.file("a.exr"), random_image<PF_PixelFloat>(6, 5, 2), cli::ExrCompression::kZip);
+    cli::write_image(dir.file("a.exr"), random_image<PF_PixelFloat>(6, 5, 2), {cli::ExrCompression::kZip});
     const std::vector<unsigned char> bytes = slurp(dir.file("a.exr"));
     ASSERT_GT(bytes.size(), 100u);
     expect_truncations_refused(bytes, 1);
@@ -982,7 +982,7 @@ TEST(CliExrHeader, UnknownAttributeTypesAreBounded) {
     small.insert("blob", opaque_attribute("myblob", 100));
     EXPECT_EQ(refusal(exr_with(dir, small)), "");
 
-    const auto limit = static_cast<std::size_t>(cli::kMaxExrAttributeBytes);
+    const auto limit = std::size_t{16} << 20;
     Imf::Header at_limit(2, 1);
     at_limit.insert("blob", opaque_attribute("myblob", limit));
     EXPECT_EQ(refusal(exr_with(dir, at_limit)), "");
@@ -1076,9 +1076,9 @@ TEST(CliWrite, FailedWritesLeaveNothingAndKeepTheOldFile) {
     const Image img = random_image<PF_PixelFloat>(64, 64, 7);
     {
         FileSizeLimit limit(1000);
-        EXPECT_THROW(cli::write_png(target, img), ImageError);
-        EXPECT_THROW(cli::write_exr(target, img, cli::ExrCompression::kNone), ImageError);
-        EXPECT_THROW(cli::write_exr(target, img, cli::ExrCompression::kZip), ImageError);
+        EXPECT_THROW(cli::write_image(target, img), ImageError);
+        EXPECT_THROW(cli::write_image(target, img, {cli::ExrCompression::kNone}), ImageError);
+        EXPECT_THROW(cli::write_image(target, img, {cli::ExrCompression::kZip}), ImageError);
     }
     EXPECT_EQ(slurp(target), (std::vector<unsigned char>{'o', 'l', 'd'}));
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.img"});
@@ -1086,21 +1086,21 @@ TEST(CliWrite, FailedWritesLeaveNothingAndKeepTheOldFile) {
     // An invalid image is refused before anything is touched.
     Image broken = img;
     broken.get<PF_PixelFloat>().pop_back();
-    EXPECT_THROW(cli::write_png(target, broken), ImageError);
-    EXPECT_THROW(cli::write_exr(target, broken, cli::ExrCompression::kZip), ImageError);
+    EXPECT_THROW(cli::write_image(target, broken), ImageError);
+    EXPECT_THROW(cli::write_image(target, broken, {cli::ExrCompression::kZip}), ImageError);
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"out.img"});
 
     // A directory in the way, and a directory that does not exist.
     fs::create_directory(dir.file("sub"));
-    EXPECT_THROW(cli::write_png(dir.file("sub"), img), ImageError);
-    EXPECT_THROW(cli::write_exr(dir.file("sub"), img, cli::ExrCompression::kZip), ImageError);
+    EXPECT_THROW(cli::write_image(dir.file("sub"), img), ImageError);
+    EXPECT_THROW(cli::write_image(dir.file("sub"), img, {cli::ExrCompression::kZip}), ImageError);
     EXPECT_TRUE(fs::is_directory(dir.file("sub")));
     EXPECT_TRUE(fs::is_empty(dir.file("sub")));
-    EXPECT_THROW(cli::write_png(dir.file("nowhere/x.png"), img), ImageError);
+    EXPECT_THROW(cli::write_image(dir.file("nowhere/x.png"), img), ImageError);
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"out.img", "sub"}));
 
     // Success replaces the old file.
-    cli::write_png(target, img);
+    cli::write_image(target, img);
     EXPECT_EQ(cli::read_image(target).depth(), Image::k16);
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"out.img", "sub"}));
 }
@@ -1112,7 +1112,7 @@ TEST(CliWrite, LinksModesAndSpecialFiles) {
     spit(dir.file("real.png"), {'x'});
     ::chmod(dir.file("real.png").c_str(), 0640);
     fs::create_symlink("real.png", dir.file("link.png"));
-    cli::write_png(dir.file("link.png"), img);
+    cli::write_image(dir.file("link.png"), img);
     EXPECT_TRUE(fs::is_symlink(dir.file("link.png")));
     EXPECT_EQ(cli::read_image(dir.file("real.png")).get<PF_Pixel8>(), img.get<PF_Pixel8>());
     EXPECT_EQ(fs::status(dir.file("real.png")).permissions() & fs::perms::all,
@@ -1120,7 +1120,7 @@ TEST(CliWrite, LinksModesAndSpecialFiles) {
 
     // A FIFO in the way is refused, not replaced.
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
-    EXPECT_THROW(cli::write_exr(dir.file("fifo"), img, cli::ExrCompression::kZip), ImageError);
+    EXPECT_THROW(cli::write_image(dir.file("fifo"), img, {cli::ExrCompression::kZip}), ImageError);
     EXPECT_TRUE(fs::is_fifo(dir.file("fifo")));
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"fifo", "link.png", "real.png"}));
 }

@@ -216,8 +216,8 @@ class TrellisReference : public TrellisCli, public ::testing::WithParamInterface
 
 TEST_P(TrellisReference, StillMatchesReference) {
     const DepthCase& c = GetParam();
-    cli::write_png(path("input.png").string(), make_input());
-    cli::write_png(path("layer.png").string(), make_layer());
+    cli::write_image(path("input.png").string(), make_input());
+    cli::write_image(path("layer.png").string(), make_layer());
     const fs::path out = path(std::string("still") + fs::path(c.reference).extension().string());
     const Outcome r = run(plus(scene_args(path("input.png"), path("layer.png")), {"--depth", c.depth, "-o", out.string()}));
     ASSERT_EQ(r.code, 0) << r.err;
@@ -254,8 +254,8 @@ INSTANTIATE_TEST_SUITE_P(Depths, TrellisReference,
 // Animation
 // ---------------------------------------------------------------------------
 TEST_F(TrellisCli, KeyframedTimeRevealsAndHidesTheStrokes) {
-    cli::write_png(path("input.png").string(), make_input());
-    cli::write_png(path("layer.png").string(), make_layer());
+    cli::write_image(path("input.png").string(), make_input());
+    cli::write_image(path("layer.png").string(), make_layer());
     std::vector<std::string> args = scene_args(path("input.png"), path("layer.png"));
     args.erase(args.end() - 3, args.end() - 1);  // the still's --time 40
     const Outcome r = run(plus(args, {"--time", "0:0,4:100", "--frames", "0-4", "-o", path("anim_%02d.png").string()}));
@@ -274,8 +274,8 @@ TEST_F(TrellisCli, KeyframedTimeRevealsAndHidesTheStrokes) {
 }
 
 TEST_F(TrellisCli, ParallelFramesAreIdenticalToSerialOnes) {
-    cli::write_png(path("input.png").string(), make_input());
-    cli::write_png(path("layer.png").string(), make_layer());
+    cli::write_image(path("input.png").string(), make_input());
+    cli::write_image(path("layer.png").string(), make_layer());
     std::vector<std::string> args = scene_args(path("input.png"), path("layer.png"));
     args.erase(args.end() - 3, args.end() - 1);
     args = plus(args, {"--time", "0:10,5:90", "--seed", "0:1,5:40", "--blend", "0:screen,3:color-burn", "--frames",
@@ -328,9 +328,9 @@ TEST_F(TrellisCli, DownsampleRendersAReducedFrame) {
 
 TEST_F(TrellisCli, DepthFollowsTheInputUnlessGiven) {
     cli::Image in16 = cli::convert(make_input(), cli::Image::k16);
-    cli::write_png(path("in16.png").string(), in16);
-    cli::write_exr(path("in.exr").string(), cli::convert(make_input(), cli::Image::kFloat), cli::ExrCompression::kZip);
-    cli::write_png(path("in8.png").string(), make_input());
+    cli::write_image(path("in16.png").string(), in16);
+    cli::write_image(path("in.exr").string(), cli::convert(make_input(), cli::Image::kFloat), {cli::ExrCompression::kZip});
+    cli::write_image(path("in8.png").string(), make_input());
     struct Case {
         std::vector<std::string> args;
         const char* out;

@@ -54,11 +54,22 @@ TEST(OutputPattern, RefusesAnythingButOneIntegerConversion) {
     }
 }
 
-TEST(OutputFormat, ByExtensionInAnyCase) {
-    EXPECT_EQ(cli::output_format("a.PNG"), cli::OutputFormat::kPng);
-    EXPECT_EQ(cli::output_format("dir.exr/a_%04d.Exr"), cli::OutputFormat::kExr);
-    EXPECT_THROW(cli::output_format("dir.png/a"), cli::Failure);
-    EXPECT_THROW(cli::output_format("a.tif"), cli::Failure);
+TEST(OutputName, ByExtensionInAnyCase) {
+    for (const char* good : {"a.PNG", "dir.exr/a_%04d.Exr", "a.####.tif", "a.dpx", "a.jpg"}) {
+        EXPECT_NO_THROW(cli::check_output_name(good)) << good;
+    }
+    EXPECT_THROW(cli::check_output_name("dir.png/a"), cli::Failure);
+    EXPECT_THROW(cli::check_output_name("a.txt"), cli::Failure);
+}
+
+TEST(OutputPattern, HashesAndAtsAreDigitsOfTheFrameNumber) {
+    EXPECT_EQ(cli::OutputPattern::parse("out/a.####.exr").path(7), "out/a.0007.exr");
+    EXPECT_EQ(cli::OutputPattern::parse("a.@@@.png").path(12345), "a.12345.png");
+    EXPECT_EQ(cli::OutputPattern::parse("a#.png").path(3), "a3.png");
+    // Only the last run counts; a printf conversion wins over hashes.
+    EXPECT_EQ(cli::OutputPattern::parse("v#2/a.##.png").path(5), "v#2/a.05.png");
+    EXPECT_EQ(cli::OutputPattern::parse("#_%03d.png").path(5), "#_005.png");
+    EXPECT_FALSE(cli::OutputPattern::parse("plain.png").numbered());
 }
 
 class Settings : public ::testing::Test {
@@ -171,8 +182,10 @@ TEST(HostHooks, ProgressGoesOutAndCancelComesBack) {
 TEST(HostHooks, CancelStopsTheEffectWithinAFrame) {
     const auto module = standalone::Module::from_entry(EntryPointFunc, "linked");
     cli::Scene scene;
-    scene.input = std::make_shared<standalone::World>(96, 64, PF_PixelFormat_ARGB32);
-    scene.layer = std::make_shared<standalone::World>(8, 8, PF_PixelFormat_ARGB32);
+    scene.input = std::make_shared<cli::Source>(cli::still_footage("input", cli::make_image(96, 64, cli::Image::k8)),
+                                                0, cli::Image::k8, cli::FramePrep{});
+    scene.layer = std::make_shared<cli::Source>(cli::still_footage("layer", cli::make_image(8, 8, cli::Image::k8)), 0,
+                                                cli::Image::k8, cli::FramePrep{});
     {
         const auto host = cli::make_host(module);
         const cli::DeclaredParams declared(*host);
@@ -182,7 +195,7 @@ TEST(HostHooks, CancelStopsTheEffectWithinAFrame) {
         scene.settings.push_back(cli::parse_setting(declared.named("Time"), "--time", "50"));
         scene.settings.push_back(cli::parse_setting(declared.named("Max Width"), "--max-width", "4"));
     }
-    scene.mask = standalone::MaskShape{{{4, 32, 0, 0, 0, 0}, {92, 32, 0, 0, 0, 0}}, false};
+    scene.mask = {standalone::MaskKeyframe{0.0, standalone::MaskShape{{{4, 32, 0, 0, 0, 0}, {92, 32, 0, 0, 0, 0}}, false}}};
 
     cli::FrameRenderer renderer(module, scene);
     std::vector<std::pair<long, long>> seen;

@@ -1,0 +1,187 @@
+#include "cli/job.h"
+
+#include <algorithm>
+#include <climits>
+#include <optional>
+
+#include "cli/keyframes.h"
+#include "cli/mask_spec.h"
+#include "cli/render_command.h"
+#include "cli/svg_path.h"
+
+namespace cli {
+
+namespace {
+
+// Far more than any animation; keeps the frame list finite.
+constexpr std::size_t kMaxFrames = 1'000'000;
+
+// When no colour flag is given, the effect computes in the values as stored.
+constexpr const char* kDefaultWorkingSpace = "linear";
+
+Image::Depth depth_of_flag(const std::string& depth) {
+    if (depth == "8") return Image::k8;
+    if (depth == "16") return Image::k16;
+    return Image::kFloat;
+}
+
+std::unique_ptr<Footage> solid_footage(const std::string& size_flag, const std::string& size_text,
+                                       const std::string& colour_flag, const std::string& colour_text) {
+    Size size{};
+    PF_Pixel8 colour{};
+    try {
+        size = parse_size(size_text);
+    } catch (const ValueError& e) {
+        usage_error(size_flag + ": " + e.what());
+    }
+    try {
+        colour = parse_colour(colour_text);
+    } catch (const ValueError& e) {
+        usage_error(colour_flag + ": " + e.what());
+    }
+    Image image;
+    try {
+        image = make_image(size.width, size.height, Image::k8);
+    } catch (const ImageError& e) {
+        usage_error(size_flag + ": " + e.what());
+    }
+    std::fill(image.get<PF_Pixel8>().begin(), image.get<PF_Pixel8>().end(), colour);
+    return still_footage(size_flag + " " + size_text, std::move(image));
+}
+
+std::vector<long> frame_list(const std::string& text) {
+    if (text.empty()) return {0};
+    std::vector<int64_t> list;
+    try {
+        list = parse_frame_list(text, kMaxFrames);
+    } catch (const ValueError& e) {
+        usage_error(std::string("--frames: ") + e.what());
+    }
+    std::vector<long> frames;
+    for (const int64_t f : list) {
+        if (f > INT32_MAX) {
+            usage_error("--frames " + text + ": frame numbers go up to " + std::to_string(INT32_MAX));
+        }
+        frames.push_back(static_cast<long>(f));
+    }
+    return frames;
+}
+
+struct ColourSpaces {
+    bool active = false;
+    std::string working, input, layer, output;
+};
+
+ColourSpaces colour_spaces(const RenderArgs& args) {
+    ColourSpaces c;
+    c.active = !(args.working_colorspace.empty() && args.input_colorspace.empty() && args.layer_colorspace.empty() &&
+                 args.output_colorspace.empty());
+    if (!c.active) return c;
+    const std::vector<std::string> known = colorspace_names();
+    auto check = [&](const char* flag, const std::string& name, const std::string& fallback) {
+        if (name.empty()) return fallback;
+        if (std::find(known.begin(), known.end(), name) == known.end()) {
+            std::string list;
+            for (const std::string& k : known) list += (list.empty() ? "" : ", ") + k;
+            usage_error(std::string(flag) + ": unknown colour space \"" + escape_text(name) + "\" (known: " + list +
+                        ")");
+        }
+        return name;
+    };
+    c.working = check("--working-colorspace", args.working_colorspace, kDefaultWorkingSpace);
+    c.input = check("--input-colorspace", args.input_colorspace, c.working);
+    c.layer = check("--layer-colorspace", args.layer_colorspace, c.working);
+    c.output = check("--output-colorspace", args.output_colorspace, c.working);
+    return c;
+}
+
+// Colour into the working space, then the draft size.
+FramePrep frame_prep(const std::string& from, const std::string& working, const Ratio& ratio) {
+    if (from == working && ratio.num == ratio.den) return {};
+    return [from, working, ratio](Image image) {
+        if (from != working) convert_colorspace(image, from, working);
+        if (ratio.num != ratio.den) image = downsample(image, ratio.num, ratio.den);
+        return image;
+    };
+}
+
+}  // namespace
+
+RenderJob make_job(const RenderArgs& args) {
+    if (args.input.empty() && args.input_size.empty()) {
+        usage_error("no input: give --input FILE or --input-size WxH");
+    }
+    RenderJob job;
+    check_output_name(args.out);
+    job.output.pattern = OutputPattern::parse(args.out);
+    try {
+        job.output.write.exr_compression = parse_exr_compression(args.exr_compression);
+    } catch (const ImageError& e) {
+        usage_error(std::string("--exr-compression: ") + e.what());
+    }
+    try {
+        job.output.write.exr_type = parse_exr_type(args.exr_type);
+    } catch (const ImageError& e) {
+        usage_error(std::string("--exr-type: ") + e.what());
+    }
+    job.frames = frame_list(args.frames);
+    if (job.frames.size() > 1 && !job.output.pattern.numbered()) {
+        usage_error("output " + args.out +
+                    ": several frames need a frame number in the name, e.g. out.####.exr or out_%04d.png");
+    }
+    Ratio ratio{1, 1};
+    if (!args.downsample.empty()) {
+        try {
+            ratio = parse_downsample(args.downsample);
+        } catch (const ValueError& e) {
+            usage_error(std::string("--downsample: ") + e.what());
+        }
+    }
+    const ColourSpaces colour = colour_spaces(args);
+    job.output.from_colorspace = colour.working;
+    job.output.to_colorspace = colour.output;
+
+    // The module first: flag values are checked against what it declares
+    // before any image is read.
+    job.module = load_module(args.plugin);
+    Scene& scene = job.scene;
+    {
+        const auto probe = make_host(job.module);
+        const DeclaredParams declared(*probe);
+        scene.settings = resolve_settings(declared, args.values);
+        scene.layer_index = declared.named(kLayerParam).index;
+        scene.path_index = declared.named(kPathParam).index;
+    }
+    if (!args.mask.empty()) {
+        scene.mask = load_mask(args.mask);
+        if (ratio.num != ratio.den) {
+            const double factor = static_cast<double>(ratio.num) / static_cast<double>(ratio.den);
+            for (standalone::MaskKeyframe& key : scene.mask) key.shape = scale(key.shape, factor, factor);
+        }
+    }
+
+    std::unique_ptr<Footage> input = args.input.empty()
+                                         ? solid_footage("--input-size", args.input_size, "--input-color", args.input_color)
+                                         : open_footage("--input", args.input);
+    // Without --depth the render runs at the depth of the first frame read.
+    const Image::Depth depth =
+        args.depth.empty() ? input->depth(job.frames.front() + args.input_offset) : depth_of_flag(args.depth);
+    scene.input = std::make_shared<Source>(std::move(input), args.input_offset, depth,
+                                           frame_prep(colour.input, colour.working, ratio));
+    if (!args.layer.empty() || !args.layer_size.empty()) {
+        std::unique_ptr<Footage> layer = args.layer.empty() ? solid_footage("--layer-size", args.layer_size,
+                                                                            "--layer-color", args.layer_color)
+                                                            : open_footage("--layer", args.layer);
+        scene.layer = std::make_shared<Source>(std::move(layer), args.layer_offset, depth,
+                                               frame_prep(colour.layer, colour.working, ratio));
+    }
+    scene.downsample = PF_RationalScale{static_cast<A_long>(ratio.num), static_cast<A_u_long>(ratio.den)};
+    scene.fps = static_cast<A_u_long>(args.fps);
+
+    job.jobs = worker_count(args.jobs, job.frames.size());
+    job.skip_existing = args.skip_existing;
+    job.quiet = args.quiet;
+    return job;
+}
+
+}  // namespace cli
