@@ -87,6 +87,9 @@ public:
     Image read(int64_t frame);
     Image read(int64_t frame, Image::Depth depth);
 
+    // The last frame read; -1 before the first.
+    int64_t position() const;
+
     // Frames decoded so far (for checking that forward reading decodes each
     // frame once).
     int64_t decoded_frames() const;
@@ -117,7 +120,12 @@ struct MovieSettings {
 // beside `path` and renamed only by finish(): a writer destroyed before that
 // (a failure, an interrupt) removes it and leaves `path` untouched. The size
 // of every frame is the one given; frames of another depth are converted.
-// Throws ImageError.
+// Throws ImageError; ImageWriteError when the file cannot be written.
+// Throws the ImageError that a MovieWriter for `path` and `settings` would
+// (a name that is no movie, an unknown encoder, one that the container
+// cannot hold), without writing anything.
+void check_movie_output(const std::string& path, const MovieSettings& settings);
+
 class MovieWriter {
 public:
     MovieWriter(const std::string& path, int width, int height, Image::Depth depth, const MovieSettings& settings);

@@ -511,6 +511,7 @@ MovieReader::~MovieReader() = default;
 const MovieInfo& MovieReader::info() const { return state_->info; }
 const std::string& MovieReader::name() const { return state_->name; }
 int64_t MovieReader::decoded_frames() const { return state_->decoded; }
+int64_t MovieReader::position() const { return state_->last_frame; }
 
 std::unique_ptr<MovieReader> MovieReader::open() const {
     std::unique_ptr<MovieReader> other(new MovieReader());

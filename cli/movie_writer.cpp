@@ -76,7 +76,47 @@ AVPixelFormat pixel_format_for(const AVCodec* codec, bool deep, AVPixelFormat so
     return avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, source, 1, nullptr);
 }
 
+// The muxer and encoder for a name and settings; throws ImageError when
+// there is none or they do not go together.
+struct Choice {
+    const AVOutputFormat* muxer = nullptr;
+    const AVCodec* codec = nullptr;
+};
+
+Choice choose(const std::string& target, const MovieSettings& settings) {
+    const std::string ext = extension_of(target);
+    const Container* container = nullptr;
+    for (const Container& c : kContainers) {
+        if (ext == c.extension) container = &c;
+    }
+    Choice choice;
+    choice.muxer = container ? av_guess_format(container->muxer, nullptr, nullptr)
+                             : av_guess_format(nullptr, target.c_str(), nullptr);
+    if (!choice.muxer || !is_movie_name(target)) {
+        throw ImageError(target + ": \"." + ext + "\" is not a movie type (name it .mov, .mp4 or .mkv)");
+    }
+    if (!settings.codec.empty()) {
+        choice.codec = find_encoder(settings.codec);
+        if (!choice.codec || choice.codec->type != AVMEDIA_TYPE_VIDEO) {
+            throw ImageError(target + ": no video encoder \"" + settings.codec + "\"");
+        }
+    } else {
+        choice.codec = container ? avcodec_find_encoder_by_name(container->encoder) : nullptr;
+        if (!choice.codec && container && std::string(container->encoder) == "libx264") {
+            choice.codec = avcodec_find_encoder(AV_CODEC_ID_H264);
+        }
+        if (!choice.codec) choice.codec = avcodec_find_encoder(choice.muxer->video_codec);
+        if (!choice.codec) throw ImageError(target + ": no encoder for this container is available");
+    }
+    if (avformat_query_codec(choice.muxer, choice.codec->id, FF_COMPLIANCE_NORMAL) == 0) {
+        throw ImageError(target + ": " + choice.codec->name + " cannot be written into ." + ext);
+    }
+    return choice;
+}
+
 }  // namespace
+
+void check_movie_output(const std::string& path, const MovieSettings& settings) { (void)choose(path, settings); }
 
 struct MovieWriter::State {
     std::string target;
@@ -108,6 +148,7 @@ struct MovieWriter::State {
     }
 
     ImageError error(const std::string& what) const { return ImageError(target + ": " + what); }
+    ImageWriteError write_error(const std::string& what) const { return ImageWriteError(target + ": " + what); }
 
     // An empty file beside the target under a name no one else has.
     void reserve_temporary() {
@@ -115,7 +156,7 @@ struct MovieWriter::State {
         const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
         const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
         struct stat st {};
-        if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) throw error("exists and is not a regular file");
+        if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) throw write_error("exists and is not a regular file");
         std::random_device rd;
         for (int attempt = 0; attempt < 100; ++attempt) {
             char suffix[32];
@@ -127,36 +168,15 @@ struct MovieWriter::State {
                 temp = name;
                 return;
             }
-            if (errno != EEXIST) throw error(std::string("cannot create a file beside it: ") + std::strerror(errno));
+            if (errno != EEXIST) throw write_error(std::string("cannot create a file beside it: ") + std::strerror(errno));
         }
-        throw error("cannot create a temporary file beside it");
+        throw write_error("cannot create a temporary file beside it");
     }
 
     void open(const MovieSettings& settings, std::string* warning) {
-        const std::string ext = extension_of(target);
-        const Container* container = nullptr;
-        for (const Container& c : kContainers) {
-            if (ext == c.extension) container = &c;
-        }
-        const AVOutputFormat* muxer = container ? av_guess_format(container->muxer, nullptr, nullptr)
-                                                : av_guess_format(nullptr, target.c_str(), nullptr);
-        if (!muxer) throw error("\"." + ext + "\" is not a movie FFmpeg writes (name it .mov, .mp4 or .mkv)");
-
-        const AVCodec* codec = nullptr;
-        if (!settings.codec.empty()) {
-            codec = find_encoder(settings.codec);
-            if (!codec || codec->type != AVMEDIA_TYPE_VIDEO) throw error("no video encoder \"" + settings.codec + "\"");
-        } else {
-            codec = container ? avcodec_find_encoder_by_name(container->encoder) : nullptr;
-            if (!codec && container && std::string(container->encoder) == "libx264") {
-                codec = avcodec_find_encoder(AV_CODEC_ID_H264);
-            }
-            if (!codec) codec = avcodec_find_encoder(muxer->video_codec);
-            if (!codec) throw error("no encoder for this container is available");
-        }
-        if (avformat_query_codec(muxer, codec->id, FF_COMPLIANCE_NORMAL) == 0) {
-            throw error(std::string(codec->name) + " cannot be written into ." + ext);
-        }
+        const Choice choice = choose(target, settings);
+        const AVOutputFormat* muxer = choice.muxer;
+        const AVCodec* codec = choice.codec;
         encoder_name = codec->name;
 
         const bool deep = depth != Image::k8;
@@ -216,7 +236,7 @@ struct MovieWriter::State {
 
         reserve_temporary();
         const int io = avio_open(&format->pb, ("file:" + temp).c_str(), AVIO_FLAG_WRITE);
-        if (io < 0) throw error("cannot write: " + ff::error_text(io));
+        if (io < 0) throw write_error("cannot write: " + ff::error_text(io));
         const int header = avformat_write_header(format, nullptr);
         if (header < 0) throw error("cannot start the movie: " + ff::error_text(header));
 
@@ -273,7 +293,7 @@ struct MovieWriter::State {
             av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
             packet->stream_index = stream->index;
             const int written = av_interleaved_write_frame(format, packet.get());
-            if (written < 0) throw error("cannot write: " + ff::error_text(written));
+            if (written < 0) throw write_error("cannot write: " + ff::error_text(written));
         }
     }
 
@@ -309,15 +329,15 @@ struct MovieWriter::State {
         if (rc < 0 && rc != AVERROR_EOF) throw error("encoding failed: " + ff::error_text(rc));
         drain();
         const int trailer = av_write_trailer(format);
-        if (trailer < 0) throw error("cannot complete the movie: " + ff::error_text(trailer));
+        if (trailer < 0) throw write_error("cannot complete the movie: " + ff::error_text(trailer));
         const int closed = avio_closep(&format->pb);
-        if (closed < 0) throw error("write failed: " + ff::error_text(closed));
+        if (closed < 0) throw write_error("write failed: " + ff::error_text(closed));
         const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
         const bool synced = fd >= 0 && ::fsync(fd) == 0;
         if (fd >= 0) ::close(fd);
-        if (!synced) throw error(std::string("write failed: ") + std::strerror(errno));
+        if (!synced) throw write_error(std::string("write failed: ") + std::strerror(errno));
         if (std::rename(temp.c_str(), target.c_str()) != 0) {
-            throw error(std::string("cannot replace: ") + std::strerror(errno));
+            throw write_error(std::string("cannot replace: ") + std::strerror(errno));
         }
         finished = true;
     }
