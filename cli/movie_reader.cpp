@@ -201,8 +201,9 @@ struct MovieReader::State {
         } else {
             url = "file:" + path;
         }
-        // Only this file: no network, no other files a playlist might name.
-        av_dict_set(&options, "protocol_whitelist", "file", 0);
+        // No network; from memory, nothing else at all (a playlist in the
+        // bytes could name any file).
+        av_dict_set(&options, "protocol_whitelist", bytes ? "none" : "file", 0);
         const int opened = avformat_open_input(&format, url.c_str(), nullptr, &options);
         av_dict_free(&options);
         if (opened < 0) {
@@ -210,7 +211,6 @@ struct MovieReader::State {
             throw error(bytes ? "not a movie (" + ff::error_text(opened) + ")"
                               : "cannot open as a movie: " + ff::error_text(opened));
         }
-        format->probesize = std::min<int64_t>(format->probesize, int64_t{32} << 20);
         const int found = avformat_find_stream_info(format, nullptr);
         if (found < 0) throw error("cannot read the movie's streams: " + ff::error_text(found));
         stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);

@@ -91,6 +91,7 @@ constexpr Fuzzer kFuzzers[] = {
     {"svg_path", trellis_fuzz::svg_path::fuzz_one},
     {"keyframes", trellis_fuzz::keyframes::fuzz_one},
     {"image", trellis_fuzz::image::fuzz_one},
+    {"movie", trellis_fuzz::movie::fuzz_one},
 };
 
 struct BrokenPromise : std::runtime_error {
