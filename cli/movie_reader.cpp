@@ -533,7 +533,14 @@ Image MovieReader::read(int64_t frame) {
         throw s.error("no frame " + std::to_string(frame) + " (the movie has " + std::to_string(s.info.frames) +
                       " frames, 0-" + std::to_string(s.info.frames - 1) + ")");
     }
-    s.decode_to(frame);
+    try {
+        s.decode_to(frame);
+    } catch (...) {
+        // Where the decoder stands is unknown now: the next read seeks.
+        s.last_frame = -1;
+        s.next_packet = -1;
+        throw;
+    }
     return s.convert_frame(frame);
 }
 
