@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "cli/keyframes.h"
-#include "cli/mask_spec.h"
+#include "cli/mask_flag.h"
 #include "cli/render_command.h"
 #include "cli/svg_path.h"
 
