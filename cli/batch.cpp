@@ -3,12 +3,12 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <atomic>
 #include <cctype>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <system_error>

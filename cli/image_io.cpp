@@ -1,35 +1,27 @@
 #include "cli/image_io.h"
 
 #include <fcntl.h>
-#include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <ImfAttribute.h>
-#include <ImfChannelList.h>
-#include <ImfFrameBuffer.h>
-#include <ImfHeader.h>
-#include <ImfIO.h>
-#include <ImfInputFile.h>
-#include <ImfOutputFile.h>
-#include <OpenEXRConfig.h>
-#include <Iex.h>
+#include <OpenImageIO/color.h>
+#include <OpenImageIO/filesystem.h>
+#include <OpenImageIO/imageio.h>
+#include <OpenImageIO/strutil.h>
+#include <zlib.h>
 
-#include <bit>
+#include <array>
+#include <cctype>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <type_traits>
 
 namespace cli {
-
-namespace {
-constexpr int64_t kMaxExrAttributeBytes = int64_t{16} << 20;
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Images and samples
@@ -279,925 +271,10 @@ Image downsample(const Image& image, int64_t num, int64_t den) {
     return out;
 }
 
-// ---------------------------------------------------------------------------
-// Reading
-// ---------------------------------------------------------------------------
-
-namespace {
-
-constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-constexpr unsigned char kExrSignature[4] = {0x76, 0x2f, 0x31, 0x01};
-
-// Where the bytes come from: an open file or a block of memory. Plain data,
-// as libpng's callbacks see it across longjmp.
-struct Source {
-    std::FILE* file;
-    const unsigned char* data;
-    std::size_t size;
-    std::size_t pos;
-    char message[256];
-};
-
-class FileCloser {
-public:
-    explicit FileCloser(std::FILE* f) : f_(f) {}
-    ~FileCloser() {
-        if (f_) std::fclose(f_);
-    }
-    FileCloser(const FileCloser&) = delete;
-    FileCloser& operator=(const FileCloser&) = delete;
-
-private:
-    std::FILE* f_;
-};
-
-// --- PNG -------------------------------------------------------------------
-
-// libpng reports failures here and leaves by longjmp to the active setjmp.
-void png_on_error(png_structp png, png_const_charp msg) {
-    auto* src = static_cast<Source*>(png_get_error_ptr(png));
-    std::snprintf(src->message, sizeof src->message, "%s", msg);
-    png_longjmp(png, 1);
-}
-
-void png_on_warning(png_structp, png_const_charp) {}
-
-void png_read_bytes(png_structp png, png_bytep out, std::size_t n) {
-    auto* src = static_cast<Source*>(png_get_io_ptr(png));
-    if (src->file) {
-        if (std::fread(out, 1, n, src->file) != n) {
-            png_error(png, std::ferror(src->file) ? "read error" : "the file is truncated");
-        }
-        return;
-    }
-    if (n > src->size - src->pos) png_error(png, "the data is truncated");
-    std::memcpy(out, src->data + src->pos, n);
-    src->pos += n;
-}
-
-struct PngHeader {
-    png_uint_32 width;
-    png_uint_32 height;
-    int bit_depth;  // 8 or 16 once transformed
-};
-
-// The two functions that call setjmp hold no C++ objects with destructors:
-// a longjmp out of libpng must not skip any.
-bool png_read_header(png_structp png, png_infop info, PngHeader* header) {
-    if (setjmp(png_jmpbuf(png))) return false;
-    png_set_user_limits(png, kMaxImageDimension, kMaxImageDimension);
-    png_set_chunk_malloc_max(png, 8u << 20);  // ancillary chunks, e.g. compressed text
-    png_read_info(png, info);
-    const int bit_depth = png_get_bit_depth(png, info);
-    const int colour = png_get_color_type(png, info);
-    const bool trns = png_get_valid(png, info, PNG_INFO_tRNS) != 0;
-    if (colour == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
-    if (colour == PNG_COLOR_TYPE_GRAY && bit_depth < 8) png_set_expand_gray_1_2_4_to_8(png);
-    if (trns) png_set_tRNS_to_alpha(png);
-    if (colour == PNG_COLOR_TYPE_GRAY || colour == PNG_COLOR_TYPE_GRAY_ALPHA) {
-        png_set_gray_to_rgb(png);
-    }
-    if ((colour & PNG_COLOR_MASK_ALPHA) || trns) {
-        png_set_swap_alpha(png);  // RGBA to ARGB
-    } else {
-        png_set_add_alpha(png, 0xffff, PNG_FILLER_BEFORE);
-    }
-    if (bit_depth == 16 && std::endian::native == std::endian::little) png_set_swap(png);
-    png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    header->width = png_get_image_width(png, info);
-    header->height = png_get_image_height(png, info);
-    header->bit_depth = png_get_bit_depth(png, info);
-    if ((header->bit_depth != 8 && header->bit_depth != 16) || png_get_channels(png, info) != 4) {
-        png_error(png, "unsupported pixel layout");
-    }
-    return true;
-}
-
-bool png_read_rows(png_structp png, png_bytepp rows) {
-    if (setjmp(png_jmpbuf(png))) return false;
-    png_read_image(png, rows);
-    png_read_end(png, nullptr);
-    return true;
-}
-
-class PngReadStruct {
-public:
-    explicit PngReadStruct(Source* src) {
-        png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, src, png_on_error, png_on_warning);
-        if (png_) info_ = png_create_info_struct(png_);
-    }
-    ~PngReadStruct() {
-        if (png_) png_destroy_read_struct(&png_, info_ ? &info_ : nullptr, nullptr);
-    }
-    PngReadStruct(const PngReadStruct&) = delete;
-    PngReadStruct& operator=(const PngReadStruct&) = delete;
-    png_structp png() const { return png_; }
-    png_infop info() const { return info_; }
-
-private:
-    png_structp png_ = nullptr;
-    png_infop info_ = nullptr;
-};
-
-Image read_png(Source& src, Image::Depth want, bool native, const std::string& name) {
-    PngReadStruct s(&src);
-    if (!s.png() || !s.info()) throw ImageError(name + ": out of memory");
-    png_set_read_fn(s.png(), &src, png_read_bytes);
-    PngHeader h{};
-    if (!png_read_header(s.png(), s.info(), &h)) {
-        throw ImageError(name + ": not a readable PNG file: " + src.message);
-    }
-    check_size(h.width, h.height, name);
-    Image image;
-    image.width = static_cast<int>(h.width);
-    image.height = static_cast<int>(h.height);
-    const std::size_t n = pixel_count(image);
-    std::vector<png_bytep> rows(h.height);
-    if (h.bit_depth == 8) {
-        std::vector<PF_Pixel8> px(n);
-        for (std::size_t y = 0; y < h.height; ++y) {
-            rows[y] = reinterpret_cast<png_bytep>(px.data() + y * h.width);
-        }
-        if (!png_read_rows(s.png(), rows.data())) {
-            throw ImageError(name + ": broken PNG data: " + src.message);
-        }
-        image.pixels = std::move(px);
-        return native || want == Image::k8 ? image : convert(image, want);
-    }
-    std::vector<PF_Pixel16> px(n);
-    for (std::size_t y = 0; y < h.height; ++y) {
-        rows[y] = reinterpret_cast<png_bytep>(px.data() + y * h.width);
-    }
-    if (!png_read_rows(s.png(), rows.data())) {
-        throw ImageError(name + ": broken PNG data: " + src.message);
-    }
-    if (native || want == Image::k16) {
-        for (PF_Pixel16& p : px) {
-            p = {sample::png16_to_world(p.alpha), sample::png16_to_world(p.red),
-                 sample::png16_to_world(p.green), sample::png16_to_world(p.blue)};
-        }
-        image.pixels = std::move(px);
-    } else if (want == Image::k8) {
-        image.pixels = map_pixels<PF_Pixel8>(px, sample::png16_to_8);
-    } else {
-        image.pixels = map_pixels<PF_PixelFloat>(px, sample::png16_to_float);
-    }
-    return image;
-}
-
-// --- OpenEXR ---------------------------------------------------------------
-
-class SourceIStream : public Imf::IStream {
-public:
-    SourceIStream(Source& src, const std::string& name) : Imf::IStream(name.c_str()), src_(src) {}
-
-    bool read(char c[], int n) override {
-        if (n < 0) throw Iex::InputExc("negative read size");
-        const auto want = static_cast<std::size_t>(n);
-        if (src_.file) {
-            if (std::fread(c, 1, want, src_.file) != want) {
-                throw Iex::InputExc(std::ferror(src_.file) ? "read error" : "unexpected end of file");
-            }
-            return true;
-        }
-        if (src_.pos > src_.size || want > src_.size - src_.pos) {
-            throw Iex::InputExc("unexpected end of data");
-        }
-        std::memcpy(c, src_.data + src_.pos, want);
-        src_.pos += want;
-        return src_.pos < src_.size;
-    }
-    uint64_t tellg() override {
-        if (!src_.file) return src_.pos;
-        const off_t p = ftello(src_.file);
-        if (p < 0) throw Iex::InputExc("cannot tell the file position");
-        return static_cast<uint64_t>(p);
-    }
-    void seekg(uint64_t pos) override {
-        if (!src_.file) {
-            src_.pos = pos > src_.size ? src_.size + 1 : static_cast<std::size_t>(pos);
-            return;
-        }
-        if (pos > static_cast<uint64_t>(INT64_MAX) || fseeko(src_.file, static_cast<off_t>(pos), SEEK_SET) != 0) {
-            throw Iex::InputExc("cannot seek in the file");
-        }
-    }
-    void clear() override {
-        if (src_.file) std::clearerr(src_.file);
-    }
-
-private:
-    Source& src_;
-};
-
-// The library's own size limits are process-wide settings: set them once,
-// before any use of the library here, whatever thread comes first.
-void set_exr_limits() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        Imf::Header::setMaxImageSize(kMaxImageDimension, kMaxImageDimension);
-        Imf::Header::setMaxTileSize(kMaxImageDimension, kMaxImageDimension);
-    });
-}
-
-// Sequential reads over a Source for the header walk below.
-class HeaderReader {
-public:
-    explicit HeaderReader(Source& src) : src_(src) {
-        if (src_.file) {
-            struct stat st {};
-            if (fstat(fileno(src_.file), &st) == 0 && st.st_size > 0) {
-                total_ = static_cast<uint64_t>(st.st_size);
-            }
-        } else {
-            total_ = src_.size;
-        }
-    }
-    uint64_t remaining() const { return total_ - pos_; }
-    bool byte(unsigned char* c) { return bytes(c, 1); }
-    bool bytes(unsigned char* out, std::size_t n) {
-        if (n > remaining()) return false;
-        if (n == 0) return true;  // out may be an empty buffer's null data()
-        if (src_.file) {
-            if (std::fread(out, 1, n, src_.file) != n) return false;
-        } else {
-            std::memcpy(out, src_.data + pos_, n);
-        }
-        pos_ += n;
-        return true;
-    }
-    bool skip(uint64_t n) {
-        if (n > remaining()) return false;
-        if (src_.file && fseeko(src_.file, static_cast<off_t>(pos_ + n), SEEK_SET) != 0) return false;
-        pos_ += n;
-        return true;
-    }
-    void rewind() {
-        if (src_.file) {
-            if (fseeko(src_.file, 0, SEEK_SET) != 0) throw ImageError("cannot seek");
-            std::clearerr(src_.file);
-        }
-        src_.pos = 0;
-    }
-
-private:
-    Source& src_;
-    uint64_t total_ = 0;
-    uint64_t pos_ = 0;
-};
-
-// How the library reads the attribute types it knows: most by a fixed
-// layout whatever size the file declares, a few by a layout of their own.
-// A declared size that disagrees would put the library out of step with
-// the attributes that follow.
-enum class ExrValue { kFixed, kChannels, kString, kStrings, kPreview, kFloats, kManifest };
-
-struct ExrAttributeType {
-    std::string_view name;
-    ExrValue value;
-    uint32_t size;  // for kFixed
-};
-
-constexpr ExrAttributeType kExrAttributeTypes[] = {
-    {"box2i", ExrValue::kFixed, 16},          {"box2f", ExrValue::kFixed, 16},
-    {"v2i", ExrValue::kFixed, 8},             {"v2f", ExrValue::kFixed, 8},
-    {"v2d", ExrValue::kFixed, 16},            {"v3i", ExrValue::kFixed, 12},
-    {"v3f", ExrValue::kFixed, 12},            {"v3d", ExrValue::kFixed, 24},
-    {"m33f", ExrValue::kFixed, 36},           {"m33d", ExrValue::kFixed, 72},
-    {"m44f", ExrValue::kFixed, 64},           {"m44d", ExrValue::kFixed, 128},
-    {"int", ExrValue::kFixed, 4},             {"float", ExrValue::kFixed, 4},
-    {"double", ExrValue::kFixed, 8},          {"rational", ExrValue::kFixed, 8},
-    {"compression", ExrValue::kFixed, 1},     {"lineOrder", ExrValue::kFixed, 1},
-    {"envmap", ExrValue::kFixed, 1},          {"deepImageState", ExrValue::kFixed, 1},
-    {"timecode", ExrValue::kFixed, 8},        {"keycode", ExrValue::kFixed, 28},
-    {"tiledesc", ExrValue::kFixed, 9},        {"chromaticities", ExrValue::kFixed, 32},
-    {"chlist", ExrValue::kChannels, 0},       {"string", ExrValue::kString, 0},
-    {"stringvector", ExrValue::kStrings, 0},  {"preview", ExrValue::kPreview, 0},
-    {"floatvector", ExrValue::kFloats, 0},    {"idmanifest", ExrValue::kManifest, 0},
-};
-
-int32_t le32(const unsigned char* p) {
-    return static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
-                                uint32_t{p[3]} << 24);
-}
-
-// Why a value of a variable layout does not fill exactly its declared
-// size, or "" when it does.
-std::string exr_value_fault(ExrValue kind, const std::vector<unsigned char>& v, std::size_t max_name) {
-    const std::size_t n = v.size();
-    switch (kind) {
-        case ExrValue::kChannels: {
-            // name, NUL, type (4), linear (1), reserved (3), x and y sampling (4 each);
-            // an empty name closes the list.
-            std::size_t at = 0;
-            for (;;) {
-                const auto* nul = at < n ? static_cast<const unsigned char*>(std::memchr(v.data() + at, 0, n - at))
-                                         : nullptr;
-                if (!nul) return "channel list without its end";
-                const std::size_t len = static_cast<std::size_t>(nul - (v.data() + at));
-                at += len + 1;
-                if (len == 0) break;
-                if (len > max_name) return "channel name too long";
-                if (n - at < 16) return "channel list cut short";
-                at += 16;
-            }
-            return at == n ? "" : "channel list shorter than its declared size";
-        }
-        case ExrValue::kStrings: {
-            // Each string: its length (4), then its bytes.
-            std::size_t at = 0;
-            while (at < n) {
-                if (n - at < 4) return "string list cut short";
-                const int32_t len = le32(v.data() + at);
-                at += 4;
-                if (len < 0 || static_cast<std::size_t>(len) > n - at) return "string longer than its list";
-                at += static_cast<std::size_t>(len);
-            }
-            return "";
-        }
-        case ExrValue::kPreview: {
-            // Width and height (4 each), then 4 bytes a pixel.
-            if (n < 8) return "preview image cut short";
-            const int32_t w = le32(v.data());
-            const int32_t h = le32(v.data() + 4);
-            if (w < 0 || h < 0 || uint64_t{8} + uint64_t{4} * static_cast<uint64_t>(w) * static_cast<uint64_t>(h) != n) {
-                return "preview image size does not match its pixels";
-            }
-            return "";
-        }
-        case ExrValue::kFloats:
-            return n % 4 == 0 ? "" : "float list not a whole number of floats";
-        case ExrValue::kFixed:
-        case ExrValue::kManifest:
-        case ExrValue::kString:
-            break;
-    }
-    return "";
-}
-
-// The library allocates what a header's attribute sizes claim before it
-// finds the input shorter: a damaged byte could cost gigabytes. Walk the
-// header(s) first, reading each attribute as the library will, and refuse
-// any whose declared size is out of step with its value or larger than
-// what is left.
-void check_exr_headers(Source& src, const std::string& name) {
-    Imf::staticInitialize();
-    HeaderReader in(src);
-    const auto damaged = [&](const std::string& why) {
-        return ImageError(name + ": damaged OpenEXR header: " + why);
-    };
-    unsigned char head[8];
-    if (!in.bytes(head, sizeof head)) throw damaged("too short");
-    const uint32_t flags = uint32_t{head[5]} | uint32_t{head[6]} << 8 | uint32_t{head[7]} << 16;
-    const bool long_names = (flags & 0x4) != 0;  // version bit 10
-    const bool deep = (flags & 0x8) != 0;        // version bit 11
-    const bool multipart = (flags & 0x10) != 0;  // version bit 12
-    if (deep && !multipart) throw ImageError(name + ": deep OpenEXR data is not supported");
-    const std::size_t max_len = long_names ? 255 : 31;
-    const auto text = [&](std::string& out) {
-        out.clear();
-        unsigned char c = 0;
-        for (;;) {
-            if (!in.byte(&c)) throw damaged("unexpected end");
-            if (c == 0) return;
-            if (out.size() == max_len) throw damaged("name too long");
-            out.push_back(static_cast<char>(c));
-        }
-    };
-    std::string attr, type;
-    std::vector<unsigned char> value;
-    for (int part = 0;; ++part) {  // headers
-        bool first = true;
-        for (;;) {  // attributes
-            text(attr);
-            if (attr.empty()) break;
-            first = false;
-            text(type);
-            unsigned char s[4];
-            if (!in.bytes(s, 4)) throw damaged("unexpected end");
-            const int32_t size = le32(s);
-            const std::string what = "attribute '" + attr + "' of type '" + type + "'";
-            if (size < 0 || static_cast<uint64_t>(size) > in.remaining()) {
-                throw damaged(what + " claims " + std::to_string(size) + " bytes, " +
-                              std::to_string(in.remaining()) + " remain");
-            }
-            if (size > kMaxExrAttributeBytes) {
-                throw ImageError(name + ": OpenEXR " + what + " is " + std::to_string(size) +
-                                 " bytes, more than supported (" + std::to_string(kMaxExrAttributeBytes) + ")");
-            }
-            const auto known = std::find_if(std::begin(kExrAttributeTypes), std::end(kExrAttributeTypes),
-                                            [&](const ExrAttributeType& t) { return t.name == type; });
-            // Unknown types are kept as raw bytes by the library, unless it
-            // knows a layout this walk does not.
-            if (known == std::end(kExrAttributeTypes) && Imf::Attribute::knownType(type.c_str())) {
-                throw ImageError(name + ": OpenEXR " + what + " is of an unsupported type");
-            }
-            if (known != std::end(kExrAttributeTypes) && known->value == ExrValue::kFixed &&
-                static_cast<uint32_t>(size) != known->size) {
-                throw damaged(what + " declares " + std::to_string(size) + " bytes, not " +
-                              std::to_string(known->size));
-            }
-            if (known != std::end(kExrAttributeTypes) && known->value == ExrValue::kManifest) {
-                // OpenEXR 3.1 reads an 8-byte count and then size - 4 bytes:
-                // 4 bytes more than the declared size. Other versions may
-                // differ, and a walk out of step checks nothing after it.
-                if (OPENEXR_VERSION_MAJOR != 3 || OPENEXR_VERSION_MINOR != 1) {
-                    throw ImageError(name + ": OpenEXR " + what + " is not supported");
-                }
-                if (size < 4) throw damaged(what + ": ID manifest cut short");
-                if (!in.skip(static_cast<uint64_t>(size) + 4)) throw damaged(what + " reaches past the header");
-                continue;
-            }
-            const bool part_type = part == 0 && attr == "type" && type == "string";
-            const bool layout = known != std::end(kExrAttributeTypes) && known->value != ExrValue::kFixed &&
-                                known->value != ExrValue::kString;
-            if (!part_type && !layout) {
-                if (!in.skip(static_cast<uint64_t>(size))) throw damaged("unexpected end");
-                continue;
-            }
-            value.resize(static_cast<std::size_t>(size));
-            if (!in.bytes(value.data(), value.size())) throw damaged("unexpected end");
-            const std::string fault = exr_value_fault(known->value, value, max_len);
-            if (!fault.empty()) throw damaged(what + ": " + fault);
-            const std::string_view text_value(reinterpret_cast<const char*>(value.data()), value.size());
-            if (part_type && (text_value == "deepscanline" || text_value == "deeptile")) {
-                throw ImageError(name + ": deep OpenEXR data is not supported");
-            }
-        }
-        // One header, or a list of them closed by an empty one.
-        if (!multipart || first) break;
-    }
-    in.rewind();
-}
-
-uintptr_t slice_base(const float* first, int64_t min_x) {
-    // The library addresses sample x at base + x * stride; keep the
-    // arithmetic on integers, as the base lies outside the buffer.
-    return reinterpret_cast<uintptr_t>(first) -
-           static_cast<uintptr_t>(min_x * static_cast<int64_t>(sizeof(PF_PixelFloat)));
-}
-
-Image read_exr_float(Source& src, const std::string& name) {
-    set_exr_limits();
-    check_exr_headers(src, name);
-    SourceIStream stream(src, name);
-    Imf::InputFile file(stream);
-    const Imf::Header& hdr = file.header();
-    const Imath::Box2i disp = hdr.displayWindow();
-    const Imath::Box2i data = hdr.dataWindow();
-    const int64_t width = int64_t{disp.max.x} - disp.min.x + 1;
-    const int64_t height = int64_t{disp.max.y} - disp.min.y + 1;
-    check_size(width, height, name);
-    const int64_t data_width = int64_t{data.max.x} - data.min.x + 1;
-    if (data_width > kMaxImageDimension) {
-        throw ImageError(name + ": data window " + std::to_string(data_width) +
-                         " pixels wide is larger than supported");
-    }
-    const Imf::ChannelList& channels = hdr.channels();
-    bool has[5] = {};
-    const char* names[5] = {"R", "G", "B", "A", "Y"};
-    for (int i = 0; i < 5; ++i) {
-        const Imf::Channel* c = channels.findChannel(names[i]);
-        if (!c) continue;
-        if (c->xSampling != 1 || c->ySampling != 1) {
-            throw ImageError(name + ": subsampled channel " + names[i] + " is not supported");
-        }
-        has[i] = true;
-    }
-    if (!has[0] && !has[1] && !has[2] && !has[3] && !has[4]) {
-        throw ImageError(name + ": no R, G, B, A or Y channel");
-    }
-    const bool grey = has[4] && !has[0] && !has[1] && !has[2];
-
-    Image image = make_image(static_cast<int>(width), static_cast<int>(height), Image::kFloat);
-    const int64_t x0 = std::max<int64_t>(disp.min.x, data.min.x);
-    const int64_t x1 = std::min<int64_t>(disp.max.x, data.max.x);
-    const int64_t y0 = std::max<int64_t>(disp.min.y, data.min.y);
-    const int64_t y1 = std::min<int64_t>(disp.max.y, data.max.y);
-    if (x0 > x1 || y0 > y1) return image;
-
-    // One data-window row at a time: all rows go to the same buffer (y
-    // stride 0), so memory stays one row whatever the data window's height.
-    std::vector<PF_PixelFloat> row(static_cast<std::size_t>(data_width));
-    const std::size_t stride = sizeof(PF_PixelFloat);
-    const auto slice = [&](float PF_PixelFloat::*field, double fill) {
-        return Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(slice_base(&(row[0].*field), data.min.x)),
-                          stride, 0, 1, 1, fill);
-    };
-    Imf::FrameBuffer fb;
-    if (grey) {
-        fb.insert("Y", slice(&PF_PixelFloat::red, 0.0));
-    } else {
-        fb.insert("R", slice(&PF_PixelFloat::red, 0.0));
-        fb.insert("G", slice(&PF_PixelFloat::green, 0.0));
-        fb.insert("B", slice(&PF_PixelFloat::blue, 0.0));
-    }
-    fb.insert("A", slice(&PF_PixelFloat::alpha, 1.0));
-    file.setFrameBuffer(fb);
-    auto& out = image.get<PF_PixelFloat>();
-    for (int64_t y = y0; y <= y1; ++y) {
-        file.readPixels(static_cast<int>(y));
-        PF_PixelFloat* dst = out.data() + (y - disp.min.y) * width;
-        for (int64_t x = x0; x <= x1; ++x) {
-            PF_PixelFloat p = row[static_cast<std::size_t>(x - data.min.x)];
-            if (grey) p.green = p.blue = p.red;
-            if (p.alpha > 0.0f) {
-                p.red /= p.alpha;
-                p.green /= p.alpha;
-                p.blue /= p.alpha;
-            } else {
-                p.red = p.green = p.blue = 0.0f;
-            }
-            dst[x - disp.min.x] = p;
-        }
-    }
-    return image;
-}
-
-Image read_exr(Source& src, Image::Depth want, const std::string& name) {
-    try {
-        Image image = read_exr_float(src, name);
-        return want == Image::kFloat ? image : convert(image, want);
-    } catch (const ImageError&) {
-        throw;
-    } catch (const std::bad_alloc&) {
-        throw ImageError(name + ": out of memory");
-    } catch (const std::exception& e) {
-        throw ImageError(name + ": not a readable OpenEXR file: " + e.what());
-    }
-}
-
-// --- Format dispatch -------------------------------------------------------
-
-enum class Format { kPng, kExr };
-
-Format detect(const unsigned char* head, std::size_t n, const std::string& name) {
-    if (n >= sizeof kPngSignature && std::memcmp(head, kPngSignature, sizeof kPngSignature) == 0) {
-        return Format::kPng;
-    }
-    if (n >= sizeof kExrSignature && std::memcmp(head, kExrSignature, sizeof kExrSignature) == 0) {
-        return Format::kExr;
-    }
-    throw ImageError(name + (n == 0 ? ": the file is empty" : ": neither a PNG nor an OpenEXR file"));
-}
-
-Image read_source(Source& src, Format format, Image::Depth want, bool native,
-                  const std::string& name) {
-    if (format == Format::kPng) return read_png(src, want, native, name);
-    return read_exr(src, native ? Image::kFloat : want, name);
-}
-
-Image read_file(const std::string& path, Image::Depth want, bool native) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) throw ImageError(path + ": cannot open: " + errno_text(errno));
-    FileCloser closer(f);
-    struct stat st {};
-    if (fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
-        throw ImageError(path + ": is a directory");
-    }
-    unsigned char head[8] = {};
-    const std::size_t n = std::fread(head, 1, sizeof head, f);
-    if (std::ferror(f)) throw ImageError(path + ": read error");
-    const Format format = detect(head, n, path);
-    if (fseeko(f, 0, SEEK_SET) != 0) throw ImageError(path + ": cannot seek: " + errno_text(errno));
-    Source src{f, nullptr, 0, 0, {}};
-    return read_source(src, format, want, native, path);
-}
-
-Image read_memory(const void* data, std::size_t size, Image::Depth want, bool native,
-                  const std::string& name) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    const Format format = detect(bytes, size, name);
-    Source src{nullptr, bytes, size, 0, {}};
-    return read_source(src, format, want, native, name);
-}
-
-}  // namespace
-
-Image read_image(const std::string& path) { return read_file(path, Image::k8, true); }
-Image read_image(const std::string& path, Image::Depth depth) {
-    return read_file(path, depth, false);
-}
-Image read_image_memory(const void* data, std::size_t size, const std::string& name) {
-    return read_memory(data, size, Image::k8, true, name);
-}
-Image read_image_memory(const void* data, std::size_t size, Image::Depth depth,
-                        const std::string& name) {
-    return read_memory(data, size, depth, false, name);
-}
 
 // ---------------------------------------------------------------------------
-// Writing
+// Text
 // ---------------------------------------------------------------------------
-
-namespace {
-
-// A new file beside the target, renamed over it by commit(); removed if
-// commit() is never reached. A symbolic link to a file is followed, so the
-// link stays; anything but a regular file in the way is refused rather than
-// replaced.
-class AtomicFile {
-public:
-    explicit AtomicFile(const std::string& path) : target_(path) {
-        struct stat st {};
-        const bool exists = ::stat(path.c_str(), &st) == 0;
-        if (exists && !S_ISREG(st.st_mode)) throw ImageError(path + ": exists and is not a regular file");
-        struct stat lst {};
-        if (exists && ::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-            char* real = ::realpath(path.c_str(), nullptr);
-            if (!real) throw ImageError(path + ": cannot resolve: " + errno_text(errno));
-            target_ = real;
-            std::free(real);
-        }
-        const std::string& target = target_;
-        const std::size_t slash = target.find_last_of('/');
-        const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-        const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-        if (base.empty()) throw ImageError(target + ": not a file name");
-        std::random_device rd;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            char suffix[32];
-            std::snprintf(suffix, sizeof suffix, ".tmp%08x", static_cast<unsigned>(rd()));
-            temp_ = dir + "." + base + suffix;
-            // 0666 before the umask, as for any new file.
-            const int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd >= 0) {
-                if (exists) (void)::fchmod(fd, st.st_mode & 07777);  // keep the old file's mode
-                file_ = ::fdopen(fd, "wb");
-                if (!file_) {
-                    const int err = errno;
-                    ::close(fd);
-                    ::unlink(temp_.c_str());
-                    throw ImageError(target + ": cannot write: " + errno_text(err));
-                }
-                return;
-            }
-            if (errno != EEXIST) {
-                throw ImageError(target + ": cannot create a file beside it: " + errno_text(errno));
-            }
-        }
-        throw ImageError(target + ": cannot create a temporary file beside it");
-    }
-
-    ~AtomicFile() {
-        if (file_) std::fclose(file_);
-        if (!committed_) ::unlink(temp_.c_str());
-    }
-
-    AtomicFile(const AtomicFile&) = delete;
-    AtomicFile& operator=(const AtomicFile&) = delete;
-
-    std::FILE* stream() const { return file_; }
-
-    void commit() {
-        std::FILE* f = file_;
-        file_ = nullptr;
-        const bool flushed = std::fflush(f) == 0 && !std::ferror(f);
-        int err = errno;
-        const bool synced = flushed && ::fsync(fileno(f)) == 0;
-        if (flushed && !synced) err = errno;
-        const bool closed = std::fclose(f) == 0;
-        if (flushed && synced && !closed) err = errno;
-        if (!flushed || !synced || !closed) {
-            throw ImageError(target_ + ": write failed: " + errno_text(err));
-        }
-        if (std::rename(temp_.c_str(), target_.c_str()) != 0) {
-            throw ImageError(target_ + ": cannot replace: " + errno_text(errno));
-        }
-        committed_ = true;
-    }
-
-private:
-    std::string target_;
-    std::string temp_;
-    std::FILE* file_ = nullptr;
-    bool committed_ = false;
-};
-
-// --- PNG -------------------------------------------------------------------
-
-struct PngSink {
-    std::FILE* file;
-    char message[256];
-};
-
-void png_sink_error(png_structp png, png_const_charp msg) {
-    auto* sink = static_cast<PngSink*>(png_get_error_ptr(png));
-    std::snprintf(sink->message, sizeof sink->message, "%s", msg);
-    png_longjmp(png, 1);
-}
-
-void png_write_bytes(png_structp png, png_bytep data, std::size_t n) {
-    auto* sink = static_cast<PngSink*>(png_get_io_ptr(png));
-    if (std::fwrite(data, 1, n, sink->file) != n) png_error(png, std::strerror(errno));
-}
-
-void png_flush_bytes(png_structp) {}
-
-// Row y in the file's layout: ARGB, 8-bit samples or native 16-bit ones.
-void png_fill_row(const Image& image, int y, uint16_t* dst) {
-    const std::size_t w = static_cast<std::size_t>(image.width);
-    if (image.depth() == Image::k16) {
-        const PF_Pixel16* src = image.get<PF_Pixel16>().data() + y * w;
-        for (std::size_t x = 0; x < w; ++x) {
-            dst[4 * x + 0] = sample::world_to_png16(src[x].alpha);
-            dst[4 * x + 1] = sample::world_to_png16(src[x].red);
-            dst[4 * x + 2] = sample::world_to_png16(src[x].green);
-            dst[4 * x + 3] = sample::world_to_png16(src[x].blue);
-        }
-    } else if (image.depth() == Image::kFloat) {
-        const PF_PixelFloat* src = image.get<PF_PixelFloat>().data() + y * w;
-        for (std::size_t x = 0; x < w; ++x) {
-            dst[4 * x + 0] = sample::float_to_png16(src[x].alpha);
-            dst[4 * x + 1] = sample::float_to_png16(src[x].red);
-            dst[4 * x + 2] = sample::float_to_png16(src[x].green);
-            dst[4 * x + 3] = sample::float_to_png16(src[x].blue);
-        }
-    } else {
-        std::memcpy(dst, image.get<PF_Pixel8>().data() + y * w, w * sizeof(PF_Pixel8));
-    }
-}
-
-// Holds no C++ objects with destructors: libpng leaves by longjmp.
-bool png_write_all(png_structp png, png_infop info, const Image* image, uint16_t* row) {
-    if (setjmp(png_jmpbuf(png))) return false;
-    const bool wide = image->depth() != Image::k8;
-    png_set_user_limits(png, kMaxImageDimension, kMaxImageDimension);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(image->width),
-                 static_cast<png_uint_32>(image->height), wide ? 16 : 8, PNG_COLOR_TYPE_RGB_ALPHA,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    png_set_swap_alpha(png);  // ARGB in memory, RGBA in the file
-    if (wide && std::endian::native == std::endian::little) png_set_swap(png);
-    for (int y = 0; y < image->height; ++y) {
-        png_fill_row(*image, y, row);
-        png_write_row(png, reinterpret_cast<png_const_bytep>(row));
-    }
-    png_write_end(png, info);
-    return true;
-}
-
-class PngWriteStruct {
-public:
-    explicit PngWriteStruct(PngSink* sink) {
-        png_ = png_create_write_struct(PNG_LIBPNG_VER_STRING, sink, png_sink_error, png_on_warning);
-        if (png_) info_ = png_create_info_struct(png_);
-    }
-    ~PngWriteStruct() {
-        if (png_) png_destroy_write_struct(&png_, info_ ? &info_ : nullptr);
-    }
-    PngWriteStruct(const PngWriteStruct&) = delete;
-    PngWriteStruct& operator=(const PngWriteStruct&) = delete;
-    png_structp png() const { return png_; }
-    png_infop info() const { return info_; }
-
-private:
-    png_structp png_ = nullptr;
-    png_infop info_ = nullptr;
-};
-
-// --- OpenEXR ---------------------------------------------------------------
-
-// Writes through stdio and remembers a failure, as the library's
-// destructor swallows errors from its last writes.
-class FileOStream : public Imf::OStream {
-public:
-    FileOStream(std::FILE* f, const std::string& name) : Imf::OStream(name.c_str()), f_(f) {}
-
-    void write(const char c[], int n) override {
-        if (n < 0 || std::fwrite(c, 1, static_cast<std::size_t>(n), f_) != static_cast<std::size_t>(n)) {
-            fail("write failed");
-        }
-    }
-    uint64_t tellp() override {
-        const off_t p = ftello(f_);
-        if (p < 0) fail("cannot tell the file position");
-        return static_cast<uint64_t>(p);
-    }
-    void seekp(uint64_t pos) override {
-        if (pos > static_cast<uint64_t>(INT64_MAX) || fseeko(f_, static_cast<off_t>(pos), SEEK_SET) != 0) {
-            fail("cannot seek in the file");
-        }
-    }
-    bool failed() const { return failed_; }
-    const std::string& error() const { return error_; }
-
-private:
-    [[noreturn]] void fail(const char* what) {
-        if (!failed_) error_ = std::string(what) + ": " + errno_text(errno);
-        failed_ = true;
-        throw Iex::IoExc(error_);
-    }
-
-    std::FILE* f_;
-    bool failed_ = false;
-    std::string error_;
-};
-
-Imf::Compression exr_compression(ExrCompression c) {
-    switch (c) {
-        case ExrCompression::kNone:
-            return Imf::NO_COMPRESSION;
-        case ExrCompression::kPiz:
-            return Imf::PIZ_COMPRESSION;
-        case ExrCompression::kRle:
-            return Imf::RLE_COMPRESSION;
-        case ExrCompression::kZips:
-            return Imf::ZIPS_COMPRESSION;
-        case ExrCompression::kDwaa:
-            return Imf::DWAA_COMPRESSION;
-        case ExrCompression::kDwab:
-            return Imf::DWAB_COMPRESSION;
-        case ExrCompression::kZip:
-            break;
-    }
-    return Imf::ZIP_COMPRESSION;
-}
-
-template <class P>
-void exr_fill_row(const std::vector<P>& src, std::size_t at, std::vector<PF_PixelFloat>& row) {
-    for (std::size_t x = 0; x < row.size(); ++x) {
-        const P& p = src[at + x];
-        PF_PixelFloat f;
-        if constexpr (std::is_same_v<P, PF_PixelFloat>) {
-            f = p;
-        } else if constexpr (std::is_same_v<P, PF_Pixel16>) {
-            f = {sample::world_to_float(p.alpha), sample::world_to_float(p.red),
-                 sample::world_to_float(p.green), sample::world_to_float(p.blue)};
-        } else {
-            f = {sample::png8_to_float(p.alpha), sample::png8_to_float(p.red),
-                 sample::png8_to_float(p.green), sample::png8_to_float(p.blue)};
-        }
-        row[x] = PF_PixelFloat{f.alpha, f.red * f.alpha, f.green * f.alpha, f.blue * f.alpha};
-    }
-}
-
-void write_png(const std::string& path, const Image& image) {
-    check_image(image, path);
-    std::vector<uint16_t> row(static_cast<std::size_t>(image.width) * 4);
-    AtomicFile out(path);
-    PngSink sink{out.stream(), {}};
-    PngWriteStruct s(&sink);
-    if (!s.png() || !s.info()) throw ImageError(path + ": out of memory");
-    png_set_write_fn(s.png(), &sink, png_write_bytes, png_flush_bytes);
-    if (!png_write_all(s.png(), s.info(), &image, row.data())) {
-        throw ImageError(path + ": PNG write failed: " + sink.message);
-    }
-    out.commit();
-}
-
-void write_exr(const std::string& path, const Image& image, ExrCompression compression) {
-    check_image(image, path);
-    set_exr_limits();
-    AtomicFile out(path);
-    FileOStream stream(out.stream(), path);
-    try {
-        Imf::Header hdr(image.width, image.height);
-        hdr.compression() = exr_compression(compression);
-        for (const char* c : {"R", "G", "B", "A"}) hdr.channels().insert(c, Imf::Channel(Imf::FLOAT));
-        Imf::OutputFile file(stream, hdr);
-        std::vector<PF_PixelFloat> row(static_cast<std::size_t>(image.width));
-        const std::size_t stride = sizeof(PF_PixelFloat);
-        Imf::FrameBuffer fb;
-        fb.insert("R", Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(&row[0].red), stride, 0));
-        fb.insert("G", Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(&row[0].green), stride, 0));
-        fb.insert("B", Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(&row[0].blue), stride, 0));
-        fb.insert("A", Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(&row[0].alpha), stride, 0));
-        file.setFrameBuffer(fb);
-        for (int y = 0; y < image.height; ++y) {
-            const std::size_t at = static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width);
-            std::visit([&](const auto& px) { exr_fill_row(px, at, row); }, image.pixels);
-            file.writePixels(1);
-        }
-    } catch (const std::bad_alloc&) {
-        throw ImageError(path + ": out of memory");
-    } catch (const std::exception& e) {
-        throw ImageError(path + ": OpenEXR write failed: " + e.what());
-    }
-    if (stream.failed()) throw ImageError(path + ": OpenEXR write failed: " + stream.error());
-    out.commit();
-}
-
-}  // namespace
-
-ExrCompression parse_exr_compression(std::string_view text) {
-    if (text == "none") return ExrCompression::kNone;
-    if (text == "rle") return ExrCompression::kRle;
-    if (text == "zip") return ExrCompression::kZip;
-    if (text == "zips") return ExrCompression::kZips;
-    if (text == "piz") return ExrCompression::kPiz;
-    if (text == "dwaa") return ExrCompression::kDwaa;
-    if (text == "dwab") return ExrCompression::kDwab;
-    throw ImageError("EXR compression '" + escape_text(text) +
-                     "': expected none, rle, zip, zips, piz, dwaa or dwab");
-}
-
-ExrType parse_exr_type(std::string_view text) {
-    if (text == "float") return ExrType::kFloat;
-    if (text == "half") return ExrType::kHalf;
-    throw ImageError("EXR type '" + escape_text(text) + "': expected float or half");
-}
 
 std::string escape_text(std::string_view text) {
     std::string out;
@@ -1215,30 +292,785 @@ std::string escape_text(std::string_view text) {
     return out;
 }
 
-bool is_image_extension(std::string_view path) {
+namespace {
+
+// A library's message, one line, escaped; trailing newlines dropped.
+std::string library_text(std::string message) {
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+    return escape_text(message.empty() ? "unknown error" : message);
+}
+
+// The library's process-wide settings, made once before its first use here.
+// Frames are read in parallel by the renderer, so each read stays on its
+// caller's thread.
+void init_library() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        OIIO::attribute("openexr:core", 1);
+        OIIO::attribute("threads", 1);
+    });
+}
+
+// ---------------------------------------------------------------------------
+// Reading
+// ---------------------------------------------------------------------------
+
+// The format a file's first bytes name, "" when none of these: the reader
+// then is the library's own choice (by extension, then every reader).
+std::string sniff_format(const unsigned char* p, std::size_t n) {
+    const auto starts = [&](std::string_view magic) {
+        return n >= magic.size() && std::memcmp(p, magic.data(), magic.size()) == 0;
+    };
+    using namespace std::string_view_literals;
+    if (starts("\x89PNG\r\n\x1a\n"sv)) return "png";
+    if (starts("\x76\x2f\x31\x01"sv)) return "openexr";
+    if (starts("II*\0"sv) || starts("MM\0*"sv) || starts("II+\0"sv) || starts("MM\0+"sv)) return "tiff";
+    if (starts("SDPX"sv) || starts("XPDS"sv)) return "dpx";
+    if (starts("\xff\xd8\xff"sv)) return "jpeg";
+    if (starts("#?RADIANCE"sv) || starts("#?RGBE"sv)) return "hdr";
+    if (n >= 12 && starts("RIFF"sv) && std::memcmp(p + 8, "WEBP", 4) == 0) return "webp";
+    return "";
+}
+
+uint32_t be32(const unsigned char* p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
+}
+
+// libpng prints every error it meets on stderr besides reporting it, which
+// would add a raw line to the one error message a bad file gets. Damage
+// (truncation, flipped bytes) shows in the chunk layout and checksums, so
+// those are checked here and such files never reach it.
+void check_png_chunks(const unsigned char* data, std::size_t size, const std::string& name) {
+    std::size_t at = 8;
+    bool first = true;
+    while (at < size) {
+        if (size - at < 12) throw ImageError(name + ": truncated PNG file");
+        const uint32_t length = be32(data + at);
+        const unsigned char* type = data + at + 4;
+        if (length > 0x7fffffffu || length > size - at - 12) throw ImageError(name + ": truncated PNG file");
+        for (int i = 0; i < 4; ++i) {
+            if (!std::isalpha(type[i])) throw ImageError(name + ": damaged PNG file (a chunk type is not letters)");
+        }
+        if (first && (std::memcmp(type, "IHDR", 4) != 0 || length < 8)) {
+            throw ImageError(name + ": damaged PNG file (no IHDR first)");
+        }
+        if (first) check_size(be32(type + 4), be32(type + 8), name);
+        const auto crc = static_cast<uint32_t>(crc32(0, type, static_cast<uInt>(length + 4)));
+        if (crc != be32(type + 4 + length)) {
+            throw ImageError(name + ": damaged PNG file (checksum of chunk " + escape_text({reinterpret_cast<const char*>(type), 4}) +
+                             " at byte " + std::to_string(at) + ")");
+        }
+        if (std::memcmp(type, "IEND", 4) == 0) return;
+        at += 12 + length;
+        first = false;
+    }
+    throw ImageError(name + ": truncated PNG file (no IEND)");
+}
+
+// Channel indices in the file for each ARGB field, -1 for none; grey files
+// give their one colour channel as red, copied to green and blue.
+struct Layout {
+    int alpha = -1, red = -1, green = -1, blue = -1;
+    bool grey = false;
+    int lo() const { return std::min({pick(alpha), pick(red), pick(green), pick(blue)}); }
+    int hi() const { return std::max({alpha, red, green, blue}); }
+
+private:
+    static int pick(int c) { return c < 0 ? INT32_MAX : c; }
+};
+
+Layout channel_layout(const OIIO::ImageSpec& spec) {
+    const auto find = [&](const char* name) {
+        for (int c = 0; c < spec.nchannels; ++c) {
+            if (spec.channelnames[static_cast<std::size_t>(c)] == name) return c;
+        }
+        return -1;
+    };
+    Layout l;
+    l.red = find("R");
+    l.green = find("G");
+    l.blue = find("B");
+    l.alpha = find("A");
+    if (l.alpha < 0 && spec.alpha_channel >= 0 && spec.alpha_channel < spec.nchannels) l.alpha = spec.alpha_channel;
+    if (l.red < 0 && l.green < 0 && l.blue < 0) {
+        const int y = find("Y");
+        if (y >= 0) {
+            l.red = y;
+            l.grey = true;
+        }
+    }
+    if (l.red < 0 && l.green < 0 && l.blue < 0 && !l.grey) {
+        // Unnamed channels: grey, grey and alpha, RGB, RGBA.
+        const int n = spec.nchannels;
+        if (n <= 2) {
+            l.red = 0;
+            l.grey = true;
+            if (n == 2 && l.alpha < 0) l.alpha = 1;
+        } else {
+            l.red = 0;
+            l.green = 1;
+            l.blue = 2;
+            if (n >= 4 && l.alpha < 0) l.alpha = 3;
+        }
+    }
+    return l;
+}
+
+// How the file's samples are taken: 8-bit and 16-bit integers exactly,
+// anything else as float.
+enum class Kind { k8, k16, kFloat };
+
+Kind sample_kind(const OIIO::ImageSpec& spec) {
+    if (spec.format == OIIO::TypeDesc::UINT8) return Kind::k8;
+    if (spec.format == OIIO::TypeDesc::UINT16) return Kind::k16;
+    return Kind::kFloat;
+}
+
+Image::Depth kind_depth(Kind k) {
+    return k == Kind::k8 ? Image::k8 : k == Kind::k16 ? Image::k16 : Image::kFloat;
+}
+
+// The value of each file sample type in each depth, exact as documented.
+template <class Pixel, class T>
+auto to_depth(T v) {
+    if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
+        if constexpr (std::is_same_v<T, uint8_t>) return v;
+        else return sample::png16_to_8(v);
+    } else if constexpr (std::is_same_v<Pixel, PF_Pixel16>) {
+        if constexpr (std::is_same_v<T, uint8_t>) return sample::png8_to_world(v);
+        else return sample::png16_to_world(v);
+    } else if constexpr (std::is_same_v<T, uint8_t>) {
+        return sample::png8_to_float(v);
+    } else if constexpr (std::is_same_v<T, uint16_t>) {
+        return sample::png16_to_float(v);
+    } else {
+        return v;
+    }
+}
+
+template <class Pixel>
+constexpr auto opaque() {
+    if constexpr (std::is_same_v<Pixel, PF_Pixel8>) return uint8_t{255};
+    else if constexpr (std::is_same_v<Pixel, PF_Pixel16>) return A_u_short{32768};
+    else return 1.0f;
+}
+
+// Bytes of file samples read at once: a few rows of a wide image.
+constexpr int64_t kBandBytes = int64_t{64} << 20;
+// Widest run of channels read together.
+constexpr int kMaxChannelSpan = 8;
+
+// Reads the rows of the data window that the display window shows, a band
+// of rows at a time, into `image` (already the display window's size).
+template <class Pixel, class T>
+void read_pixels(OIIO::ImageInput& in, const Layout& layout, Image& image, const std::string& name) {
+    const OIIO::ImageSpec& spec = in.spec();
+    const OIIO::TypeDesc type = std::is_same_v<T, uint8_t>    ? OIIO::TypeDesc::UINT8
+                                : std::is_same_v<T, uint16_t> ? OIIO::TypeDesc::UINT16
+                                                              : OIIO::TypeDesc::FLOAT;
+    const int64_t x0 = std::max<int64_t>(spec.full_x, spec.x);
+    const int64_t x1 = std::min<int64_t>(int64_t{spec.full_x} + spec.full_width, int64_t{spec.x} + spec.width);
+    const int64_t y0 = std::max<int64_t>(spec.full_y, spec.y);
+    const int64_t y1 = std::min<int64_t>(int64_t{spec.full_y} + spec.full_height, int64_t{spec.y} + spec.height);
+    if (x0 >= x1 || y0 >= y1) return;
+
+    // One contiguous range of channels when it is narrow, else each channel
+    // on its own (a many-layered file's R and A far apart).
+    const int lo = layout.lo(), hi = layout.hi();
+    const int64_t width = spec.width;
+    std::vector<int> ranges;  // first channel of each read; each read is `span` wide
+    int span = hi - lo + 1;
+    if (span <= kMaxChannelSpan) {
+        ranges.push_back(lo);
+    } else {
+        span = 1;
+        for (int c : {layout.alpha, layout.red, layout.green, layout.blue}) {
+            if (c >= 0 && std::find(ranges.begin(), ranges.end(), c) == ranges.end()) ranges.push_back(c);
+        }
+    }
+    const int64_t row_bytes = width * span * static_cast<int64_t>(sizeof(T));
+    const bool tiled = spec.tile_width > 0;
+    const int64_t step = tiled ? spec.tile_height : std::max<int64_t>(1, std::min<int64_t>(64, kBandBytes / row_bytes));
+    if (step * row_bytes > 4 * kBandBytes) {
+        throw ImageError(name + ": tiles of " + std::to_string(spec.tile_width) + "x" +
+                         std::to_string(spec.tile_height) + " are larger than supported");
+    }
+    // Tiled reads start at a tile's edge.
+    const int64_t first = tiled ? y0 - (y0 - spec.y) % step : y0;
+    std::vector<T> band(static_cast<std::size_t>(step * width * span));
+    std::vector<std::vector<T>> parts(ranges.size() > 1 ? ranges.size() : 0);
+    for (auto& p : parts) p.resize(band.size());
+
+    auto& out = image.get<Pixel>();
+    const int64_t out_width = image.width;
+    for (int64_t yb = first; yb < y1; yb += step) {
+        const int64_t ye = std::min<int64_t>(yb + step, int64_t{spec.y} + spec.height);
+        for (std::size_t r = 0; r < ranges.size(); ++r) {
+            T* dst = parts.empty() ? band.data() : parts[r].data();
+            const int cb = ranges[r], ce = ranges[r] + span;
+            const bool ok = tiled ? in.read_tiles(0, 0, spec.x, spec.x + spec.width, static_cast<int>(yb),
+                                                  static_cast<int>(ye), spec.z, spec.z + 1, cb, ce, type, dst)
+                                  : in.read_scanlines(0, 0, static_cast<int>(yb), static_cast<int>(ye), spec.z,
+                                                      cb, ce, type, dst);
+            if (!ok) throw ImageError(name + ": cannot read the pixels: " + library_text(in.geterror()));
+        }
+        // Where channel c of pixel i of the band is.
+        const auto at = [&](int c, int64_t i) -> T {
+            if (parts.empty()) return band[static_cast<std::size_t>(i * span + (c - lo))];
+            const std::size_t r = static_cast<std::size_t>(std::find(ranges.begin(), ranges.end(), c) - ranges.begin());
+            return parts[r][static_cast<std::size_t>(i)];
+        };
+        for (int64_t y = std::max(yb, y0); y < std::min(ye, y1); ++y) {
+            Pixel* row = out.data() + (y - spec.full_y) * out_width - spec.full_x;
+            const int64_t base = (y - yb) * width - spec.x;
+            for (int64_t x = x0; x < x1; ++x) {
+                const int64_t i = base + x;
+                Pixel p{};
+                p.alpha = layout.alpha >= 0 ? to_depth<Pixel>(at(layout.alpha, i)) : opaque<Pixel>();
+                if (layout.red >= 0) p.red = to_depth<Pixel>(at(layout.red, i));
+                if (layout.grey) {
+                    p.green = p.blue = p.red;
+                } else {
+                    if (layout.green >= 0) p.green = to_depth<Pixel>(at(layout.green, i));
+                    if (layout.blue >= 0) p.blue = to_depth<Pixel>(at(layout.blue, i));
+                }
+                row[x] = p;
+            }
+        }
+    }
+}
+
+// Divides colour by alpha where alpha > 0, else makes it 0.
+void unpremultiply(Image& image) {
+    for (PF_PixelFloat& p : image.get<PF_PixelFloat>()) {
+        if (p.alpha > 0.0f) {
+            p.red /= p.alpha;
+            p.green /= p.alpha;
+            p.blue /= p.alpha;
+        } else {
+            p.red = p.green = p.blue = 0.0f;
+        }
+    }
+}
+
+// Whether the file holds colour premultiplied by alpha: OpenEXR always; a
+// TIFF whose alpha is marked associated (the library reports straight alpha
+// when asked to keep it, as it was asked).
+bool premultiplied(const OIIO::ImageInput& in, const Layout& layout) {
+    const std::string format = in.format_name();
+    if (format == "openexr") return true;
+    return format == "tiff" && layout.alpha >= 0 && in.spec().get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+}
+
+Image read_opened(OIIO::ImageInput& in, Image::Depth want, bool native, const std::string& name) {
+    in.threads(1);
+    const OIIO::ImageSpec& spec = in.spec();
+    if (spec.deep) throw ImageError(name + ": deep images are not supported");
+    if (spec.depth > 1 || spec.full_depth > 1) throw ImageError(name + ": volume images are not supported");
+    if (spec.nchannels < 1) throw ImageError(name + ": no channels");
+    check_size(spec.full_width, spec.full_height, name);
+    if (spec.width < 1 || spec.height < 1 || spec.width > kMaxImageDimension || spec.height > kMaxImageDimension) {
+        throw ImageError(name + ": data window " + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+                         " is larger than supported");
+    }
+    const Layout layout = channel_layout(spec);
+    const Kind kind = sample_kind(spec);
+    const bool premult = premultiplied(in, layout);
+    const Image::Depth target = premult ? Image::kFloat : native ? kind_depth(kind) : want;
+    Image image = make_image(spec.full_width, spec.full_height, target);
+    const auto read = [&](auto pixel_tag) {
+        using Pixel = decltype(pixel_tag);
+        if (premult || kind == Kind::kFloat) read_pixels<Pixel, float>(in, layout, image, name);
+        else if (kind == Kind::k8) read_pixels<Pixel, uint8_t>(in, layout, image, name);
+        else read_pixels<Pixel, uint16_t>(in, layout, image, name);
+    };
+    switch (target) {
+        case Image::k8:
+            read(PF_Pixel8{});
+            break;
+        case Image::k16:
+            read(PF_Pixel16{});
+            break;
+        case Image::kFloat:
+            read(PF_PixelFloat{});
+            break;
+    }
+    if (!premult) return image;
+    unpremultiply(image);
+    const Image::Depth wanted = native ? kind_depth(kind) : want;
+    return wanted == Image::kFloat ? image : convert(image, wanted);
+}
+
+// The reader for `format` opened on `path` (over `proxy` if given). Which
+// OpenEXR reader the library makes is a process-wide setting read when it
+// makes one, so each is made under a lock with the setting it needs.
+std::unique_ptr<OIIO::ImageInput> open_reader(const std::string& format, const std::string& path,
+                                              OIIO::Filesystem::IOProxy* proxy, const OIIO::ImageSpec& config,
+                                              bool older_exr, const std::string& name) {
+    std::unique_ptr<OIIO::ImageInput> in;
+    if (format == "openexr") {
+        static std::mutex mutex;
+        const std::lock_guard<std::mutex> lock(mutex);
+        OIIO::attribute("openexr:core", older_exr ? 0 : 1);
+        in = OIIO::ImageInput::create(format);
+        OIIO::attribute("openexr:core", 1);
+    } else {
+        in = OIIO::ImageInput::create(format);
+    }
+    if (!in) throw ImageError(name + ": no " + format + " reader: " + library_text(OIIO::geterror()));
+    if (proxy) in->set_ioproxy(proxy);
+    OIIO::ImageSpec spec;
+    if (!in->open(path, spec, config)) {
+        throw ImageError(name + ": not a readable " + format + " file: " + library_text(in->geterror()));
+    }
+    return in;
+}
+
+// Opens with the given reader (format name) or the library's choice, over
+// `proxy` when reading memory, and reads.
+Image read_with(const std::string& format, const std::string& path, OIIO::Filesystem::IOProxy* proxy,
+                Image::Depth want, bool native, const std::string& name) {
+    init_library();
+    try {
+        OIIO::ImageSpec config;
+        config.attribute("oiio:UnassociatedAlpha", 1);
+        std::unique_ptr<OIIO::ImageInput> in;
+        if (format.empty()) {
+            in = OIIO::ImageInput::open(path, &config);
+            if (!in) throw ImageError(name + ": not a readable image: " + library_text(OIIO::geterror()));
+        } else {
+            in = open_reader(format, path, proxy, config, false, name);
+            // OpenEXR's newer reader takes the header apart with checks of
+            // its own, but cannot decode DWA data: a header it has accepted
+            // is read again by the older one.
+            if (format == "openexr" && OIIO::Strutil::istarts_with(in->spec().get_string_attribute("compression"), "dwa")) {
+                in->close();
+                if (proxy) proxy->seek(0);
+                in = open_reader(format, path, proxy, config, true, name);
+            }
+        }
+        Image image = read_opened(*in, want, native, name);
+        in->close();
+        return image;
+    } catch (const ImageError&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw ImageError(name + ": out of memory");
+    } catch (const std::exception& e) {
+        throw ImageError(name + ": not a readable image: " + library_text(e.what()));
+    }
+}
+
+Image read_memory(const void* data, std::size_t size, Image::Depth want, bool native, const std::string& label);
+
+std::vector<unsigned char> read_whole(const std::string& path, const std::string& name) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) throw ImageError(name + ": cannot open: " + errno_text(errno));
+    std::vector<unsigned char> bytes;
+    unsigned char chunk[1 << 16];
+    std::size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) throw ImageError(name + ": read error");
+    return bytes;
+}
+
+Image read_file(const std::string& path, Image::Depth want, bool native) {
+    const std::string name = escape_text(path);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw ImageError(name + ": cannot open: " + errno_text(errno));
+    struct stat st {};
+    unsigned char head[16] = {};
+    const bool is_dir = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    const ssize_t n = is_dir ? 0 : ::read(fd, head, sizeof head);
+    const int err = errno;
+    ::close(fd);
+    if (is_dir) throw ImageError(name + ": is a directory");
+    if (n < 0) throw ImageError(name + ": read error: " + errno_text(err));
+    if (n == 0) throw ImageError(name + ": the file is empty");
+    const std::string format = sniff_format(head, static_cast<std::size_t>(n));
+    if (format == "png") {
+        // Checked whole before decoding (above), so read once, from memory.
+        std::vector<unsigned char> bytes = read_whole(path, name);
+        return read_memory(bytes.data(), bytes.size(), want, native, path);
+    }
+    return read_with(format, path, nullptr, want, native, name);
+}
+
+Image read_memory(const void* data, std::size_t size, Image::Depth want, bool native, const std::string& label) {
+    const std::string name = escape_text(label);
+    if (size == 0) throw ImageError(name + ": the file is empty");
+    const std::string format = sniff_format(static_cast<const unsigned char*>(data), size);
+    if (format.empty()) throw ImageError(name + ": not an image format recognised from its contents");
+    if (format == "png") check_png_chunks(static_cast<const unsigned char*>(data), size, name);
+    OIIO::Filesystem::IOMemReader proxy(data, size);
+    return read_with(format, label, &proxy, want, native, name);
+}
+
+}  // namespace
+
+Image read_image(const std::string& path) { return read_file(path, Image::k8, true); }
+Image read_image(const std::string& path, Image::Depth depth) { return read_file(path, depth, false); }
+Image read_image_memory(const void* data, std::size_t size, const std::string& name) {
+    return read_memory(data, size, Image::k8, true, name);
+}
+Image read_image_memory(const void* data, std::size_t size, Image::Depth depth, const std::string& name) {
+    return read_memory(data, size, depth, false, name);
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// A new file beside the target, renamed over it by commit(); removed if
+// commit() is never reached. A symbolic link to a file is followed, so the
+// link stays; anything but a regular file in the way is refused rather than
+// replaced.
+class AtomicFile {
+public:
+    explicit AtomicFile(const std::string& path) : target_(path), name_(escape_text(path)) {
+        struct stat st {};
+        const bool exists = ::stat(path.c_str(), &st) == 0;
+        if (exists && !S_ISREG(st.st_mode)) throw ImageWriteError(name_ + ": exists and is not a regular file");
+        struct stat lst {};
+        if (exists && ::lstat(path.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+            char* real = ::realpath(path.c_str(), nullptr);
+            if (!real) throw ImageWriteError(name_ + ": cannot resolve: " + errno_text(errno));
+            target_ = real;
+            std::free(real);
+        }
+        const std::size_t slash = target_.find_last_of('/');
+        const std::string dir = slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
+        const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+        if (base.empty()) throw ImageError(name_ + ": not a file name");
+        std::random_device rd;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            char suffix[32];
+            std::snprintf(suffix, sizeof suffix, ".tmp%08x", static_cast<unsigned>(rd()));
+            temp_ = dir + "." + base + suffix;
+            // 0666 before the umask, as for any new file.
+            const int fd = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                if (exists) (void)::fchmod(fd, st.st_mode & 07777);  // keep the old file's mode
+                file_ = ::fdopen(fd, "w+b");
+                if (!file_) {
+                    const int err = errno;
+                    ::close(fd);
+                    ::unlink(temp_.c_str());
+                    throw ImageWriteError(name_ + ": cannot write: " + errno_text(err));
+                }
+                return;
+            }
+            if (errno != EEXIST) {
+                throw ImageWriteError(name_ + ": cannot create a file beside it: " + errno_text(errno));
+            }
+        }
+        throw ImageWriteError(name_ + ": cannot create a temporary file beside it");
+    }
+
+    ~AtomicFile() {
+        if (file_) std::fclose(file_);
+        if (!committed_) ::unlink(temp_.c_str());
+    }
+
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    std::FILE* stream() const { return file_; }
+    const std::string& temp() const { return temp_; }
+    const std::string& name() const { return name_; }
+
+    void commit() {
+        std::FILE* f = file_;
+        file_ = nullptr;
+        const bool flushed = std::fflush(f) == 0 && !std::ferror(f);
+        int err = errno;
+        const bool synced = flushed && ::fsync(fileno(f)) == 0;
+        if (flushed && !synced) err = errno;
+        const bool closed = std::fclose(f) == 0;
+        if (flushed && synced && !closed) err = errno;
+        if (!flushed || !synced || !closed) {
+            throw ImageWriteError(name_ + ": write failed: " + errno_text(err ? err : EIO));
+        }
+        if (std::rename(temp_.c_str(), target_.c_str()) != 0) {
+            throw ImageWriteError(name_ + ": cannot replace: " + errno_text(errno));
+        }
+        committed_ = true;
+    }
+
+private:
+    std::string target_;
+    std::string name_;
+    std::string temp_;
+    std::FILE* file_ = nullptr;
+    bool committed_ = false;
+};
+
+std::string lower_extension(std::string_view path) {
     const std::size_t dot = path.find_last_of("./");
-    if (dot == std::string_view::npos || path[dot] != '.') return false;
+    if (dot == std::string_view::npos || path[dot] != '.') return "";
     std::string ext(path.substr(dot + 1));
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == "exr" || ext == "png" || ext == "tif" || ext == "tiff" || ext == "dpx" ||
-           ext == "jpg" || ext == "jpeg";
+    return ext;
 }
+
+// The writer for an extension, "" for none.
+std::string output_format(std::string_view path) {
+    const std::string ext = lower_extension(path);
+    if (ext == "exr") return "openexr";
+    if (ext == "png") return "png";
+    if (ext == "tif" || ext == "tiff") return "tiff";
+    if (ext == "dpx") return "dpx";
+    if (ext == "jpg" || ext == "jpeg") return "jpeg";
+    return "";
+}
+
+const char* exr_compression_name(ExrCompression c) {
+    switch (c) {
+        case ExrCompression::kNone:
+            return "none";
+        case ExrCompression::kRle:
+            return "rle";
+        case ExrCompression::kZips:
+            return "zips";
+        case ExrCompression::kPiz:
+            return "piz";
+        case ExrCompression::kDwaa:
+            return "dwaa";
+        case ExrCompression::kDwab:
+            return "dwab";
+        case ExrCompression::kZip:
+            break;
+    }
+    return "zip";
+}
+
+// One sample as the file stores it, with the sample rules.
+template <class T, class S>
+T encode(S v) {
+    if constexpr (std::is_same_v<T, uint8_t>) {
+        if constexpr (std::is_same_v<S, uint8_t>) return v;
+        else if constexpr (std::is_same_v<S, A_u_short>) return sample::world_to_8(v);
+        else return sample::float_to_8(v);
+    } else if constexpr (std::is_same_v<T, uint16_t>) {
+        if constexpr (std::is_same_v<S, A_u_short>) return sample::world_to_png16(v);
+        else return sample::float_to_png16(v);
+    } else if constexpr (std::is_same_v<S, uint8_t>) {
+        return sample::png8_to_float(v);
+    } else if constexpr (std::is_same_v<S, A_u_short>) {
+        return sample::world_to_float(v);
+    } else {
+        return v;
+    }
+}
+
+// Rows [y, y + rows) in the file's layout: RGB(A) samples of type T,
+// colour premultiplied by alpha when `premultiply`.
+template <class T, class Pixel>
+void fill_rows(const std::vector<Pixel>& src, int64_t width, int64_t y, int64_t rows, int channels, bool premultiply,
+               std::vector<T>& dst) {
+    for (int64_t i = 0; i < rows * width; ++i) {
+        const Pixel& p = src[static_cast<std::size_t>(y * width + i)];
+        T* d = dst.data() + i * channels;
+        d[0] = encode<T>(p.red);
+        d[1] = encode<T>(p.green);
+        d[2] = encode<T>(p.blue);
+        if (channels == 4) d[3] = encode<T>(p.alpha);
+        if constexpr (std::is_same_v<T, float>) {
+            if (premultiply) {
+                d[0] *= d[3];
+                d[1] *= d[3];
+                d[2] *= d[3];
+            }
+        }
+    }
+}
+
+template <class T>
+void write_rows(OIIO::ImageOutput& out, const Image& image, int channels, bool premultiply, const std::string& name) {
+    const int64_t width = image.width;
+    constexpr int64_t kRows = 64;  // whole chunks for every EXR compression
+    std::vector<T> rows(static_cast<std::size_t>(kRows * width * channels));
+    const OIIO::TypeDesc type = std::is_same_v<T, uint8_t>    ? OIIO::TypeDesc::UINT8
+                                : std::is_same_v<T, uint16_t> ? OIIO::TypeDesc::UINT16
+                                                              : OIIO::TypeDesc::FLOAT;
+    for (int64_t y = 0; y < image.height; y += kRows) {
+        const int64_t n = std::min<int64_t>(kRows, image.height - y);
+        std::visit([&](const auto& px) { fill_rows(px, width, y, n, channels, premultiply, rows); }, image.pixels);
+        if (!out.write_scanlines(static_cast<int>(y), static_cast<int>(y + n), 0, type, rows.data())) {
+            throw ImageWriteError(name + ": cannot write: " + library_text(out.geterror()));
+        }
+    }
+}
+
+}  // namespace
+
+ExrCompression parse_exr_compression(std::string_view text) {
+    for (const ExrCompression c : {ExrCompression::kNone, ExrCompression::kRle, ExrCompression::kZip,
+                                   ExrCompression::kZips, ExrCompression::kPiz, ExrCompression::kDwaa,
+                                   ExrCompression::kDwab}) {
+        if (text == exr_compression_name(c)) return c;
+    }
+    throw ImageError("EXR compression '" + escape_text(text) + "': expected none, rle, zip, zips, piz, dwaa or dwab");
+}
+
+ExrType parse_exr_type(std::string_view text) {
+    if (text == "float") return ExrType::kFloat;
+    if (text == "half") return ExrType::kHalf;
+    throw ImageError("EXR type '" + escape_text(text) + "': expected float or half");
+}
+
+bool is_image_extension(std::string_view path) { return !output_format(path).empty(); }
 
 void write_image(const std::string& path, const Image& image, const WriteOptions& options) {
-    if (!is_image_extension(path)) throw ImageError(escape_text(path) + ": unknown image type");
-    const std::string ext = path.substr(path.find_last_of('.') + 1);
-    if (ext == "exr" || ext == "EXR") return write_exr(path, image, options.exr_compression);
-    if (ext == "png" || ext == "PNG") return write_png(path, image);
-    throw ImageError(escape_text(path) + ": not written yet");
+    const std::string name = escape_text(path);
+    const std::string format = output_format(path);
+    if (format.empty()) {
+        throw ImageError(name + ": unknown image type \"" + escape_text(lower_extension(path)) +
+                         "\" (name it .exr, .png, .tif, .tiff, .dpx, .jpg or .jpeg)");
+    }
+    check_image(image, name);
+    init_library();
+    const bool exr = format == "openexr";
+    const int channels = format == "jpeg" ? 3 : 4;
+    // Integer files: 8-bit from 8-bit images, else 16-bit; JPEG is 8-bit only.
+    OIIO::TypeDesc type = OIIO::TypeDesc::UINT16;
+    if (exr) {
+        type = options.exr_type == ExrType::kHalf ? OIIO::TypeDesc::HALF : OIIO::TypeDesc::FLOAT;
+    } else if (format == "jpeg" || image.depth() == Image::k8) {
+        type = OIIO::TypeDesc::UINT8;
+    }
+    OIIO::ImageSpec spec(image.width, image.height, channels, type);
+    if (channels == 4) spec.alpha_channel = 3;
+    if (exr) {
+        spec.attribute("compression", exr_compression_name(options.exr_compression));
+    } else {
+        // The samples are straight: the writer must not divide them again.
+        spec.attribute("oiio:UnassociatedAlpha", 1);
+    }
+    if (format == "png" && options.png_compression >= 0) {
+        spec.attribute("png:compressionLevel", std::min(options.png_compression, 9));
+    }
+    if (format == "dpx") spec.attribute("oiio:BitsPerSample", type == OIIO::TypeDesc::UINT8 ? 8 : 16);
+
+    AtomicFile file(path);
+    try {
+        std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(format);
+        if (!out) throw ImageError(name + ": no " + format + " writer: " + library_text(OIIO::geterror()));
+        out->threads(1);
+        // JPEG goes to memory first: its library prints a line of its own
+        // when the disk is full.
+        OIIO::Filesystem::IOFile file_proxy(file.stream(), OIIO::Filesystem::IOProxy::Write);
+        std::vector<unsigned char> bytes;
+        OIIO::Filesystem::IOVecOutput memory_proxy(bytes);
+        const bool to_memory = format == "jpeg";
+        out->set_ioproxy(to_memory ? static_cast<OIIO::Filesystem::IOProxy*>(&memory_proxy) : &file_proxy);
+        if (!out->open(file.temp(), spec)) {
+            throw ImageWriteError(name + ": cannot write: " + library_text(out->geterror()));
+        }
+        if (exr) {
+            write_rows<float>(*out, image, channels, true, name);
+        } else if (type == OIIO::TypeDesc::UINT8) {
+            write_rows<uint8_t>(*out, image, channels, false, name);
+        } else {
+            write_rows<uint16_t>(*out, image, channels, false, name);
+        }
+        if (!out->close()) throw ImageWriteError(name + ": cannot write: " + library_text(out->geterror()));
+        if (to_memory && std::fwrite(bytes.data(), 1, bytes.size(), file.stream()) != bytes.size()) {
+            throw ImageWriteError(name + ": write failed: " + errno_text(errno));
+        }
+    } catch (const ImageError&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw ImageError(name + ": out of memory");
+    } catch (const std::exception& e) {
+        throw ImageWriteError(name + ": cannot write: " + library_text(e.what()));
+    }
+    file.commit();
 }
 
-std::vector<std::string> colorspace_names() { return {"linear", "sRGB"}; }
+// ---------------------------------------------------------------------------
+// Colour
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Loaded once: reading an OpenColorIO config is slow, and the library
+// caches the processors it makes from it.
+const OIIO::ColorConfig& color_config() {
+    static OIIO::ColorConfig config;
+    static std::once_flag once;
+    std::call_once(once, [] { (void)config.geterror(); });  // no $OCIO is no error: the built-in spaces serve
+    return config;
+}
+
+bool known_colorspace(const OIIO::ColorConfig& config, const std::string& name) {
+    for (const auto& list : {config.getColorSpaceNames(), config.getRoles()}) {
+        for (const std::string& n : list) {
+            if (OIIO::Strutil::iequals(n, name)) return true;
+        }
+    }
+    return false;
+}
+
+template <class Pixel>
+void apply_rows(const OIIO::ColorProcessor& processor, Image& image) {
+    auto& px = image.get<Pixel>();
+    const auto width = static_cast<std::size_t>(image.width);
+    if constexpr (std::is_same_v<Pixel, PF_PixelFloat>) {
+        processor.apply(&px[0].red, image.width, image.height, 3, sizeof(float), sizeof(PF_PixelFloat),
+                        static_cast<OIIO::stride_t>(width * sizeof(PF_PixelFloat)));
+    } else {
+        std::vector<float> row(width * 3);
+        for (std::size_t y = 0; y < static_cast<std::size_t>(image.height); ++y) {
+            Pixel* p = px.data() + y * width;
+            for (std::size_t x = 0; x < width; ++x) {
+                row[3 * x + 0] = encode<float>(p[x].red);
+                row[3 * x + 1] = encode<float>(p[x].green);
+                row[3 * x + 2] = encode<float>(p[x].blue);
+            }
+            processor.apply(row.data(), image.width, 1, 3, sizeof(float), 3 * sizeof(float),
+                            static_cast<OIIO::stride_t>(width * 3 * sizeof(float)));
+            for (std::size_t x = 0; x < width; ++x) {
+                using S = decltype(p[x].red);
+                const auto back = [](float v) -> S {
+                    if constexpr (std::is_same_v<S, A_u_short>) return sample::float_to_world(v);
+                    else return sample::float_to_8(v);
+                };
+                p[x].red = back(row[3 * x + 0]);
+                p[x].green = back(row[3 * x + 1]);
+                p[x].blue = back(row[3 * x + 2]);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> colorspace_names() { return color_config().getColorSpaceNames(); }
 
 void convert_colorspace(Image& image, const std::string& from, const std::string& to) {
-    (void)image;
     if (from == to) return;
-    throw ImageError("colour space conversion " + escape_text(from) + " to " + escape_text(to) +
-                     " is not available yet");
+    const OIIO::ColorConfig& config = color_config();
+    for (const std::string* n : {&from, &to}) {
+        if (!known_colorspace(config, *n)) throw ImageError("unknown colour space '" + escape_text(*n) + "'");
+    }
+    const OIIO::ColorProcessorHandle processor = config.createColorProcessor(from, to);
+    if (!processor) {
+        throw ImageError("no conversion from colour space '" + escape_text(from) + "' to '" + escape_text(to) +
+                         "'");
+    }
+    if (processor->isNoOp()) return;
+    check_image(image, "image");
+    std::visit(
+        [&](auto& px) {
+            using Pixel = typename std::decay_t<decltype(px)>::value_type;
+            apply_rows<Pixel>(*processor, image);
+        },
+        image.pixels);
 }
 
 }  // namespace cli

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <filesystem>
 #include <optional>
+#include <system_error>
 
 #include "cli/keyframes.h"
-#include "cli/mask_spec.h"
+#include "cli/mask_flag.h"
 #include "cli/movie_source.h"
 #include "cli/render_command.h"
 #include "cli/svg_path.h"
@@ -101,10 +103,24 @@ ColourSpaces colour_spaces(const RenderArgs& args) {
 FramePrep frame_prep(const std::string& from, const std::string& working, const Ratio& ratio) {
     if (from == working && ratio.num == ratio.den) return {};
     return [from, working, ratio](Image image) {
-        if (from != working) convert_colorspace(image, from, working);
+        if (from != working) {
+            try {
+                convert_colorspace(image, from, working);
+            } catch (const ImageError& e) {
+                usage_error(e.what());
+            }
+        }
         if (ratio.num != ratio.den) image = downsample(image, ratio.num, ratio.den);
         return image;
     };
+}
+
+std::optional<long> first_to_render(const std::vector<long>& frames, const OutputPattern& output, bool skip_existing) {
+    for (const long f : frames) {
+        std::error_code ec;
+        if (!skip_existing || !std::filesystem::exists(output.path(f), ec)) return f;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -188,9 +204,14 @@ RenderJob make_job(const RenderArgs& args) {
     std::unique_ptr<Footage> input = args.input.empty()
                                          ? solid_footage("--input-size", args.input_size, "--input-color", args.input_color)
                                          : open_footage("--input", args.input);
-    // Without --depth the render runs at the depth of the first frame read.
-    const Image::Depth depth =
-        args.depth.empty() ? input->depth(job.frames.front() + args.input_offset) : depth_of_flag(args.depth);
+    // Without --depth the render runs at the depth of the first frame it
+    // renders (none left to render: any depth will do).
+    Image::Depth depth = Image::k8;
+    if (!args.depth.empty()) {
+        depth = depth_of_flag(args.depth);
+    } else if (const std::optional<long> first = first_to_render(job.frames, job.output.pattern, args.skip_existing)) {
+        depth = input->depth(*first + args.input_offset);
+    }
     scene.input = std::make_shared<Source>(std::move(input), args.input_offset, depth,
                                            frame_prep(colour.input, colour.working, ratio));
     if (!args.layer.empty() || !args.layer_size.empty()) {

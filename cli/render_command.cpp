@@ -98,7 +98,7 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
         }
     }
 
-    cmd->add_option("--depth", args.depth, "bits per channel (default: the input file's own; solid: 8)")
+    cmd->add_option("--depth", args.depth, "bits per channel (default: the first input frame's own; solid: 8)")
         ->check(CLI::IsMember({"8", "16", "32"}).description(""))
         ->type_name("8|16|32");
     cmd->add_option("--downsample", args.downsample, "draft at 1/N of the size, or the fraction N/D")

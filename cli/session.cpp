@@ -335,15 +335,8 @@ bool FrameRenderer::watch(std::function<void(long, long)> on_progress, std::func
 }
 
 Image FrameRenderer::render(long frame) {
-    host_->set_input(scene_.input->frame(frame));
-    if (scene_.layer_index > 0 && scene_.layer) {
-        std::shared_ptr<standalone::World> layer = scene_.layer->frame(frame);
-        // A still's one world stays set; a changed one is handed over anew.
-        if (layer != layer_) host_->set_layer_param(scene_.layer_index, layer);
-        layer_ = std::move(layer);
-    }
-    // Sequence frames go back once rendered, so no worker keeps one it no
-    // longer needs.
+    // Sequence frames go back once rendered (or failed), so no worker keeps
+    // one it no longer needs.
     struct Release {
         FrameRenderer& r;
         ~Release() {
@@ -354,6 +347,13 @@ Image FrameRenderer::render(long frame) {
             }
         }
     } release{*this};
+    host_->set_input(scene_.input->frame(frame));
+    if (scene_.layer_index > 0 && scene_.layer) {
+        std::shared_ptr<standalone::World> layer = scene_.layer->frame(frame);
+        // A still's one world stays set; a changed one is handed over anew.
+        if (layer != layer_) host_->set_layer_param(scene_.layer_index, layer);
+        layer_ = std::move(layer);
+    }
     host_->set_time(static_cast<A_long>(frame), 1, scene_.fps);
     standalone::RenderOptions options;
     options.downsample_x = scene_.downsample;

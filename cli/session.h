@@ -28,7 +28,6 @@ namespace cli {
 inline constexpr int kExitEffectError = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitUnwritable = 3;
-inline constexpr int kExitInterrupted = 130;
 
 // A failure reported as one "trellis: error: ..." line and an exit code:
 // kExitUsage for what the user can mend (flags, unreadable inputs, mask

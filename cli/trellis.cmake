@@ -9,7 +9,7 @@ add_library(trellis_cli_app STATIC
   ${CMAKE_CURRENT_LIST_DIR}/session.cpp
   ${CMAKE_CURRENT_LIST_DIR}/source.cpp
   ${CMAKE_CURRENT_LIST_DIR}/job.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/mask_spec.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/mask_flag.cpp
   ${CMAKE_CURRENT_LIST_DIR}/batch.cpp
   ${CMAKE_CURRENT_LIST_DIR}/movie_source.cpp
   ${CMAKE_CURRENT_LIST_DIR}/progress.cpp

@@ -1,7 +1,5 @@
 # The fuzzers' findings (fuzz/regressions/<name>/) and seeds (fuzz/corpus/<name>/)
 # replayed through the same harnesses, compiled here without libFuzzer.
-find_package(PNG REQUIRED)
-find_package(OpenEXR 3 REQUIRED CONFIG)
 
 trellis_add_test(test_fuzz_regressions
   ${CMAKE_CURRENT_LIST_DIR}/test_fuzz_regressions.cpp
@@ -10,7 +8,7 @@ trellis_add_test(test_fuzz_regressions
   ${PROJECT_SOURCE_DIR}/fuzz/fuzz_keyframes.cpp
   ${PROJECT_SOURCE_DIR}/fuzz/fuzz_image.cpp
   ${PROJECT_SOURCE_DIR}/fuzz/fuzz_movie.cpp)
-target_link_libraries(test_fuzz_regressions PRIVATE trellis_cli_io PNG::PNG OpenEXR::OpenEXR)
+target_link_libraries(test_fuzz_regressions PRIVATE trellis_cli_io PkgConfig::OpenImageIO)
 
 # One test per saved input: a new file means a new test, so the list of files
 # is part of what the test binary is built from.

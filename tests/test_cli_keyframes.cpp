@@ -150,6 +150,31 @@ TEST(CliFrameRange, ParsesAndRefuses) {
     }
 }
 
+TEST(CliFrameList, RangesStepsAndListsInTheOrderGiven) {
+    using F = std::vector<int64_t>;
+    EXPECT_EQ(cli::parse_frame_list("1-10x3", 100), (F{1, 4, 7, 10}));
+    EXPECT_EQ(cli::parse_frame_list("1-100x50", 100), (F{1, 51}));
+    EXPECT_EQ(cli::parse_frame_list("1,5,10-12", 100), (F{1, 5, 10, 11, 12}));
+    // As given, each frame once.
+    EXPECT_EQ(cli::parse_frame_list("9, 2-4 ,3,9", 100), (F{9, 2, 3, 4}));
+    EXPECT_EQ(cli::parse_frame_list("5-5x7", 100), (F{5}));
+    // Steps near the top of the range do not overflow.
+    EXPECT_EQ(cli::parse_frame_list("9223372036854775806-9223372036854775807x9223372036854775807", 10),
+              (F{9223372036854775806}));
+    EXPECT_EQ(cli::parse_frame_list("0-9", 10).size(), 10u);
+
+    const std::pair<const char*, const char*> bad[] = {
+        {"0-10", "more than 10 frames"}, {"1,,2", "missing frame"}, {"1-9x0", "step must be at least 1"},
+        {"1-9x", "missing step"},        {"1-9x-2", "step"},        {"1x2", "frame"},
+        {"3,", "missing frame"},         {"4-2", "before the first"},
+    };
+    for (const auto& item : bad) {
+        const char* text = item.first;
+        const char* why = item.second;
+        expect_error([&] { cli::parse_frame_list(text, 10); }, text, {why});
+    }
+}
+
 TEST(CliSize, ParsesAndRefuses) {
     const cli::Size s = cli::parse_size("1920x1080");
     EXPECT_EQ(s.width, 1920);

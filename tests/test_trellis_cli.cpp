@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -415,10 +417,18 @@ TEST_F(TrellisCli, ErrorsNameTheInputAndTheProblem) {
          2, {"more than one"}},
         {"not an integer conversion", {"render", "--input-size", "4x4", "-o", path("a%s.png").string()}, 2,
          {"not an integer conversion"}},
-        {"unknown output type", {"render", "--input-size", "4x4", "-o", path("a.jpg").string()}, 2,
-         {"unknown image type", ".jpg"}},
-        {"output directory missing", {"render", "--input-size", "4x4", "-o", path("no/dir/a.png").string()}, 2,
-         {"no/dir/a.png"}},
+        {"unknown output type", {"render", "--input-size", "4x4", "-o", path("a.txt").string()}, 2,
+         {"unknown image type", ".txt"}},
+        {"output folder is a file", {"render", "--input-size", "4x4", "-o", path("bad.svg/a.png").string()}, 3,
+         {"bad.svg"}},
+        {"missing sequence frame", {"render", "--input", path("seq.####.png").string(), "--frames", "3", "-o", out},
+         2, {"seq.0003.png"}},
+        {"bad frame list", {"render", "--input-size", "4x4", "--frames", "1,5-x", "-o", path("a.#.png").string()}, 2,
+         {"--frames", "1,5-x"}},
+        {"zero step", {"render", "--input-size", "4x4", "--frames", "1-9x0", "-o", path("a.#.png").string()}, 2,
+         {"--frames", "step"}},
+        {"unknown colour space", {"render", "--input-size", "4x4", "--input-colorspace", "nowhere", "-o", out}, 2,
+         {"--input-colorspace", "nowhere"}},
     };
     for (const ErrorCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -490,7 +500,11 @@ TEST_F(TrellisCli, HelpForEveryCommand) {
         EXPECT_EQ(r.code, 0) << args.front();
         EXPECT_THAT(r.out, HasSubstr("Usage"));
     }
-    EXPECT_THAT(run({"render", "--help"}).out, HasSubstr("--time"));
+    const std::string help = run({"render", "--help"}).out;
+    EXPECT_THAT(help, HasSubstr("--time"));
+    for (const char* code : {"0 done", "1 the effect", "2 a bad command line", "3 an output", "128+N"}) {
+        EXPECT_THAT(help, HasSubstr(code));
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -599,6 +613,178 @@ TEST_F(TrellisCli, FailedOrInterruptedMovieLeavesNothing) {
         for (const auto& e : fs::directory_iterator(path("out"))) left.push_back(e.path().filename().string());
     }
     EXPECT_TRUE(left.empty()) << left.front();
+}
+
+// ---------------------------------------------------------------------------
+// Sequences and farm-safe outputs
+// ---------------------------------------------------------------------------
+// Frame `f` of a made-up plate: the input with its colours moved along.
+cli::Image plate_frame(int f) {
+    cli::Image image = make_input();
+    for (PF_Pixel8& p : image.get<PF_Pixel8>()) {
+        p.red = static_cast<A_u_char>(p.red + 37 * f);
+        p.blue = static_cast<A_u_char>(p.blue + 101 * f);
+    }
+    return image;
+}
+
+std::string numbered(const char* pattern, int f) {
+    char name[64];
+    std::snprintf(name, sizeof name, pattern, f);
+    return name;
+}
+
+// The same writer, so the same pixels make the same bytes.
+bool same_file(const fs::path& a, const fs::path& b) {
+    const std::string bytes = slurp(a);
+    return !bytes.empty() && bytes == slurp(b);
+}
+
+TEST_F(TrellisCli, SequenceFramesEqualStillRendersOfTheirSourceFrames) {
+    for (int f = 1; f <= 5; ++f) cli::write_image(path(numbered("in.%04d.png", f)).string(), plate_frame(f));
+    for (int f = 2; f <= 6; ++f) {
+        cli::Image brush = make_layer();
+        for (PF_Pixel8& p : brush.get<PF_Pixel8>()) p.green = static_cast<A_u_char>(p.green - 40 * f);
+        cli::write_image(path(numbered("brush_%02d.png", f)).string(), brush);
+    }
+    std::vector<std::string> args = scene_args(path("in.####.png"), path("brush_@@.png"));
+    args.erase(args.end() - 3, args.end() - 1);
+    args = plus(args, {"--time", "0:20,4:90", "--seed", "0:1,4:9", "--input-offset", "1", "--layer-offset", "2"});
+    // Frames 0, 2, 4 and 3, through a folder that does not exist yet.
+    const Outcome seq = run(plus(args, {"--frames", "0-4x2,3,2", "-o", path("out/seq.###.png").string()}));
+    ASSERT_EQ(seq.code, 0) << seq.err;
+    std::vector<std::string> written;
+    for (const auto& e : fs::directory_iterator(path("out"))) written.push_back(e.path().filename().string());
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, (std::vector<std::string>{"seq.000.png", "seq.002.png", "seq.003.png", "seq.004.png"}));
+
+    for (int f : {0, 2, 3, 4}) {
+        SCOPED_TRACE(f);
+        std::vector<std::string> still = scene_args(path(numbered("in.%04d.png", f + 1)),
+                                                    path(numbered("brush_%02d.png", f + 2)));
+        still.erase(still.end() - 3, still.end() - 1);
+        still = plus(still, {"--time", "0:20,4:90", "--seed", "0:1,4:9", "--frames", std::to_string(f), "-o",
+                             path("still.png").string()});
+        const Outcome r = run(still);
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_TRUE(same_file(path("still.png"), path(numbered("out/seq.%03d.png", f))));
+    }
+    EXPECT_FALSE(same_file(path("out/seq.002.png"), path("out/seq.004.png")));
+}
+
+TEST_F(TrellisCli, SequenceFramesMustKeepTheFirstFramesSize) {
+    cli::write_image(path("in.1.png").string(), make_input());
+    cli::write_image(path("in.2.png").string(), make_input(96, 60));
+    const Outcome r = run({"render", "--input", path("in.#.png").string(), "--frames", "1-2", "--jobs", "1", "--quiet",
+                           "-o", path("o.#.png").string()});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_THAT(r.err, HasSubstr("in.2.png"));
+    EXPECT_THAT(r.err, HasSubstr("96x60"));
+    EXPECT_TRUE(fs::exists(path("o.1.png")));
+    EXPECT_FALSE(fs::exists(path("o.2.png")));
+}
+
+TEST_F(TrellisCli, SkipExistingLeavesWrittenFramesAndTheirInputsAlone) {
+    for (int f = 0; f <= 2; ++f) cli::write_image(path(numbered("in.%04d.png", f)).string(), plate_frame(f));
+    const std::vector<std::string> args = {"render", "--input", path("in.%04d.png").string(), "--frames", "0-2",
+                                           "--quiet", "-o", path("o.%d.png").string()};
+    // Stand-ins for frames done earlier; their inputs have gone since.
+    cli::write_image(path("o.0.png").string(), cli::make_image(2, 2, cli::Image::k8));
+    cli::write_image(path("o.1.png").string(), cli::make_image(2, 2, cli::Image::k8));
+    fs::remove(path("in.0000.png"));
+    fs::remove(path("in.0001.png"));
+    const Outcome skip = run(plus(args, {"--skip-existing"}));
+    ASSERT_EQ(skip.code, 0) << skip.err;
+    EXPECT_EQ(cli::read_image(path("o.0.png").string()).width, 2);
+    EXPECT_EQ(cli::read_image(path("o.1.png").string()).width, 2);
+    EXPECT_EQ(cli::read_image(path("o.2.png").string()).width, 96);
+
+    // Without the flag the frame is rendered again, so its input is needed.
+    const Outcome again = run(args);
+    EXPECT_EQ(again.code, 2);
+    EXPECT_THAT(again.err, HasSubstr("in.0000.png"));
+}
+
+// Sends `sig` once the first frame is written; the render must stop by it.
+class TrellisSignal : public TrellisCli, public ::testing::WithParamInterface<int> {};
+
+TEST_P(TrellisSignal, StopsKeepingWholeFramesAndEndsByTheSignal) {
+    const int sig = GetParam();
+    const pid_t pid = spawn({"render", "--input-size", "480x320", "--layer-size", "16x32", "--mask",
+                             "M 10 160 C 100 0 380 320 470 160", "--max-width", "40", "--depth", "32", "--frames",
+                             "0-400", "--jobs", "2", "--exr-compression", "none", "-o", path("out/t.####.exr").string()},
+                            path("stdout.txt"), path("stderr.txt"));
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(pid, &status, WNOHANG)) == 0 && slurp(path("stderr.txt")).find("frame ") == std::string::npos) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(done, 0) << "the render ended before the signal";
+    ASSERT_EQ(kill(pid, sig), 0);
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "status " << status;
+    const std::string err = slurp(path("stderr.txt"));
+    EXPECT_THAT(err, HasSubstr("trellis: interrupted"));
+
+    std::size_t frames = 0;
+    for (const auto& e : fs::directory_iterator(path("out"))) {
+        const std::string n = e.path().filename().string();
+        EXPECT_EQ(n.rfind("t.", 0), 0u) << n;  // no temporary file
+        EXPECT_NO_THROW(cli::read_image(e.path().string())) << n;
+        EXPECT_THAT(err, HasSubstr(e.path().string()));
+        ++frames;
+    }
+    EXPECT_GE(frames, 1u);
+    EXPECT_LT(frames, 401u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, TrellisSignal, ::testing::Values(SIGTERM, SIGHUP),
+                         [](const auto& info) { return info.param == SIGTERM ? "SIGTERM" : "SIGHUP"; });
+
+TEST_F(TrellisCli, FullDiskEndsWithExit3AndLeavesNothing) {
+    const fs::path disk = path("disk");
+    fs::create_directories(disk);
+    if (mount("trellis-test", disk.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    }
+    // 1 MB of uncompressed float samples into 64 KiB.
+    const Outcome r = run({"render", "--input-size", "256x256", "--depth", "32", "--exr-compression", "none",
+                           "--quiet", "-o", (disk / "big.exr").string()});
+    std::vector<std::string> left;
+    for (const auto& e : fs::directory_iterator(disk)) left.push_back(e.path().filename().string());
+    umount(disk.c_str());
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_THAT(r.err, ::testing::StartsWith("trellis: error: "));
+    EXPECT_THAT(r.err, HasSubstr("big.exr"));
+    EXPECT_EQ(left, std::vector<std::string>{});
+}
+
+TEST_F(TrellisCli, ColourFlagsConvertInputAndOutput) {
+    const std::vector<std::string> still = {"render", "--input-size", "4x4", "--input-color", "128,64,255,255",
+                                            "--time", "0", "--on-original", "--depth", "32", "--quiet"};
+    const Outcome lin = run(plus(still, {"--input-colorspace", "sRGB", "--working-colorspace", "linear", "-o",
+                                         path("lin.exr").string()}));
+    ASSERT_EQ(lin.code, 0) << lin.err;
+    const auto to_linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    const PF_PixelFloat p = cli::read_image(path("lin.exr").string()).get<PF_PixelFloat>()[0];
+    EXPECT_NEAR(p.red, to_linear(128 / 255.0), 2e-4);
+    EXPECT_NEAR(p.green, to_linear(64 / 255.0), 2e-4);
+    EXPECT_NEAR(p.blue, 1.0, 2e-4);
+    EXPECT_FLOAT_EQ(p.alpha, 1.0f);
+
+    // Into linear and back out to sRGB: the stored values again.
+    const Outcome back = run(plus(still, {"--input-colorspace", "sRGB", "--output-colorspace", "sRGB", "-o",
+                                          path("back.exr").string()}));
+    ASSERT_EQ(back.code, 0) << back.err;
+    const PF_PixelFloat q = cli::read_image(path("back.exr").string()).get<PF_PixelFloat>()[0];
+    EXPECT_NEAR(q.red, 128 / 255.0, 2e-4);
+    EXPECT_NEAR(q.green, 64 / 255.0, 2e-4);
+
+    // Without colour flags the values go through as stored.
+    const Outcome plain = run(plus(still, {"-o", path("plain.exr").string()}));
+    ASSERT_EQ(plain.code, 0) << plain.err;
+    EXPECT_EQ(cli::read_image(path("plain.exr").string()).get<PF_PixelFloat>()[0].red, 128 / 255.0f);
 }
 
 }  // namespace

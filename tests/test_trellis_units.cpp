@@ -1,7 +1,9 @@
 // The command line's own pieces, in process: output names, parameter values
 // against the effect's declarations, the registration reader, the bar.
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "cli/batch.h"
 #include "cli/progress.h"
 #include "cli/session.h"
+#include "cli/source.h"
 #include "host/entry.h"
 #include "host/pipl.h"
 
@@ -70,6 +73,95 @@ TEST(OutputPattern, HashesAndAtsAreDigitsOfTheFrameNumber) {
     EXPECT_EQ(cli::OutputPattern::parse("v#2/a.##.png").path(5), "v#2/a.05.png");
     EXPECT_EQ(cli::OutputPattern::parse("#_%03d.png").path(5), "#_005.png");
     EXPECT_FALSE(cli::OutputPattern::parse("plain.png").numbered());
+}
+
+// Footage that counts its reads; frame n is n pixels wide unless `sizes`
+// says otherwise.
+class CountingFootage : public cli::Footage {
+public:
+    explicit CountingFootage(bool still, std::atomic<int>* reads) : still_(still), reads_(reads) {}
+    bool still() const override { return still_; }
+    std::string name(long n) const override { return "f" + std::to_string(n); }
+    cli::Image::Depth depth(long) const override { return cli::Image::k8; }
+    cli::Image read(long n, cli::Image::Depth depth) const override {
+        ++*reads_;
+        if (n < 0) throw cli::Failure(cli::kExitUsage, name(n) + ": no such file");
+        cli::Image image = cli::make_image(n == 7 ? 3 : 2, 2, cli::Image::k8);
+        image.get<PF_Pixel8>()[0].red = static_cast<A_u_char>(n);
+        return cli::convert(image, depth);
+    }
+
+private:
+    bool still_;
+    std::atomic<int>* reads_;
+};
+
+A_u_char first_red(const standalone::World& world) { return reinterpret_cast<const PF_Pixel8*>(world.row(0))[0].red; }
+
+TEST(Source, SharesAFrameWhileHeldAndReleasesItAfter) {
+    std::atomic<int> reads{0};
+    cli::Source source(std::make_unique<CountingFootage>(false, &reads), 10, cli::Image::k16,
+                       [](cli::Image image) {
+                           image.width = 1;  // the prepared frame is what comes out
+                           return image;
+                       });
+    auto a = source.frame(2);
+    auto b = source.frame(2);
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(reads, 1);
+    EXPECT_EQ(a->format(), PF_PixelFormat_ARGB64);
+    EXPECT_EQ(a->width(), 1);
+    EXPECT_EQ(reinterpret_cast<const PF_Pixel16*>(a->row(0))[0].red, cli::sample::png8_to_world(12));
+    std::weak_ptr<standalone::World> gone = a;
+    a.reset();
+    b.reset();
+    EXPECT_TRUE(gone.expired());
+    source.frame(2);
+    EXPECT_EQ(reads, 2);  // read again: nothing held it
+}
+
+TEST(Source, AStillIsReadOnceForEveryFrame) {
+    std::atomic<int> reads{0};
+    cli::Source source(std::make_unique<CountingFootage>(true, &reads), 0, cli::Image::k8, {});
+    std::vector<std::thread> workers;
+    std::vector<std::shared_ptr<standalone::World>> got(8);
+    for (int i = 0; i < 8; ++i) workers.emplace_back([&, i] { got[i] = source.frame(i); });
+    for (std::thread& t : workers) t.join();
+    EXPECT_EQ(reads, 1);
+    for (const auto& w : got) EXPECT_EQ(w, got[0]);
+}
+
+TEST(Source, ConcurrentAsksForOneFrameReadItOnce) {
+    std::atomic<int> reads{0};
+    cli::Source source(std::make_unique<CountingFootage>(false, &reads), 0, cli::Image::k8, {});
+    std::vector<std::thread> workers;
+    std::vector<std::shared_ptr<standalone::World>> got(8);
+    for (int i = 0; i < 8; ++i) workers.emplace_back([&, i] { got[i] = source.frame(i % 2); });
+    for (std::thread& t : workers) t.join();
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(first_red(*got[i]), i % 2);
+    // Each frame read once unless every holder had let go in between.
+    EXPECT_GE(reads, 2);
+    EXPECT_LE(reads, 8);
+    EXPECT_EQ(got[0], got[2]);
+}
+
+TEST(Source, MissingAndMisSizedFramesAreNamed) {
+    std::atomic<int> reads{0};
+    cli::Source source(std::make_unique<CountingFootage>(false, &reads), -3, cli::Image::k8, {});
+    const auto held = source.frame(8);  // source frame 5, 2 pixels wide
+    try {
+        source.frame(10);  // source frame 7, 3 pixels wide
+        ADD_FAILURE() << "a frame of another size was accepted";
+    } catch (const cli::Failure& f) {
+        EXPECT_EQ(f.exit_code(), cli::kExitUsage);
+        EXPECT_THAT(f.what(), HasSubstr("f7"));
+        EXPECT_THAT(f.what(), HasSubstr("3x2"));
+        EXPECT_THAT(f.what(), HasSubstr("frame 5"));
+    }
+    EXPECT_THROW(source.frame(1), cli::Failure);  // source frame -2
+    // A failed read is tried again, not remembered as a frame.
+    EXPECT_THROW(source.frame(1), cli::Failure);
+    EXPECT_EQ(reads, 4);
 }
 
 class Settings : public ::testing::Test {

@@ -1,4 +1,4 @@
-#include "cli/mask_spec.h"
+#include "cli/mask_flag.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -30,8 +30,8 @@ std::string mask_text(const std::string& arg) {
 
 }  // namespace
 
-std::vector<standalone::MaskKeyframe> load_mask(std::string_view spec) {
-    const std::string arg(spec);
+std::vector<standalone::MaskKeyframe> load_mask(std::string_view text) {
+    const std::string arg(text);
     const std::string text = mask_text(arg);
     const std::string source = arg.size() > 1 && arg[0] == '@' ? arg.substr(1) : std::string("--mask");
     try {

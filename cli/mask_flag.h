@@ -8,9 +8,9 @@
 
 namespace cli {
 
-// `spec` is SVG path data, or "@FILE" holding it: a constant mask, one key
+// `text` is SVG path data, or "@FILE" holding it: a constant mask, one key
 // at frame 0, in the full-size frame's pixels. Throws Failure (kExitUsage)
 // naming the file or the flag; warnings go to stderr.
-std::vector<standalone::MaskKeyframe> load_mask(std::string_view spec);
+std::vector<standalone::MaskKeyframe> load_mask(std::string_view text);
 
 }  // namespace cli
