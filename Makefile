@@ -10,7 +10,7 @@ JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 300
 
 PACKAGES := cmake ninja-build g++ clang pkg-config libgtest-dev libgmock-dev \
-            libbenchmark-dev libpng-dev libopenexr-dev libcli11-dev \
+            libbenchmark-dev libcli11-dev libopenimageio-dev openimageio-tools zlib1g-dev \
             libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
 WIN_PACKAGES  := g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 icoutils wine64
 FUZZ_PACKAGES := clang libclang-rt-14-dev

@@ -30,8 +30,8 @@ std::string mask_text(const std::string& arg) {
 
 }  // namespace
 
-std::vector<standalone::MaskKeyframe> load_mask(std::string_view text) {
-    const std::string arg(text);
+std::vector<standalone::MaskKeyframe> load_mask(std::string_view value) {
+    const std::string arg(value);
     const std::string text = mask_text(arg);
     const std::string source = arg.size() > 1 && arg[0] == '@' ? arg.substr(1) : std::string("--mask");
     try {

@@ -8,9 +8,9 @@
 
 namespace cli {
 
-// `text` is SVG path data, or "@FILE" holding it: a constant mask, one key
+// `value` is SVG path data, or "@FILE" holding it: a constant mask, one key
 // at frame 0, in the full-size frame's pixels. Throws Failure (kExitUsage)
 // naming the file or the flag; warnings go to stderr.
-std::vector<standalone::MaskKeyframe> load_mask(std::string_view text);
+std::vector<standalone::MaskKeyframe> load_mask(std::string_view value);
 
 }  // namespace cli
