@@ -1,6 +1,7 @@
 #!/bin/sh
 # A 48-frame 1080p render from an H.264 movie into an H.264 movie, with one
-# worker and with two; prints both times and the speed-up.
+# worker and with two; prints both times and the speed-up. MAX_WIDTH (default
+# 60) sets the strokes' size: smaller strokes, more of them, a heavier render.
 #   bench/bench_movie_jobs.sh path/to/trellis
 set -eu
 trellis=${1:-${TRELLIS_CLI:-build/cli/trellis}}
@@ -10,7 +11,7 @@ ffmpeg -v error -f lavfi -i testsrc2=size=1920x1080:rate=24 -frames:v 48 -c:v li
 run() {
   start=$(date +%s.%N)
   "$trellis" render --input "$work/plate.mp4" --layer-size 24x60 --layer-color 240,230,200,200 \
-    --mask 'M 100 540 C 600 -100 1300 1200 1820 540' --max-width 60 --time 0:0,47:100 --on-original \
+    --mask 'M 100 540 C 600 -100 1300 1200 1820 540' --max-width "${MAX_WIDTH:-60}" --time 0:0,47:100 --on-original --various-directions \
     --frames 0-47 --jobs "$1" -q -o "$work/out_$1.mp4"
   end=$(date +%s.%N)
   awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }' 

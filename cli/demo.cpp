@@ -242,16 +242,18 @@ int run_demo(const DemoArgs& args) {
         settings.rate = FrameRate{static_cast<int>(scene.fps), 1};
         MovieWriter movie(movie_path, kWidth, kHeight, Image::k8, settings);
         for (const auto& [frame, path] : result.written) {
-            if (interrupt_requested()) end_by_interrupt();
+            if (interrupt_requested()) break;
             movie.write(read_image(path, Image::k8));
         }
-        movie.finish();
+        // Interrupted: the writer's end removes the unfinished movie first.
+        if (!interrupt_requested()) movie.finish();
     } catch (const ImageWriteError& e) {
         throw Failure(kExitUnwritable, e.what());
     } catch (const ImageError& e) {
         throw Failure(kExitUsage, e.what());
     }
 
+    if (interrupt_requested()) end_by_interrupt();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("wrote %d frames (%dx%d): %s .. %s\n", kFrames, kWidth, kHeight, result.written.front().second.c_str(),
                 result.written.back().second.c_str());
