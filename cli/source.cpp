@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "cli/frame_pattern.h"
+#include "cli/movie_source.h"
 #include "cli/session.h"
 
 namespace cli {
@@ -87,6 +88,7 @@ std::unique_ptr<Footage> open_footage(const std::string& flag, const std::string
         usage_error(flag + ": " + e.what());
     }
     if (pattern) return std::make_unique<Sequence>(flag, std::move(*pattern));
+    if (is_movie_name(name)) return open_movie_footage(flag, name);
     return std::make_unique<StillFile>(flag, name);
 }
 

@@ -35,7 +35,8 @@ public:
 };
 
 // Opens `name` as --input or --layer name it: a frame pattern ("####",
-// "@@@", "%04d") is a sequence, anything else a still. `flag` labels
+// "@@@", "%04d") is a sequence, a movie name (is_movie_name) a movie,
+// anything else a still. `flag` labels
 // errors. Further kinds of footage are chosen here.
 std::unique_ptr<Footage> open_footage(const std::string& flag, const std::string& name);
 

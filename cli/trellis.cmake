@@ -12,6 +12,7 @@ add_library(trellis_cli_app STATIC
   ${CMAKE_CURRENT_LIST_DIR}/job.cpp
   ${CMAKE_CURRENT_LIST_DIR}/mask_track.cpp
   ${CMAKE_CURRENT_LIST_DIR}/batch.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/movie_source.cpp
   ${CMAKE_CURRENT_LIST_DIR}/progress.cpp
   ${CMAKE_CURRENT_LIST_DIR}/render_command.cpp
   ${CMAKE_CURRENT_LIST_DIR}/demo.cpp

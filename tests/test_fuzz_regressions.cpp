@@ -97,6 +97,7 @@ constexpr Fuzzer kFuzzers[] = {
     {"svg_document", trellis_fuzz::svg_document::fuzz_one},
     {"keyframes", trellis_fuzz::keyframes::fuzz_one},
     {"image", trellis_fuzz::image::fuzz_one},
+    {"movie", trellis_fuzz::movie::fuzz_one},
 };
 
 struct BrokenPromise : std::runtime_error {
