@@ -676,15 +676,20 @@ Image read_opened(OIIO::ImageInput& in, Image::Depth want, bool native, const st
     const Layout layout = channel_layout(spec);
     const Kind kind = sample_kind(spec);
     const bool premult = premultiplied(in, layout);
-    const Image::Depth target = premult ? Image::kFloat : native ? kind_depth(kind) : want;
-    Image image = make_image(spec.full_width, spec.full_height, target);
+    const Image::Depth wanted = native ? kind_depth(kind) : want;
+    // Float samples, and premultiplied ones (divided in float), reach the
+    // integer depths through convert().
+    const bool via_float = premult || kind == Kind::kFloat;
+    Image image = make_image(spec.full_width, spec.full_height, via_float ? Image::kFloat : wanted);
     const auto read = [&](auto pixel_tag) {
         using Pixel = decltype(pixel_tag);
-        if (premult || kind == Kind::kFloat) read_pixels<Pixel, float>(in, layout, image, name);
-        else if (kind == Kind::k8) read_pixels<Pixel, uint8_t>(in, layout, image, name);
+        if constexpr (std::is_same_v<Pixel, PF_PixelFloat>) {
+            if (via_float) return read_pixels<Pixel, float>(in, layout, image, name);
+        }
+        if (kind == Kind::k8) read_pixels<Pixel, uint8_t>(in, layout, image, name);
         else read_pixels<Pixel, uint16_t>(in, layout, image, name);
     };
-    switch (target) {
+    switch (image.depth()) {
         case Image::k8:
             read(PF_Pixel8{});
             break;
@@ -695,10 +700,8 @@ Image read_opened(OIIO::ImageInput& in, Image::Depth want, bool native, const st
             read(PF_PixelFloat{});
             break;
     }
-    if (!premult) return image;
-    unpremultiply(image);
-    const Image::Depth wanted = native ? kind_depth(kind) : want;
-    return wanted == Image::kFloat ? image : convert(image, wanted);
+    if (premult) unpremultiply(image);
+    return image.depth() == wanted ? image : convert(image, wanted);
 }
 
 // The reader for `format` opened on `path` (over `proxy` if given). Which
