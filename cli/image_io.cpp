@@ -579,13 +579,19 @@ void read_pixels(OIIO::ImageInput& in, const Layout& layout, Image& image, const
     }
     const int64_t row_bytes = width * span * static_cast<int64_t>(sizeof(T));
     const bool tiled = spec.tile_width > 0;
-    const int64_t step = tiled ? spec.tile_height : std::max<int64_t>(1, std::min<int64_t>(64, kBandBytes / row_bytes));
+    // A TIFF strip is decoded whole for any of its rows: read whole strips
+    // where they fit, or a tall strip costs its height over again per band.
+    const int64_t strip = spec.get_int_attribute("tiff:RowsPerStrip", 0);
+    const bool by_strip = !tiled && strip > 1 && strip * row_bytes <= kBandBytes;
+    const int64_t step = tiled      ? spec.tile_height
+                         : by_strip ? strip
+                                    : std::max<int64_t>(1, std::min<int64_t>(64, kBandBytes / row_bytes));
     if (step * row_bytes > 4 * kBandBytes) {
         throw ImageError(name + ": tiles of " + std::to_string(spec.tile_width) + "x" +
                          std::to_string(spec.tile_height) + " are larger than supported");
     }
-    // Tiled reads start at a tile's edge.
-    const int64_t first = tiled ? y0 - (y0 - spec.y) % step : y0;
+    // Tiled reads start at a tile's edge, strip reads at a strip's.
+    const int64_t first = tiled || by_strip ? y0 - (y0 - spec.y) % step : y0;
     std::vector<T> band(static_cast<std::size_t>(step * width * span));
     std::vector<std::vector<T>> parts(ranges.size() > 1 ? ranges.size() : 0);
     for (auto& p : parts) p.resize(band.size());
