@@ -579,13 +579,19 @@ void read_pixels(OIIO::ImageInput& in, const Layout& layout, Image& image, const
     }
     const int64_t row_bytes = width * span * static_cast<int64_t>(sizeof(T));
     const bool tiled = spec.tile_width > 0;
-    const int64_t step = tiled ? spec.tile_height : std::max<int64_t>(1, std::min<int64_t>(64, kBandBytes / row_bytes));
+    // A TIFF strip is decoded whole for any of its rows: read whole strips
+    // where they fit, or a tall strip costs its height over again per band.
+    const int64_t strip = spec.get_int_attribute("tiff:RowsPerStrip", 0);
+    const bool by_strip = !tiled && strip > 1 && strip * row_bytes <= kBandBytes;
+    const int64_t step = tiled      ? spec.tile_height
+                         : by_strip ? strip
+                                    : std::max<int64_t>(1, std::min<int64_t>(64, kBandBytes / row_bytes));
     if (step * row_bytes > 4 * kBandBytes) {
         throw ImageError(name + ": tiles of " + std::to_string(spec.tile_width) + "x" +
                          std::to_string(spec.tile_height) + " are larger than supported");
     }
-    // Tiled reads start at a tile's edge.
-    const int64_t first = tiled ? y0 - (y0 - spec.y) % step : y0;
+    // Tiled reads start at a tile's edge, strip reads at a strip's.
+    const int64_t first = tiled || by_strip ? y0 - (y0 - spec.y) % step : y0;
     std::vector<T> band(static_cast<std::size_t>(step * width * span));
     std::vector<std::vector<T>> parts(ranges.size() > 1 ? ranges.size() : 0);
     for (auto& p : parts) p.resize(band.size());
@@ -676,15 +682,20 @@ Image read_opened(OIIO::ImageInput& in, Image::Depth want, bool native, const st
     const Layout layout = channel_layout(spec);
     const Kind kind = sample_kind(spec);
     const bool premult = premultiplied(in, layout);
-    const Image::Depth target = premult ? Image::kFloat : native ? kind_depth(kind) : want;
-    Image image = make_image(spec.full_width, spec.full_height, target);
+    const Image::Depth wanted = native ? kind_depth(kind) : want;
+    // Float samples, and premultiplied ones (divided in float), reach the
+    // integer depths through convert().
+    const bool via_float = premult || kind == Kind::kFloat;
+    Image image = make_image(spec.full_width, spec.full_height, via_float ? Image::kFloat : wanted);
     const auto read = [&](auto pixel_tag) {
         using Pixel = decltype(pixel_tag);
-        if (premult || kind == Kind::kFloat) read_pixels<Pixel, float>(in, layout, image, name);
-        else if (kind == Kind::k8) read_pixels<Pixel, uint8_t>(in, layout, image, name);
+        if constexpr (std::is_same_v<Pixel, PF_PixelFloat>) {
+            if (via_float) return read_pixels<Pixel, float>(in, layout, image, name);
+        }
+        if (kind == Kind::k8) read_pixels<Pixel, uint8_t>(in, layout, image, name);
         else read_pixels<Pixel, uint16_t>(in, layout, image, name);
     };
-    switch (target) {
+    switch (image.depth()) {
         case Image::k8:
             read(PF_Pixel8{});
             break;
@@ -695,10 +706,8 @@ Image read_opened(OIIO::ImageInput& in, Image::Depth want, bool native, const st
             read(PF_PixelFloat{});
             break;
     }
-    if (!premult) return image;
-    unpremultiply(image);
-    const Image::Depth wanted = native ? kind_depth(kind) : want;
-    return wanted == Image::kFloat ? image : convert(image, wanted);
+    if (premult) unpremultiply(image);
+    return image.depth() == wanted ? image : convert(image, wanted);
 }
 
 // The reader for `format` opened on `path` (over `proxy` if given). Which

@@ -74,7 +74,8 @@ bool tiff_over_budget(const std::uint8_t* data, std::size_t size) {
 
 // True when the header claims a size the readers accept but the budget does
 // not: a PNG's IHDR, any box2i window attribute of an OpenEXR header, a
-// TIFF's first directory, a DPX image header, any JPEG frame header.
+// TIFF's first directory, a DPX image and orientation header, any JPEG
+// frame header.
 bool over_budget(const std::uint8_t* data, std::size_t size) {
     static const std::uint8_t kIhdr[] = {'I', 'H', 'D', 'R'};
     if (size >= 24 && std::memcmp(data + 12, kIhdr, 4) == 0) {
@@ -84,8 +85,12 @@ bool over_budget(const std::uint8_t* data, std::size_t size) {
         return true;
     }
     if (size >= 780 && (std::memcmp(data, "SDPX", 4) == 0 || std::memcmp(data, "XPDS", 4) == 0)) {
+        // The image size, or the original size as the display window.
         const bool big = data[0] == 'S';
-        return over(read_uint(data + 772, 4, big), read_uint(data + 776, 4, big));
+        const std::int64_t w = read_uint(data + 772, 4, big), h = read_uint(data + 776, 4, big);
+        const std::int64_t ow = size >= 1432 ? read_uint(data + 1424, 4, big) : w;
+        const std::int64_t oh = size >= 1432 ? read_uint(data + 1428, 4, big) : h;
+        return over(w, h) || over(ow, oh) || over(w, oh) || over(ow, h);
     }
     for (std::size_t i = 0; size >= 9 && i + 9 <= size; ++i) {
         if (data[i] == 0xff && data[i + 1] >= 0xc0 && data[i + 1] <= 0xcf && data[i + 1] != 0xc4 &&
