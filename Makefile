@@ -6,18 +6,29 @@ BUILD      ?= build
 SAN_BUILD  ?= build-sanitize
 WIN_BUILD  ?= build-win
 FUZZ_BUILD ?= build-fuzz
+NOSIMD_BUILD ?= build-nosimd
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 300
+BUILD_TYPE ?= RelWithDebInfo
+PREFIX     ?= /usr/local
+# ON makes warnings errors (CI does); off by default so that a new compiler's
+# new warning never stops a build.
+WERROR     ?= OFF
 
 PACKAGES := cmake ninja-build g++ clang pkg-config libgtest-dev libgmock-dev \
-            libbenchmark-dev libpng-dev libopenexr-dev libcli11-dev libpugixml-dev \
-            libcpp-httplib-dev nlohmann-json3-dev nodejs chromium
+            libbenchmark-dev libcli11-dev libopenimageio-dev openimageio-tools zlib1g-dev libpugixml-dev \
+            libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg \
+            libpng-dev libcpp-httplib-dev nlohmann-json3-dev nodejs chromium
 WIN_PACKAGES  := g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 icoutils wine64
 FUZZ_PACKAGES := clang libclang-rt-14-dev
+# The anchors `make bench` measures trellis against.
+BENCH_PACKAGES := imagemagick openimageio-tools
 
 CMAKE_FLAGS ?=
+POLICY     := -DTRELLIS_WERROR=$(WERROR)
 
-.PHONY: all deps deps-win deps-fuzz deps-npm browser-modules configure build test test-sanitize demo bench aex fuzz clean
+.PHONY: all deps deps-win deps-fuzz deps-npm browser-modules configure build test test-sanitize test-nosimd install \
+        demo bench aex fuzz clean
 
 all: build
 
@@ -55,7 +66,7 @@ browser-modules: deps-npm
 	fi
 
 configure: deps
-	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(POLICY) $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -63,29 +74,41 @@ build: configure
 test: build browser-modules
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# The same suite under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The same suite under AddressSanitizer and UndefinedBehaviorSanitizer (less
+# the Wine run and the installed program's full demo render).
 test-sanitize: deps
-	CC=clang CXX=clang++ cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRELLIS_SANITIZE=ON -DTRELLIS_WINDOWS=OFF $(CMAKE_FLAGS)
+	CC=clang CXX=clang++ cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRELLIS_SANITIZE=ON -DTRELLIS_WINDOWS=OFF $(POLICY) $(CMAKE_FLAGS)
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --output-on-failure -j $(JOBS) -LE wine
+	  ctest --output-on-failure -j $(JOBS) -LE 'wine|install'
+
+# The area-sampling tests on the portable sampler, without the vector paths.
+test-nosimd: deps
+	cmake -S . -B $(NOSIMD_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRELLIS_NO_SIMD=ON -DTRELLIS_WINDOWS=OFF $(POLICY) $(CMAKE_FLAGS)
+	cmake --build $(NOSIMD_BUILD) -j $(JOBS) --target sampling_tests
+	cd $(NOSIMD_BUILD) && ctest --output-on-failure -j $(JOBS) -L sampling
+
+# trellis in PREFIX/bin, its module in PREFIX/lib/norvextrellis (DESTDIR is honoured).
+install: configure
+	cmake --build $(BUILD) -j $(JOBS) --target trellis
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 demo: build
 	$(BUILD)/cli/trellis demo --out out/demo
 
 bench: build
-	cmake --build $(BUILD) --target trellis_bench
-	$(BUILD)/bench/trellis_bench
-	cmake --build $(BUILD) --target bench_cli
+	$(call install_missing,$(BENCH_PACKAGES))
+	cmake --build $(BUILD) --target trellis_bench trellis
+	sh bench/run_bench.sh $(BUILD)
 
 aex: deps deps-win
-	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(WIN_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release $(POLICY)
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 
 fuzz: deps deps-fuzz
-	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DTRELLIS_FUZZ=ON -DTRELLIS_SANITIZE=ON
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DTRELLIS_FUZZ=ON -DTRELLIS_SANITIZE=ON $(POLICY)
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
 	FUZZ_SECONDS=$(FUZZ_SECONDS) fuzz/run_all.sh $(FUZZ_BUILD)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(WIN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(WIN_BUILD) $(FUZZ_BUILD) $(NOSIMD_BUILD)

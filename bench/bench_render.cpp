@@ -6,6 +6,7 @@
 // stage through the effect's static library, to show where the time goes.
 //
 //   trellis_bench [--frame=WxH] [Google Benchmark flags]
+//   trellis_bench --strokes INPUT LAYER MASK TIME   (see print_strokes)
 //
 // --frame renders a smaller (or larger) frame, e.g. for valgrind. Times are
 // the benchmark thread's CPU time (the machine may be shared).
@@ -21,10 +22,13 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <vector>
 
+#include "cli/image_io.h"
+#include "cli/svg_path.h"
 #include "draw/blend.h"
 #include "draw/draw.h"
 #include "draw/paint.h"
@@ -36,6 +40,7 @@
 #include "standalone/host.h"
 #include "standalone/mask.h"
 #include "standalone/module.h"
+#include "standalone/sampling.h"
 #include "standalone/world.h"
 #include "strokes/generate.h"
 #include "strokes/stroke_list.h"
@@ -581,6 +586,27 @@ void BM_Breakdown(benchmark::State& state) {
     state.counters["paint_own_ns_per_px"] = (sum.draw - sum.sample_only) / n * 1e6 / covered;
 }
 
+// The host's sampling tables of the frame's Layer, built from scratch (the
+// host builds them once per Layer, shared by every frame and worker).
+void BM_TableBuild(benchmark::State& state) {
+    const int depth = static_cast<int>(state.range(0));
+    const PF_PixelFormat format = format_of(depth);
+    const A_long w = g_width, h = g_height;
+    const auto layer = make_world(w, h, format, [w, h](A_long x, A_long y) { return layer_pixel(x, y, w, h); });
+    double total_ms = 0;
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        const standalone::AreaSampler sampler(*layer->def(), format);
+        const double ms = ms_since(start);
+        bytes = sampler.table_bytes();
+        state.SetIterationTime(ms / 1000.0);
+        total_ms += ms;
+    }
+    state.counters["build_ms"] = total_ms / static_cast<double>(state.iterations());
+    state.counters["bytes_per_px"] = static_cast<double>(bytes) / (static_cast<double>(w) * static_cast<double>(h));
+}
+
 void depth_args(benchmark::internal::Benchmark* b) {
     b->ArgName("depth")->Arg(DEPTH_8)->Arg(DEPTH_16)->Arg(DEPTH_FLOAT);
 }
@@ -599,6 +625,52 @@ void print_summary() {
         const double px = static_cast<double>(l.covered);
         std::printf("%-6s %12.2f %12.1f %12.3f %12.2f %8.1f\n", depth_name(depth), r.render_ms,
                     r.render_ms * 1e6 / px, r.floor_ms, r.floor_ms * 1e6 / px, r.render_ms / r.floor_ms);
+    }
+}
+
+// ---- The strokes of a trellis render, for the ImageMagick anchor ------------
+
+// World of an 8-bit image read from a file.
+std::shared_ptr<World> world_of(const cli::Image& image) {
+    auto world = std::make_shared<World>(image.width, image.height, PF_PixelFormat_ARGB32);
+    const auto& pixels = image.get<PF_Pixel8>();
+    const std::size_t row = static_cast<std::size_t>(image.width);
+    for (A_long y = 0; y < image.height; ++y)
+        std::memcpy(world->row(y), pixels.data() + static_cast<std::size_t>(y) * row, row * sizeof(PF_Pixel8));
+    return world;
+}
+
+// `trellis_bench --strokes INPUT LAYER MASK TIME`: the strokes `trellis render
+// --input INPUT --layer LAYER --mask MASK --time TIME` lays at 8 bits, one
+// "x y width height red green blue" line each (the input's colour at the
+// stroke's centre), in drawing order.
+int print_strokes(char** args) {
+    try {
+        const cli::Image input = cli::read_image(args[0], cli::Image::k8);
+        const cli::Image layer = cli::read_image(args[1], cli::Image::k8);
+        Scene scene(probe_module(), DEPTH_8);
+        if (!scene.error.empty()) throw std::runtime_error(scene.error);
+        scene.input = world_of(input);
+        scene.host->set_input(scene.input);
+        scene.host->set_output(nullptr);
+        scene.host->set_layer_param(PARAM_LAYER, world_of(layer));
+        scene.host->set_path_param(PARAM_PATH, scene.host->add_mask(cli::parse_svg_path(args[2]).outline));
+        scene.host->set_param_percent(PARAM_TIME, std::stod(args[3]));
+        Probe probe;
+        probe_frame(scene, probe);
+        if (!probe.failure.empty()) throw std::runtime_error(probe.failure);
+        for (const Stroke& s : probe.strokes) {
+            const A_long cx = std::clamp<A_long>(s.center_x, 0, input.width - 1);
+            const A_long cy = std::clamp<A_long>(s.center_y, 0, input.height - 1);
+            const PF_Pixel8 c = input.get<PF_Pixel8>()[static_cast<std::size_t>(cy) * input.width + cx];
+            std::printf("%d %d %d %d %d %d %d\n", static_cast<int>(s.center_x - s.half_w),
+                        static_cast<int>(s.center_y - s.half_h), static_cast<int>(2 * s.half_w + 1),
+                        static_cast<int>(2 * s.half_h + 1), c.red, c.green, c.blue);
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "trellis_bench --strokes: %s\n", e.what());
+        return 1;
     }
 }
 
@@ -627,8 +699,10 @@ bool take_frame_flag(int& argc, char** argv) {
 BENCHMARK(BM_Render)->Apply(depth_args)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Floor)->Apply(depth_args)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Breakdown)->Apply(depth_args)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TableBuild)->Apply(depth_args)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
+    if (argc == 6 && std::strcmp(argv[1], "--strokes") == 0) return print_strokes(argv + 2);
     if (!take_frame_flag(argc, argv)) return 2;
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -86,19 +86,58 @@ std::string describe_param(const DeclaredParam& param) {
     }
 }
 
-int run_about(const std::string& plugin) {
-    const auto module = load_module(plugin);
-    const auto host = make_host(module);
+std::string about_lines(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r') {
+            out += text[i];
+        } else if (i + 1 == text.size() || text[i + 1] != '\n') {
+            out += '\n';
+        }
+    }
+    return out;
+}
+
+std::string about_version(std::string_view lines) {
+    std::string out;
+    for (const char c : lines.substr(0, lines.find('\n'))) {
+        // The text is the module's: no control character reaches the terminal.
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7F) out += c;
+    }
+    const std::size_t first = out.find_first_not_of(' ');
+    if (first == std::string::npos) return "(no about text)";
+    return out.substr(first, out.find_last_not_of(' ') - first + 1);
+}
+
+namespace {
+
+std::string fetch_about(standalone::Host& host) {
     std::string about;
-    const PF_Err err = host->about(&about);
+    const PF_Err err = host.about(&about);
     if (err != PF_Err_NONE) {
         throw Failure(kExitEffectError, "the effect's about command failed with error " + describe_error(err));
     }
-    // The host shows a carriage return as a line break.
-    for (std::size_t at = about.find('\r'); at != std::string::npos; at = about.find('\r', at)) {
-        about.replace(at, 1, (at + 1 < about.size() && about[at + 1] == '\n') ? "" : "\n");
-    }
-    std::printf("%s\n\n", about.c_str());
+    return about_lines(about);
+}
+
+}  // namespace
+
+int run_version() {
+    // The program's own version first: it needs no module.
+    std::printf("trellis %s\n", TRELLIS_VERSION);
+    std::fflush(stdout);
+    const auto module = load_module("");
+    const auto host = make_host(module);
+    std::printf("module: %s\n", about_version(fetch_about(*host)).c_str());
+    return 0;
+}
+
+int run_about(const std::string& plugin) {
+    const auto module = load_module(plugin);
+    const auto host = make_host(module);
+    std::printf("%s\n\n", fetch_about(*host).c_str());
 
     static constexpr pipl::Bytes kPipl = pipl::build();
     const auto strings = pipl_strings(kPipl);

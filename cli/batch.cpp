@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "cli/job.h"
+#include "cli/movie_source.h"
 
 namespace cli {
 
@@ -115,13 +116,13 @@ std::string OutputPattern::path(long frame) const {
 }
 
 void check_output_name(const std::string& name) {
-    if (!is_image_extension(name)) {
+    if (!is_image_extension(name) && !is_movie_name(name)) {
         const std::size_t slash = name.find_last_of('/');
         const std::size_t dot = name.find_last_of('.');
         const std::string ext =
             dot == std::string::npos || (slash != std::string::npos && dot < slash) ? "" : name.substr(dot);
         usage_error("output " + name + ": unknown image type \"" + ext +
-                    "\" (name it .exr, .png, .tif, .tiff, .dpx or .jpg)");
+                    "\" (name it .exr, .png, .tif, .tiff, .dpx or .jpg, or a movie .mov, .mp4 or .mkv)");
     }
 }
 
@@ -188,10 +189,25 @@ BatchResult render_frames(const RenderJob& job, Progress& progress) {
     std::optional<Failure> failure;
     BatchResult result;
 
+    // A movie takes the frames in list order, a few frames of slack at most.
+    std::unique_ptr<MovieSink> sink;
+    if (target.movie) {
+        const std::string path = target.pattern.path(frames.front());
+        sink = std::make_unique<MovieSink>(path, *target.movie, static_cast<std::size_t>(workers) + 2,
+                                           [&, path](std::size_t i) {
+                                               progress.frame_done(frames[i], path);
+                                               std::lock_guard<std::mutex> lock(mutex);
+                                               result.written.emplace_back(frames[i], path);
+                                           });
+    }
+
     auto fail = [&](const Failure& f) {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (!failure) failure = f;
-        stop = true;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (!failure) failure = f;
+            stop = true;
+        }
+        if (sink) sink->stop();
     };
 
     auto work = [&] {
@@ -206,14 +222,23 @@ BatchResult render_frames(const RenderJob& job, Progress& progress) {
                 frame = frames[i];
                 const std::string path = target.pattern.path(frame);
                 std::error_code ec;
-                if (job.skip_existing && std::filesystem::exists(path, ec)) {
+                if (sink) {
+                    if (!sink->wait_turn(i, [&stop] { return stop || interrupt_requested(); })) break;
+                } else if (job.skip_existing && std::filesystem::exists(path, ec)) {
                     progress.frame_skipped(frame, path);
                     continue;
                 }
                 progress.frame_started(frame);
-                const Image image = renderer.render(frame);
+                Image image = renderer.render(frame);
                 // A frame that finishes after an interrupt is not kept.
                 if (interrupt_requested()) break;
+                if (sink) {
+                    if (target.from_colorspace != target.to_colorspace) {
+                        convert_colorspace(image, target.from_colorspace, target.to_colorspace);
+                    }
+                    sink->put(i, std::move(image));
+                    continue;
+                }
                 write_output(target, path, image);
                 progress.frame_done(frame, path);
                 std::lock_guard<std::mutex> lock(mutex);
@@ -233,11 +258,18 @@ BatchResult render_frames(const RenderJob& job, Progress& progress) {
     work();
     for (std::thread& t : threads) t.join();
 
-    std::sort(result.written.begin(), result.written.end());
     result.interrupted = interrupt_requested();
     if (failure && !result.interrupted) {
         throw *failure;
     }
+    if (sink && !result.interrupted) {
+        sink->finish(frames.size());
+    } else if (sink) {
+        // The movie is incomplete: nothing of it stays.
+        sink.reset();
+        result.written.clear();
+    }
+    std::sort(result.written.begin(), result.written.end());
     return result;
 }
 

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/image_io.h"
+#include "cli/movie_io.h"
 #include "cli/progress.h"
 #include "cli/session.h"
 #include "standalone/module.h"
@@ -45,10 +47,13 @@ struct OutputSpec {
     // Working space to the file's; both empty (or equal): values as rendered.
     std::string from_colorspace;
     std::string to_colorspace;
+    // Set for a movie: every frame goes into the one file pattern.path(0),
+    // encoded in the order of the frame list.
+    std::optional<MovieSettings> movie;
 };
 
 // Throws Failure (kExitUsage) unless the name's extension (any case) is one
-// the image writer knows.
+// the image or movie writer knows.
 void check_output_name(const std::string& name);
 
 // Writes `image` as its target says, creating the folders it goes in.

@@ -10,6 +10,7 @@
 #include <numbers>
 
 #include "cli/batch.h"
+#include "cli/movie_io.h"
 #include "cli/job.h"
 #include "cli/progress.h"
 #include "cli/render_command.h"
@@ -161,8 +162,8 @@ Image contact_sheet(const std::vector<Image>& frames, int columns, int shrink, i
 CLI::App* add_demo_command(CLI::App& app, DemoArgs& args) {
     CLI::App* cmd = app.add_subcommand(
         "demo", "Render the built-in demo animation (" + std::to_string(kWidth) + "x" + std::to_string(kHeight) + ", " +
-                    std::to_string(kFrames) + " frames) and its contact sheet");
-    cmd->add_option("--out", args.out, "directory for the frames and contact.png")
+                    std::to_string(kFrames) + " frames), its contact sheet and demo.mp4");
+    cmd->add_option("--out", args.out, "directory for the frames, contact.png and demo.mp4")
         ->capture_default_str()
         ->type_name("DIR");
     cmd->add_option("--jobs", args.jobs, "frames rendered in parallel (default: one per core)")
@@ -234,10 +235,30 @@ int run_demo(const DemoArgs& args) {
     const std::string sheet_path = (std::filesystem::path(args.out) / "contact.png").string();
     write_output(job.output, sheet_path, contact_sheet(picked, kSheetColumns, kSheetShrink, kSheetGap));
 
+    // The whole animation as a movie to watch, from the frames as written.
+    const std::string movie_path = (std::filesystem::path(args.out) / "demo.mp4").string();
+    try {
+        MovieSettings settings;
+        settings.rate = FrameRate{static_cast<int>(scene.fps), 1};
+        MovieWriter movie(movie_path, kWidth, kHeight, Image::k8, settings);
+        for (const auto& [frame, path] : result.written) {
+            if (interrupt_requested()) break;
+            movie.write(read_image(path, Image::k8));
+        }
+        // Interrupted: the writer's end removes the unfinished movie first.
+        if (!interrupt_requested()) movie.finish();
+    } catch (const ImageWriteError& e) {
+        throw Failure(kExitUnwritable, e.what());
+    } catch (const ImageError& e) {
+        throw Failure(kExitUsage, e.what());
+    }
+
+    if (interrupt_requested()) end_by_interrupt();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("wrote %d frames (%dx%d): %s .. %s\n", kFrames, kWidth, kHeight, result.written.front().second.c_str(),
                 result.written.back().second.c_str());
     std::printf("wrote contact sheet (every %dth frame): %s\n", kSheetEvery, sheet_path.c_str());
+    std::printf("wrote the movie (H.264, %u fps): %s\n", static_cast<unsigned>(scene.fps), movie_path.c_str());
     std::printf("in %.1f s\n", seconds);
     return 0;
 }

@@ -1,5 +1,5 @@
 // `trellis demo`: an embedded scene (generated input, brush Layer and spiral
-// mask) rendered as an animation of the reveal, with a contact sheet.
+// mask) rendered as an animation of the reveal, with a contact sheet and an H.264 movie.
 #pragma once
 
 #include <string>

@@ -367,6 +367,95 @@ void check_png_chunks(const unsigned char* data, std::size_t size, const std::st
     throw ImageError(name + ": truncated PNG file (no IEND)");
 }
 
+// OpenEXR's newer reader fills in what a header lacks and divides by zero
+// on some of what it then makes up (a "tiles" attribute in a scanline file,
+// a window of the wrong type). The header's attribute names and types are
+// checked here against the format's rules first; values are the library's.
+constexpr std::size_t kMaxExrHeaderBytes = std::size_t{16} << 20;
+
+struct ExrHeaderCut {};  // the bytes end inside the header
+
+void walk_exr_header(const unsigned char* data, std::size_t size, const std::string& name) {
+    const auto bad = [&](const std::string& why) { return ImageError(name + ": damaged OpenEXR header (" + why + ")"); };
+    if (size < 8) throw ExrHeaderCut{};
+    const unsigned flags = data[5];
+    const bool tiled = flags & 0x02, deep = flags & 0x08, multipart = flags & 0x10;
+    struct Required {
+        const char* name;
+        const char* type;
+        int size;  // -1: any
+        bool seen;
+    } required[] = {{"channels", "chlist", -1, false},          {"compression", "compression", 1, false},
+                    {"dataWindow", "box2i", 16, false},         {"displayWindow", "box2i", 16, false},
+                    {"lineOrder", "lineOrder", 1, false},       {"pixelAspectRatio", "float", 4, false},
+                    {"screenWindowCenter", "v2f", 8, false},    {"screenWindowWidth", "float", 4, false},
+                    {"tiles", "tiledesc", 9, false}};
+    std::vector<std::string> names;
+    std::size_t at = 8;
+    const auto text = [&]() {
+        const void* end = std::memchr(data + at, 0, size - at);
+        if (!end) throw ExrHeaderCut{};
+        std::string t(reinterpret_cast<const char*>(data + at), static_cast<const unsigned char*>(end) - (data + at));
+        at += t.size() + 1;
+        return t;
+    };
+    for (;;) {
+        if (at >= size) throw ExrHeaderCut{};
+        const std::string attr = text();
+        if (attr.empty()) break;
+        const std::string type = text();
+        if (size - at < 4) throw ExrHeaderCut{};
+        const int64_t length = static_cast<int32_t>(uint32_t{data[at]} | uint32_t{data[at + 1]} << 8 |
+                                                    uint32_t{data[at + 2]} << 16 | uint32_t{data[at + 3]} << 24);
+        at += 4;
+        if (length < 0) throw bad("attribute " + escape_text(attr) + " of negative size");
+        if (static_cast<uint64_t>(length) > size - at) throw ExrHeaderCut{};
+        at += static_cast<std::size_t>(length);
+        if (std::find(names.begin(), names.end(), attr) != names.end()) throw bad("attribute " + escape_text(attr) + " twice");
+        names.push_back(attr);
+        for (Required& r : required) {
+            if (attr != r.name) continue;
+            if (type != r.type || (r.size >= 0 && length != r.size)) {
+                throw bad("attribute " + escape_text(attr) + " of type " + escape_text(type));
+            }
+            r.seen = true;
+        }
+    }
+    for (const Required& r : required) {
+        const bool tiles = std::strcmp(r.name, "tiles") == 0;
+        if (!tiles && !r.seen) throw bad(std::string("no ") + r.name);
+        // Parts and deep data say whether they are tiled by a "type" attribute.
+        if (tiles && !multipart && !deep && r.seen != tiled) throw bad(tiled ? "tiled without tiles" : "tiles in a scanline file");
+    }
+}
+
+// `data` is the file's first bytes, `whole` when that is all of it; false
+// when more are needed to see the header's end.
+bool check_exr_header(const unsigned char* data, std::size_t size, bool whole, const std::string& name) {
+    try {
+        walk_exr_header(data, size, name);
+        return true;
+    } catch (const ExrHeaderCut&) {
+        if (whole || size >= kMaxExrHeaderBytes) throw ImageError(name + ": truncated OpenEXR header");
+        return false;
+    }
+}
+
+// The library's DPX reader allocates the user data size the header states
+// before it looks at the file: a damaged size costs gigabytes.
+void check_dpx_header(const unsigned char* head, std::size_t n, uint64_t file_size, const std::string& name) {
+    if (n < 36) throw ImageError(name + ": truncated DPX file");
+    const bool big = head[0] == 'S';
+    const auto at = [&](std::size_t i) {
+        return big ? be32(head + i)
+                   : uint32_t{head[i]} | uint32_t{head[i + 1]} << 8 | uint32_t{head[i + 2]} << 16 | uint32_t{head[i + 3]} << 24;
+    };
+    if (at(32) > file_size) {
+        throw ImageError(name + ": damaged DPX header (user data of " + std::to_string(at(32)) + " bytes in a file of " +
+                         std::to_string(file_size) + ")");
+    }
+}
+
 // Channel indices in the file for each ARGB field, -1 for none; grey files
 // give their one colour channel as red, copied to green and blue.
 struct Layout {
@@ -490,13 +579,19 @@ void read_pixels(OIIO::ImageInput& in, const Layout& layout, Image& image, const
     }
     const int64_t row_bytes = width * span * static_cast<int64_t>(sizeof(T));
     const bool tiled = spec.tile_width > 0;
-    const int64_t step = tiled ? spec.tile_height : std::max<int64_t>(1, std::min<int64_t>(64, kBandBytes / row_bytes));
+    // A TIFF strip is decoded whole for any of its rows: read whole strips
+    // where they fit, or a tall strip costs its height over again per band.
+    const int64_t strip = spec.get_int_attribute("tiff:RowsPerStrip", 0);
+    const bool by_strip = !tiled && strip > 1 && strip * row_bytes <= kBandBytes;
+    const int64_t step = tiled      ? spec.tile_height
+                         : by_strip ? strip
+                                    : std::max<int64_t>(1, std::min<int64_t>(64, kBandBytes / row_bytes));
     if (step * row_bytes > 4 * kBandBytes) {
         throw ImageError(name + ": tiles of " + std::to_string(spec.tile_width) + "x" +
                          std::to_string(spec.tile_height) + " are larger than supported");
     }
-    // Tiled reads start at a tile's edge.
-    const int64_t first = tiled ? y0 - (y0 - spec.y) % step : y0;
+    // Tiled reads start at a tile's edge, strip reads at a strip's.
+    const int64_t first = tiled || by_strip ? y0 - (y0 - spec.y) % step : y0;
     std::vector<T> band(static_cast<std::size_t>(step * width * span));
     std::vector<std::vector<T>> parts(ranges.size() > 1 ? ranges.size() : 0);
     for (auto& p : parts) p.resize(band.size());
@@ -520,9 +615,20 @@ void read_pixels(OIIO::ImageInput& in, const Layout& layout, Image& image, const
             const std::size_t r = static_cast<std::size_t>(std::find(ranges.begin(), ranges.end(), c) - ranges.begin());
             return parts[r][static_cast<std::size_t>(i)];
         };
+        // The common case, packed RGBA, without the general lookups.
+        const bool packed = parts.empty() && span == 4 && lo == 0 && layout.red == 0 && layout.green == 1 &&
+                            layout.blue == 2 && layout.alpha == 3;
         for (int64_t y = std::max(yb, y0); y < std::min(ye, y1); ++y) {
-            Pixel* row = out.data() + (y - spec.full_y) * out_width - spec.full_x;
+            Pixel* row = out.data() + (y - spec.full_y) * out_width;
             const int64_t base = (y - yb) * width - spec.x;
+            if (packed) {
+                const T* src = band.data() + (base + x0) * 4;
+                for (int64_t x = x0; x < x1; ++x, src += 4) {
+                    row[x - spec.full_x] = Pixel{to_depth<Pixel>(src[3]), to_depth<Pixel>(src[0]),
+                                                 to_depth<Pixel>(src[1]), to_depth<Pixel>(src[2])};
+                }
+                continue;
+            }
             for (int64_t x = x0; x < x1; ++x) {
                 const int64_t i = base + x;
                 Pixel p{};
@@ -534,7 +640,7 @@ void read_pixels(OIIO::ImageInput& in, const Layout& layout, Image& image, const
                     if (layout.green >= 0) p.green = to_depth<Pixel>(at(layout.green, i));
                     if (layout.blue >= 0) p.blue = to_depth<Pixel>(at(layout.blue, i));
                 }
-                row[x] = p;
+                row[x - spec.full_x] = p;
             }
         }
     }
@@ -576,15 +682,20 @@ Image read_opened(OIIO::ImageInput& in, Image::Depth want, bool native, const st
     const Layout layout = channel_layout(spec);
     const Kind kind = sample_kind(spec);
     const bool premult = premultiplied(in, layout);
-    const Image::Depth target = premult ? Image::kFloat : native ? kind_depth(kind) : want;
-    Image image = make_image(spec.full_width, spec.full_height, target);
+    const Image::Depth wanted = native ? kind_depth(kind) : want;
+    // Float samples, and premultiplied ones (divided in float), reach the
+    // integer depths through convert().
+    const bool via_float = premult || kind == Kind::kFloat;
+    Image image = make_image(spec.full_width, spec.full_height, via_float ? Image::kFloat : wanted);
     const auto read = [&](auto pixel_tag) {
         using Pixel = decltype(pixel_tag);
-        if (premult || kind == Kind::kFloat) read_pixels<Pixel, float>(in, layout, image, name);
-        else if (kind == Kind::k8) read_pixels<Pixel, uint8_t>(in, layout, image, name);
+        if constexpr (std::is_same_v<Pixel, PF_PixelFloat>) {
+            if (via_float) return read_pixels<Pixel, float>(in, layout, image, name);
+        }
+        if (kind == Kind::k8) read_pixels<Pixel, uint8_t>(in, layout, image, name);
         else read_pixels<Pixel, uint16_t>(in, layout, image, name);
     };
-    switch (target) {
+    switch (image.depth()) {
         case Image::k8:
             read(PF_Pixel8{});
             break;
@@ -595,10 +706,8 @@ Image read_opened(OIIO::ImageInput& in, Image::Depth want, bool native, const st
             read(PF_PixelFloat{});
             break;
     }
-    if (!premult) return image;
-    unpremultiply(image);
-    const Image::Depth wanted = native ? kind_depth(kind) : want;
-    return wanted == Image::kFloat ? image : convert(image, wanted);
+    if (premult) unpremultiply(image);
+    return image.depth() == wanted ? image : convert(image, wanted);
 }
 
 // The reader for `format` opened on `path` (over `proxy` if given). Which
@@ -663,13 +772,17 @@ Image read_with(const std::string& format, const std::string& path, OIIO::Filesy
 
 Image read_memory(const void* data, std::size_t size, Image::Depth want, bool native, const std::string& label);
 
-std::vector<unsigned char> read_whole(const std::string& path, const std::string& name) {
+// The file's bytes, or its first `limit` bytes.
+std::vector<unsigned char> read_whole(const std::string& path, const std::string& name,
+                                      std::size_t limit = SIZE_MAX) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) throw ImageError(name + ": cannot open: " + errno_text(errno));
     std::vector<unsigned char> bytes;
     unsigned char chunk[1 << 16];
     std::size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+    while (bytes.size() < limit && (n = std::fread(chunk, 1, std::min(sizeof chunk, limit - bytes.size()), f)) > 0) {
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
     const bool failed = std::ferror(f) != 0;
     std::fclose(f);
     if (failed) throw ImageError(name + ": read error");
@@ -681,7 +794,7 @@ Image read_file(const std::string& path, Image::Depth want, bool native) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw ImageError(name + ": cannot open: " + errno_text(errno));
     struct stat st {};
-    unsigned char head[16] = {};
+    unsigned char head[64] = {};
     const bool is_dir = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
     const ssize_t n = is_dir ? 0 : ::read(fd, head, sizeof head);
     const int err = errno;
@@ -690,10 +803,18 @@ Image read_file(const std::string& path, Image::Depth want, bool native) {
     if (n < 0) throw ImageError(name + ": read error: " + errno_text(err));
     if (n == 0) throw ImageError(name + ": the file is empty");
     const std::string format = sniff_format(head, static_cast<std::size_t>(n));
+    if (format == "dpx") check_dpx_header(head, static_cast<std::size_t>(n), static_cast<uint64_t>(st.st_size), name);
     if (format == "png") {
         // Checked whole before decoding (above), so read once, from memory.
         std::vector<unsigned char> bytes = read_whole(path, name);
         return read_memory(bytes.data(), bytes.size(), want, native, path);
+    }
+    if (format == "openexr") {
+        // Most headers are a few kilobytes; a longer one is read again whole.
+        for (std::size_t limit = std::size_t{1} << 16;; limit = kMaxExrHeaderBytes) {
+            const std::vector<unsigned char> b = read_whole(path, name, limit);
+            if (check_exr_header(b.data(), b.size(), b.size() < limit, name)) break;
+        }
     }
     return read_with(format, path, nullptr, want, native, name);
 }
@@ -704,6 +825,8 @@ Image read_memory(const void* data, std::size_t size, Image::Depth want, bool na
     const std::string format = sniff_format(static_cast<const unsigned char*>(data), size);
     if (format.empty()) throw ImageError(name + ": not an image format recognised from its contents");
     if (format == "png") check_png_chunks(static_cast<const unsigned char*>(data), size, name);
+    if (format == "openexr") check_exr_header(static_cast<const unsigned char*>(data), size, true, name);
+    if (format == "dpx") check_dpx_header(static_cast<const unsigned char*>(data), size, size, name);
     OIIO::Filesystem::IOMemReader proxy(data, size);
     return read_with(format, label, &proxy, want, native, name);
 }

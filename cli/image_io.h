@@ -105,8 +105,10 @@ uint16_t float_to_png16(float v);     // trunc(v * 65535 + 0.5)
 // - Integer files keep their samples exact: 8-bit gives k8 unchanged;
 //   16-bit (and 10/12-bit, as the library scales them to 16) gives k16
 //   through png16_to_world. Alpha is straight, as stored.
-// - Float and half files give kFloat. OpenEXR is premultiplied: colour is
-//   divided by alpha where alpha > 0, else 0.
+// - Float and half files give kFloat. OpenEXR (and TIFF whose alpha is
+//   marked associated) is premultiplied: colour is divided by alpha where
+//   alpha > 0, else 0, in float.
+// PNG files are checked chunk by chunk (layout, checksums) before decoding.
 // Throws ImageError for anything unreadable, one message naming the file,
 // including sizes above the limits, before allocating pixels for them.
 Image read_image(const std::string& path);

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <filesystem>
 #include <optional>
 #include <system_error>
 
 #include "cli/keyframes.h"
-#include "cli/mask_spec.h"
+#include "cli/mask_track.h"
+#include "cli/movie_source.h"
 #include "cli/render_command.h"
 #include "cli/svg_path.h"
 
@@ -141,7 +143,30 @@ RenderJob make_job(const RenderArgs& args) {
         usage_error(std::string("--exr-type: ") + e.what());
     }
     job.frames = frame_list(args.frames);
-    if (job.frames.size() > 1 && !job.output.pattern.numbered()) {
+    std::optional<FrameRate> fps;
+    if (!args.fps.empty()) {
+        try {
+            fps = parse_frame_rate(args.fps);
+        } catch (const ImageError& e) {
+            usage_error(std::string("--fps: ") + e.what());
+        }
+    }
+    if (is_movie_name(args.out)) {
+        MovieSettings movie;
+        movie.codec = args.codec;
+        if (args.quality >= 0) movie.quality = args.quality;
+        try {
+            check_movie_output(args.out, movie);
+        } catch (const ImageError& e) {
+            usage_error(std::string("output ") + e.what());
+        }
+        if (args.skip_existing) usage_error("--skip-existing: a movie output is written whole");
+        job.output.movie = movie;
+    } else if (!args.codec.empty() || args.quality >= 0) {
+        usage_error(std::string(args.codec.empty() ? "--quality" : "--codec") + ": only for a movie output (" +
+                    args.out + " is an image)");
+    }
+    if (job.frames.size() > 1 && !job.output.pattern.numbered() && !job.output.movie) {
         usage_error("output " + args.out +
                     ": several frames need a frame number in the name, e.g. out.####.exr or out_%04d.png");
     }
@@ -197,7 +222,11 @@ RenderJob make_job(const RenderArgs& args) {
                                                frame_prep(colour.layer, colour.working, ratio));
     }
     scene.downsample = PF_RationalScale{static_cast<A_long>(ratio.num), static_cast<A_u_long>(ratio.den)};
-    scene.fps = static_cast<A_u_long>(args.fps);
+    if (!fps) fps = footage_rate(scene.input->footage());
+    const FrameRate rate = fps.value_or(FrameRate{24, 1});
+    if (job.output.movie) job.output.movie->rate = rate;
+    // The effect's time scale counts whole frames per second.
+    scene.fps = static_cast<A_u_long>(std::max<long>(1, std::lround(rate.value())));
 
     job.jobs = worker_count(args.jobs, job.frames.size());
     job.skip_existing = args.skip_existing;

@@ -12,6 +12,14 @@
 #include "cli/render_command.h"
 #include "cli/session.h"
 
+namespace {
+
+// Thrown by the --version flag during parsing, the way CLI11 ends a parse for
+// --help, so the required command is not asked for.
+struct VersionRequested {};
+
+}  // namespace
+
 int main(int argc, char** argv) {
     CLI::App app("Renders the NorvexTrellis effect through its module and a stand-in host.", "trellis");
     app.require_subcommand(1);
@@ -31,8 +39,14 @@ int main(int argc, char** argv) {
     about->add_option("--plugin", about_plugin, "the effect module (default: $TRELLIS_PLUGIN, else beside trellis)")
         ->type_name("PATH");
 
+    app.add_flag_callback("--version", [] { throw VersionRequested{}; }, "Show the version of trellis and of its effect module")
+        ->configurable(false);
+
+    bool version = false;
     try {
         app.parse(argc, argv);
+    } catch (const VersionRequested&) {
+        version = true;
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
             return app.exit(e);  // --help
@@ -42,6 +56,7 @@ int main(int argc, char** argv) {
     }
 
     try {
+        if (version) return cli::run_version();
         if (render->parsed()) return cli::run_render(render_args);
         if (preview->parsed()) return cli::run_preview(preview_args);
         if (demo->parsed()) return cli::run_demo(demo_args);

@@ -353,7 +353,7 @@ struct PreviewServer::Impl {
         // The depth the preview renders at, whatever frame the command starts on.
         static constexpr const char* kDepths[] = {"8", "16", "32"};
         add("--depth", kDepths[depth]);
-        if (a.fps != 24) add("--fps", std::to_string(a.fps));
+        if (!a.fps.empty()) add("--fps", a.fps);
         const std::pair<const char*, const std::string*> spaces[] = {
             {"--working-colorspace", &a.working_colorspace},
             {"--input-colorspace", &a.input_colorspace},

@@ -44,14 +44,14 @@ std::vector<ParamSetting> resolve_settings(const DeclaredParams& declared,
 
 void add_scene_flags(CLI::App& cmd_app, RenderArgs& args) {
     CLI::App* cmd = &cmd_app;
-    auto* input = cmd->add_option("--input", args.input, "input image or image sequence")->type_name("FILE");
+    auto* input = cmd->add_option("--input", args.input, "input image, image sequence or movie")->type_name("FILE");
     auto* input_size = cmd->add_option("--input-size", args.input_size, "solid input of this size")->type_name("WxH");
     cmd->add_option("--input-color", args.input_color, "colour of the solid input (0-255 each)")
         ->capture_default_str()
         ->type_name("R,G,B,A")
         ->needs(input_size);
     input->excludes(input_size);
-    auto* layer = cmd->add_option("--layer", args.layer, "the \"Layer\" image (or sequence) that every stroke copies")
+    auto* layer = cmd->add_option("--layer", args.layer, "the \"Layer\" image (or sequence, or movie) that every stroke copies")
                       ->type_name("FILE");
     cmd->add_option("--input-offset", args.input_offset, "frame F reads input frame F + N")->type_name("N");
     cmd->add_option("--layer-offset", args.layer_offset, "frame F reads Layer frame F + N")->type_name("N");
@@ -86,6 +86,8 @@ void add_scene_flags(CLI::App& cmd_app, RenderArgs& args) {
     cmd->add_option("--depth", args.depth, "bits per channel (default: the first input frame's own; solid: 8)")
         ->check(CLI::IsMember({"8", "16", "32"}).description(""))
         ->type_name("8|16|32");
+    cmd->add_option("--fps", args.fps, "frames per second (default: the movie input's own, else 24)")
+        ->type_name("F|N/D");
     cmd->add_option("--working-colorspace", args.working_colorspace,
                     "colour space the effect computes in (default with any colour flag: linear)")
         ->type_name("NAME");
@@ -114,7 +116,9 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
         "Exit status: 0 done; 1 the effect reported an error; 2 a bad command line or an input that\n"
         "cannot be read; 3 an output that cannot be written; 128+N after signal N (Ctrl-C, SIGTERM,\n"
         "SIGHUP stop cleanly: finished frames stay, frames in flight write nothing).\n");
-    cmd->add_option("-o,--output", args.out, "output image: .exr .png .tif .dpx .jpg (frame tokens as above)")
+    cmd->add_option("-o,--output", args.out,
+                    "output image: .exr .png .tif .dpx .jpg (frame tokens as above), or one movie: .mov (ProRes "
+                    "4444), .mp4 (H.264), .mkv (FFV1)")
         ->required()
         ->type_name("OUT");
     add_scene_flags(*cmd, args);
@@ -122,10 +126,11 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
         ->type_name("N|N/D");
     cmd->add_option("--frames", args.frames, "frames to render (default: frame 0)")->type_name("LIST");
     cmd->add_flag("--skip-existing", args.skip_existing, "leave frames whose output file exists alone");
-    cmd->add_option("--fps", args.fps, "frames per second (time scale)")
-        ->capture_default_str()
-        ->check(CLI::Range(1, 100000).description(""))
-        ->type_name("F");
+    cmd->add_option("--codec", args.codec, "movie output's encoder, e.g. prores, h264, ffv1, png, dnxhd")
+        ->type_name("NAME");
+    cmd->add_option("--quality", args.quality, "movie encoder's quality: CRF for H.264, quantiser for ProRes")
+        ->check(CLI::Range(0, 63).description(""))
+        ->type_name("N");
     cmd->add_option("--jobs", args.jobs, "frames rendered in parallel (default: one per core)")
         ->check(CLI::Range(1, 1024).description(""))
         ->type_name("N");

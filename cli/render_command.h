@@ -56,7 +56,11 @@ struct RenderArgs {
     std::string frames;
     long input_offset = 0;
     long layer_offset = 0;
-    int fps = 24;
+    // Empty: the movie input's own rate, else 24.
+    std::string fps;
+    // Movie output: the encoder (empty: the container's) and its quality.
+    std::string codec;
+    int quality = -1;  // -1: the encoder's default
     int jobs = 0;  // 0: one per core
     std::string exr_compression = "zip";
     std::string exr_type = "float";

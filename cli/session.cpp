@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 
 #include "cli/keyframes.h"
@@ -156,6 +157,9 @@ std::shared_ptr<standalone::Module> load_module(const std::string& explicit_path
         if (!dir.empty()) {
             candidates.emplace_back(dir + "/" + kModuleFile, "");
             candidates.emplace_back(dir + "/../" + kModuleFile, "");
+            // Where `cmake --install` puts it, relative to the installed program.
+            candidates.emplace_back(
+                (std::filesystem::path(dir) / TRELLIS_MODULE_FROM_BIN / kModuleFile).lexically_normal().string(), "");
         }
     }
     std::string tried;
@@ -330,8 +334,17 @@ FrameRenderer::~FrameRenderer() {
     host_->global_setdown();
 }
 
-bool FrameRenderer::watch(std::function<void(long, long)> on_progress, std::function<bool()> cancel) {
-    return attach_host_hooks(*host_, std::move(on_progress), std::move(cancel));
+void attach_host_hooks(standalone::Host& host, std::function<void(long, long)> on_progress,
+                       std::function<bool()> cancel) {
+    host.set_progress_hook([on_progress, cancel](A_long current, A_long total) -> PF_Err {
+        on_progress(current, total);
+        return cancel() ? PF_Err{PF_Interrupt_CANCEL} : PF_Err{PF_Err_NONE};
+    });
+    host.set_abort_hook([cancel]() -> PF_Err { return cancel() ? PF_Err{PF_Interrupt_CANCEL} : PF_Err{PF_Err_NONE}; });
+}
+
+void FrameRenderer::watch(std::function<void(long, long)> on_progress, std::function<bool()> cancel) {
+    attach_host_hooks(*host_, std::move(on_progress), std::move(cancel));
 }
 
 Image FrameRenderer::render(long frame) {

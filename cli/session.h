@@ -48,8 +48,9 @@ private:
 std::string describe_error(PF_Err err);
 
 // The effect module: `explicit_path` when given (the --plugin flag), else
-// $TRELLIS_PLUGIN, else NorvexTrellis.so next to the executable, else one
-// directory up. Throws Failure (kExitUsage) naming what was tried.
+// $TRELLIS_PLUGIN, else NorvexTrellis.so next to the executable, one
+// directory up, or in the installed layout's module folder relative to it
+// (../lib/norvextrellis/). Throws Failure (kExitUsage) naming what was tried.
 std::shared_ptr<standalone::Module> load_module(const std::string& explicit_path);
 
 // A host with the effect set up (global, parameters, sequence) and its call
@@ -117,29 +118,9 @@ std::shared_ptr<standalone::World> to_world(const Image& image);
 Image to_image(const standalone::World& world);
 
 // Answers the host's progress and abort callbacks through `on_progress` and
-// `cancel` (a cancel is PF_Interrupt_CANCEL), for hosts that offer
-// set_progress_hook(std::function<PF_Err(A_long current, A_long total)>) and
-// set_abort_hook(std::function<PF_Err()>); false for others.
-template <class HostType>
-bool attach_host_hooks(HostType& host, std::function<void(long, long)> on_progress, std::function<bool()> cancel) {
-    if constexpr (requires(HostType& h, std::function<PF_Err(A_long, A_long)> p, std::function<PF_Err()> a) {
-                      h.set_progress_hook(p);
-                      h.set_abort_hook(a);
-                  }) {
-        host.set_progress_hook([on_progress, cancel](A_long current, A_long total) -> PF_Err {
-            on_progress(current, total);
-            return cancel() ? PF_Err{PF_Interrupt_CANCEL} : PF_Err{PF_Err_NONE};
-        });
-        host.set_abort_hook(
-            [cancel]() -> PF_Err { return cancel() ? PF_Err{PF_Interrupt_CANCEL} : PF_Err{PF_Err_NONE}; });
-        return true;
-    } else {
-        (void)host;
-        (void)on_progress;
-        (void)cancel;
-        return false;
-    }
-}
+// `cancel` (a cancel is PF_Interrupt_CANCEL).
+void attach_host_hooks(standalone::Host& host, std::function<void(long, long)> on_progress,
+                       std::function<bool()> cancel);
 
 // Renders frames of one scene on one host; one per worker thread.
 class FrameRenderer {
@@ -156,9 +137,8 @@ public:
 
     // Within a frame: the effect's progress reports go to `on_progress`, and
     // its progress and abort calls are answered with a cancel once `cancel`
-    // says so. Needs progress and abort hooks on the host; without them it
-    // does nothing and returns false.
-    bool watch(std::function<void(long current, long total)> on_progress, std::function<bool()> cancel);
+    // says so.
+    void watch(std::function<void(long current, long total)> on_progress, std::function<bool()> cancel);
 
     standalone::Host& host() { return *host_; }
 

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "cli/frame_pattern.h"
+#include "cli/movie_source.h"
 #include "cli/session.h"
 
 namespace cli {
@@ -79,15 +80,16 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Footage> open_footage(const std::string& flag, const std::string& spec) {
+std::unique_ptr<Footage> open_footage(const std::string& flag, const std::string& name) {
     std::optional<FramePattern> pattern;
     try {
-        pattern = FramePattern::parse(spec);
+        pattern = FramePattern::parse(name);
     } catch (const std::invalid_argument& e) {
         usage_error(flag + ": " + e.what());
     }
     if (pattern) return std::make_unique<Sequence>(flag, std::move(*pattern));
-    return std::make_unique<StillFile>(flag, spec);
+    if (is_movie_name(name)) return open_movie_footage(flag, name);
+    return std::make_unique<StillFile>(flag, name);
 }
 
 std::unique_ptr<Footage> still_footage(std::string name, Image image) {

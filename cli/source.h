@@ -34,10 +34,11 @@ public:
     virtual Image read(long n, Image::Depth depth) const = 0;
 };
 
-// Opens `spec` as --input or --layer name it: a frame pattern ("####",
-// "@@@", "%04d") is a sequence, anything else a still. `flag` labels
+// Opens `name` as --input or --layer name it: a frame pattern ("####",
+// "@@@", "%04d") is a sequence, a movie name (is_movie_name) a movie,
+// anything else a still. `flag` labels
 // errors. Further kinds of footage are chosen here.
-std::unique_ptr<Footage> open_footage(const std::string& flag, const std::string& spec);
+std::unique_ptr<Footage> open_footage(const std::string& flag, const std::string& name);
 
 // A still image given as pixels (the solid colours of --input-size).
 std::unique_ptr<Footage> still_footage(std::string name, Image image);

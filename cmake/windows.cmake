@@ -2,7 +2,7 @@
 # trellis_add_module, linked with no runtime DLLs of the compiler, exporting
 # only EntryPointFunc, and carrying the host's registration list (PiPL) and
 # the execution-level manifest as resources.
-include(ExternalProject)
+include(${CMAKE_CURRENT_LIST_DIR}/external.cmake)
 enable_language(RC)
 
 # The PiPL bytes come from host/pipl.h through pipl_gen, which has to run on
@@ -12,10 +12,11 @@ set(TRELLIS_PIPL_GEN ${TRELLIS_TOOLS_DIR}/pipl_gen${CMAKE_HOST_EXECUTABLE_SUFFIX
 ExternalProject_Add(trellis_host_tools
   SOURCE_DIR ${PROJECT_SOURCE_DIR}/tools
   BINARY_DIR ${TRELLIS_TOOLS_DIR}
-  CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
+  CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DTRELLIS_WERROR=${TRELLIS_WERROR}
   INSTALL_COMMAND ""
-  BUILD_ALWAYS ON
   BUILD_BYPRODUCTS ${TRELLIS_PIPL_GEN})
+trellis_external_inputs(trellis_host_tools
+  ${PROJECT_SOURCE_DIR}/tools/* ${PROJECT_SOURCE_DIR}/host/* ${PROJECT_SOURCE_DIR}/cmake/flags.cmake)
 
 set(TRELLIS_PIPL_BIN ${CMAKE_BINARY_DIR}/pipl.bin)
 add_custom_command(OUTPUT ${TRELLIS_PIPL_BIN}

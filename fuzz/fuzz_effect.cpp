@@ -77,15 +77,19 @@ constexpr SuiteId kSuites[] = {
 };
 
 // Host functions whose failure the effect must carry through.
-constexpr const char* kFailingCalls[] = {
-    "checkout_param", "add_param", "abort", "progress", "copy", "fill", "checkout_layer",
-    "checkout_layer_pixels", "checkout_output", "PF_CheckoutPath", "PF_PathIsOpen", "PF_PathNumSegments",
-    "PF_PathVertexInfo", "PF_PathPrepareSegLength", "PF_PathGetSegLength", "PF_PathEvalSegLengthDeriv1",
-    "area_sample", "PF_GetPixelFormat", "PF_HasParamChanged", "PF_GetCurrentState", "AEGP_RegisterWithAEGP",
-    "ReleaseSuite",
+// The order is part of the corpus's meaning: keep it.
+using standalone::FaultTarget;
+constexpr FaultTarget kFailingCalls[] = {
+    FaultTarget::checkout_param, FaultTarget::add_param, FaultTarget::abort, FaultTarget::progress,
+    FaultTarget::copy, FaultTarget::fill, FaultTarget::checkout_layer, FaultTarget::checkout_layer_pixels,
+    FaultTarget::checkout_output, FaultTarget::checkout_path, FaultTarget::path_is_open,
+    FaultTarget::path_num_segments, FaultTarget::path_vertex_info, FaultTarget::path_prepare_seg_length,
+    FaultTarget::path_get_seg_length, FaultTarget::path_eval_seg_length_deriv1, FaultTarget::area_sample,
+    FaultTarget::get_pixel_format, FaultTarget::has_param_changed, FaultTarget::get_current_state,
+    FaultTarget::register_with_aegp, FaultTarget::release_suite,
     // Give-backs: their result is not consulted, and a refusing host keeps
     // the item, so the books cannot balance afterwards.
-    "checkin_param", "PF_CheckinPath", "PF_PathCleanupSegLength",
+    FaultTarget::checkin_param, FaultTarget::checkin_path, FaultTarget::path_cleanup_seg_length,
 };
 constexpr std::size_t kFirstGiveBack = sizeof kFailingCalls / sizeof kFailingCalls[0] - 3;
 
@@ -366,11 +370,13 @@ void read_faults(ByteReader& r, Run& run) {
         case 3: {
             const std::size_t which = r.u8() % (sizeof kFailingCalls / sizeof kFailingCalls[0]);
             const PF_Err code = r.pick(kInjectedCodes);
-            faults.fail_callback(kFailingCalls[which], code, from, span);
+            const FaultTarget target = kFailingCalls[which];
+            faults.fail_callback(target, code, from, span);
             run.injected.insert(code);
-            const std::string_view name = kFailingCalls[which];
-            run.background_faulted = run.background_faulted || name == "copy" || name == "fill";
-            trace("fault: %s returns %d from the %ld. call, %ld time(s)", kFailingCalls[which], code, from, span);
+            run.background_faulted =
+                run.background_faulted || target == FaultTarget::copy || target == FaultTarget::fill;
+            const std::string name(standalone::fault_target_name(target));
+            trace("fault: %s returns %d from the %ld. call, %ld time(s)", name.c_str(), code, from, span);
             run.allowed.insert(code);
             if (which >= kFirstGiveBack) {
                 run.give_back_fault = true;

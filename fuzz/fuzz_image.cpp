@@ -1,4 +1,5 @@
-// The image readers on arbitrary bytes, from memory: either an image within
+// The image reader on arbitrary bytes, from memory (every format it
+// recognises from the bytes: PNG, EXR, TIFF, DPX, JPEG, ...): either an image within
 // the documented limits whose pixel count matches its size, or an
 // ImageError with a message; nothing else may escape.
 #include <cstdint>
@@ -39,13 +40,63 @@ bool accepted_size(std::int64_t width, std::int64_t height) {
            width * height <= cli::kMaxImagePixels;
 }
 
+std::int64_t read_uint(const std::uint8_t* p, int bytes, bool big) {
+    std::int64_t v = 0;
+    for (int i = 0; i < bytes; ++i) {
+        v |= std::int64_t{p[big ? i : bytes - 1 - i]} << (8 * (bytes - 1 - i));
+    }
+    return v;
+}
+
+bool over(std::int64_t w, std::int64_t h) { return accepted_size(w, h) && w * h > kPixelBudget; }
+
+// A TIFF's first directory: ImageWidth and ImageLength.
+bool tiff_over_budget(const std::uint8_t* data, std::size_t size) {
+    if (size < 8 || !((data[0] == 'I' && data[1] == 'I') || (data[0] == 'M' && data[1] == 'M'))) {
+        return false;
+    }
+    const bool big = data[0] == 'M';
+    const std::int64_t at = read_uint(data + 4, 4, big);
+    if (at < 8 || static_cast<std::size_t>(at) + 2 > size) {
+        return false;
+    }
+    const std::int64_t n = read_uint(data + at, 2, big);
+    std::int64_t w = 1, h = 1;
+    for (std::int64_t i = 0; i < n && static_cast<std::size_t>(at + 2 + 12 * i + 12) <= size; ++i) {
+        const std::uint8_t* e = data + at + 2 + 12 * i;
+        const std::int64_t tag = read_uint(e, 2, big), type = read_uint(e + 2, 2, big);
+        const std::int64_t v = type == 3 ? read_uint(e + 8, 2, big) : read_uint(e + 8, 4, big);
+        if (tag == 256) w = v;
+        if (tag == 257) h = v;
+    }
+    return over(w, h);
+}
+
 // True when the header claims a size the readers accept but the budget does
-// not: a PNG's IHDR, or any box2i window attribute of an OpenEXR header.
+// not: a PNG's IHDR, any box2i window attribute of an OpenEXR header, a
+// TIFF's first directory, a DPX image and orientation header, any JPEG
+// frame header.
 bool over_budget(const std::uint8_t* data, std::size_t size) {
     static const std::uint8_t kIhdr[] = {'I', 'H', 'D', 'R'};
     if (size >= 24 && std::memcmp(data + 12, kIhdr, 4) == 0) {
-        const std::int64_t w = be32(data + 16), h = be32(data + 20);
-        return accepted_size(w, h) && w * h > kPixelBudget;
+        return over(be32(data + 16), be32(data + 20));
+    }
+    if (tiff_over_budget(data, size)) {
+        return true;
+    }
+    if (size >= 780 && (std::memcmp(data, "SDPX", 4) == 0 || std::memcmp(data, "XPDS", 4) == 0)) {
+        // The image size, or the original size as the display window.
+        const bool big = data[0] == 'S';
+        const std::int64_t w = read_uint(data + 772, 4, big), h = read_uint(data + 776, 4, big);
+        const std::int64_t ow = size >= 1432 ? read_uint(data + 1424, 4, big) : w;
+        const std::int64_t oh = size >= 1432 ? read_uint(data + 1428, 4, big) : h;
+        return over(w, h) || over(ow, oh) || over(w, oh) || over(ow, h);
+    }
+    for (std::size_t i = 0; size >= 9 && i + 9 <= size; ++i) {
+        if (data[i] == 0xff && data[i + 1] >= 0xc0 && data[i + 1] <= 0xcf && data[i + 1] != 0xc4 &&
+            data[i + 1] != 0xc8 && data[i + 1] != 0xcc && over(read_uint(data + i + 7, 2, true), read_uint(data + i + 5, 2, true))) {
+            return true;
+        }
     }
     static const char kBox[] = "box2i";  // type name, NUL, size (4), then 4 ints
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
@@ -57,7 +108,7 @@ bool over_budget(const std::uint8_t* data, std::size_t size) {
         }
         const std::int64_t w = le32s(data + box + 8) - le32s(data + box) + 1;
         const std::int64_t h = le32s(data + box + 12) - le32s(data + box + 4) + 1;
-        if (accepted_size(w, h) && w * h > kPixelBudget) {
+        if (over(w, h)) {
             return true;
         }
     }

@@ -129,5 +129,8 @@ int fuzz_one(const std::uint8_t* data, std::size_t size);
 namespace image {
 int fuzz_one(const std::uint8_t* data, std::size_t size);
 }
+namespace movie {
+int fuzz_one(const std::uint8_t* data, std::size_t size);
+}
 
 }  // namespace trellis_fuzz

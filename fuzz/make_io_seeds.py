@@ -2,12 +2,16 @@
 """Writes the seed corpora of the command line's reader fuzzers:
 fuzz/corpus/svg_path/, fuzz/corpus/keyframes/ and fuzz/corpus/image/.
 
-The image seeds are tiny PNG and OpenEXR files made here byte by byte. The
+The image seeds are tiny PNG and OpenEXR files made here byte by byte, and
+TIFF, DPX, JPEG, tiled and DWA-compressed OpenEXR files made by oiiotool
+(skipped when it is not installed). The
 image fuzzer asks for the depth given by the input's length modulo 4 (native,
 8, 16, float), so each file is padded at its end (readers ignore what follows
 the image) to reach the depth listed beside it.
 """
 import os
+import shutil
+import subprocess
 import struct
 import sys
 import zlib
@@ -115,6 +119,27 @@ def images():
     }
 
 
+OIIOTOOL_SEEDS = [
+    ["--pattern", "fill:topleft=1,0,0,1:topright=0,1,0,0.5:bottomleft=0,0,1,0:bottomright=1,1,1,1", "5x4", "4",
+     "-d", "uint8", "--compression", "zip", "-o", "rgba8_zip.tif",
+     "-d", "uint16", "--compression", "none", "-o", "rgba16.tif",
+     "-d", "uint10", "-o", "rgba10.dpx", "-d", "uint8", "-o", "rgba8.dpx"],
+    ["--pattern", "fill:top=0.1,0.5,0.9:bottom=1,0,0.25", "6x5", "3", "-d", "uint8", "-o", "rgb.jpg"],
+    ["--pattern", "fill:top=0.1,0.5,0.9,1:bottom=1,0,0.25,0.5", "4x4", "4", "-d", "half",
+     "--tile", "16", "16", "--compression", "piz", "-o", "tiled_half_piz.exr",
+     "-d", "half", "--compression", "dwaa", "-o", "dwaa.exr"],
+]
+
+
+def oiiotool_seeds(directory):
+    tool = shutil.which("oiiotool")
+    if not tool:
+        print("oiiotool not found: no TIFF, DPX or JPEG seeds")
+        return
+    for args in OIIOTOOL_SEEDS:
+        subprocess.run([tool] + args, cwd=directory, check=True)
+
+
 def write(directory, files):
     os.makedirs(directory, exist_ok=True)
     for name, data in files.items():
@@ -128,6 +153,7 @@ def main():
     write(os.path.join(root, "svg_path"), SVG)
     write(os.path.join(root, "keyframes"), KEYFRAMES)
     write(os.path.join(root, "image"), images())
+    oiiotool_seeds(os.path.join(root, "image"))
 
 
 if __name__ == "__main__":

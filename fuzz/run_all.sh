@@ -16,7 +16,7 @@ shift || true
 seconds=${FUZZ_SECONDS:-300}
 fuzzers=("$@")
 if [ ${#fuzzers[@]} -eq 0 ]; then
-  fuzzers=(effect svg_path svg_document keyframes image)
+  fuzzers=(effect svg_path svg_document keyframes image movie)
 fi
 
 # Per fuzzer: a run of any effect input must end within a second at these
@@ -26,6 +26,7 @@ options_for() {
   case "$1" in
     effect) echo "-timeout=1 -max_len=8192" ;;
     image) echo "-timeout=10 -max_len=16384 -malloc_limit_mb=512" ;;
+    movie) echo "-timeout=10 -max_len=16384 -malloc_limit_mb=512" ;;
     *) echo "-timeout=10 -max_len=4096" ;;
   esac
 }

@@ -14,6 +14,47 @@
 
 namespace standalone {
 
+// The host functions a fault can be injected into.
+enum class FaultTarget {
+    checkout_param,
+    checkin_param,
+    add_param,
+    abort,
+    progress,
+    copy,
+    fill,
+    checkout_layer,
+    checkout_layer_pixels,
+    checkin_layer_pixels,
+    checkout_output,
+    checkout_path,
+    checkin_path,
+    path_is_open,
+    path_num_segments,
+    path_vertex_info,
+    path_prepare_seg_length,
+    path_get_seg_length,
+    path_eval_seg_length,
+    path_eval_seg_length_deriv1,
+    path_cleanup_seg_length,
+    area_sample,  // the three depths' functions at once
+    area_sample8,
+    area_sample16,
+    area_sample_float,
+    get_pixel_format,
+    has_param_changed,
+    get_current_state,
+    update_param_ui,
+    register_with_aegp,
+    resize_handle,
+    new_world,
+    release_suite,
+};
+
+// The name the call log gives the target's function ("PF_CheckoutPath" for
+// checkout_path); "area_sample" for the three depths at once.
+std::string_view fault_target_name(FaultTarget target);
+
 class Faults {
 public:
     // AcquireSuite refuses (name, version) — exact match.
@@ -22,18 +63,8 @@ public:
     void fail_allocation(long nth, long count = 1);
     // host_lock_handle (both routes) returns null.
     void fail_lock(long nth, long count = 1);
-    // A named host function returns `code`: "checkout_param", "checkin_param",
-    // "add_param", "abort", "progress", "copy", "fill", "checkout_layer",
-    // "checkout_layer_pixels", "checkin_layer_pixels", "checkout_output",
-    // "PF_CheckoutPath", "PF_CheckinPath", "PF_PathIsOpen",
-    // "PF_PathNumSegments", "PF_PathVertexInfo", "PF_PathPrepareSegLength",
-    // "PF_PathGetSegLength", "PF_PathEvalSegLength",
-    // "PF_PathEvalSegLengthDeriv1", "PF_PathCleanupSegLength", "area_sample"
-    // (all three depths), "area_sample8", "area_sample16",
-    // "area_sample_float", "PF_GetPixelFormat", "PF_HasParamChanged",
-    // "PF_GetCurrentState", "PF_UpdateParamUI", "AEGP_RegisterWithAEGP",
-    // "host_resize_handle", "PF_NewWorld", "ReleaseSuite".
-    void fail_callback(std::string name, PF_Err code, long from_nth = 1, long count = -1);
+    // The host function `target` returns `code`.
+    void fail_callback(FaultTarget target, PF_Err code, long from_nth = 1, long count = -1);
     // checkout_param of one parameter index returns `code`.
     void fail_checkout_param(PF_ParamIndex index, PF_Err code, long from_nth = 1, long count = -1);
     void clear();
@@ -44,13 +75,14 @@ public:
     bool allocation_fails();
     bool lock_fails();
     // 0 when no rule fires.
-    PF_Err callback_result(std::string_view name);
+    PF_Err callback_result(FaultTarget target);
     PF_Err checkout_param_result(PF_ParamIndex index);
 
 private:
     struct Rule {
         enum Kind { Suite, Allocation, Lock, Callback, CheckoutParam } kind;
-        std::string name;
+        std::string name;    // suite
+        FaultTarget target;  // callback
         A_long number;  // suite version or parameter index
         PF_Err code;
         long from_nth;

@@ -17,9 +17,21 @@ std::uint64_t splitmix(std::uint64_t x) {
     return x ^ (x >> 31);
 }
 
-// Fresh handle memory holds this byte, not zeros: the effect must not rely on
-// cleared memory.
-constexpr int kFreshHandleByte = 0xA5;
+// Disposed handle blocks of at least this size are kept for reuse, at most
+// kMaxSpareBlocks of them. Not under AddressSanitizer: it must see a disposed
+// handle's memory freed.
+constexpr std::size_t kSpareBlockBytes = std::size_t{1} << 20;
+#if defined(__SANITIZE_ADDRESS__)
+constexpr std::size_t kMaxSpareBlocks = 0;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr std::size_t kMaxSpareBlocks = 0;
+#else
+constexpr std::size_t kMaxSpareBlocks = 2;
+#endif
+#else
+constexpr std::size_t kMaxSpareBlocks = 2;
+#endif
 
 }  // namespace
 
@@ -46,11 +58,19 @@ Host::Impl::Impl(Host& owner) : host(owner) {
 Host::Impl::~Impl() { free_all(); }
 
 PF_Handle Host::Impl::new_handle(A_u_longlong size) {
-    if (size > static_cast<A_u_longlong>(SIZE_MAX / 2)) {
+    if (!handle_size_fits(size)) {
         return nullptr;
     }
     const std::size_t bytes = static_cast<std::size_t>(size);
-    void* data = allocate_memory(bytes);
+    void* data = nullptr;
+    const auto spare = std::find_if(spare_blocks.begin(), spare_blocks.end(),
+                                    [bytes](const std::pair<void*, std::size_t>& b) { return b.second == bytes; });
+    if (spare != spare_blocks.end()) {
+        data = spare->first;
+        spare_blocks.erase(spare);
+    } else {
+        data = allocate_memory(bytes);
+    }
     if (data == nullptr) {
         return nullptr;
     }
@@ -77,8 +97,27 @@ void Host::Impl::dispose_handle(PF_Handle handle) {
     if (it == handles.end()) {
         return;
     }
-    std::free(it->second->data);
+    HandleRecord& record = *it->second;
+    if (record.size >= kSpareBlockBytes && kMaxSpareBlocks > 0) {
+        if (spare_blocks.size() == kMaxSpareBlocks) {
+            std::free(spare_blocks.front().first);
+            spare_blocks.erase(spare_blocks.begin());
+        }
+        spare_blocks.emplace_back(record.data, record.size);
+    } else {
+        std::free(record.data);
+    }
     handles.erase(it);
+}
+
+long Host::Impl::note_handover(PF_Handle handle, const char* what) {
+    const HandleRecord* record = find_handle(handle);
+    if (record == nullptr || record->locks == 0) {
+        return 0;
+    }
+    host.ledger().locked_at_handover(std::string(what) + " locked " + std::to_string(record->locks) +
+                                     " time(s) at hand-over");
+    return record->locks;
 }
 
 std::vector<std::shared_ptr<World>> Host::Impl::known_worlds() const {
@@ -126,7 +165,11 @@ const AreaSampler* Host::Impl::find_sampler(const PF_EffectWorld* def) {
     if (!same) {
         // The old tables go first: both at once could be twice the memory.
         entry.sampler.reset();
-        entry.sampler = std::make_unique<AreaSampler>(now, world->format());
+        entry.sampler = shared_sampler(*world);
+        if (entry.sampler == nullptr) {
+            samplers.erase(def->platform_ref);
+            return nullptr;
+        }
         entry.serial = world->serial();
         entry.changes = world->changes();
         entry.format = world->format();
@@ -191,6 +234,10 @@ void Host::Impl::free_all() {
         std::free(record->data);
     }
     handles.clear();
+    for (auto& [block, size] : spare_blocks) {
+        std::free(block);
+    }
+    spare_blocks.clear();
     for (auto& [block, size] : blocks) {
         std::free(const_cast<void*>(block));
     }
@@ -277,6 +324,7 @@ PF_Err Host::call(PF_Cmd cmd, void* extra, PF_ParamDef** params, PF_LayerDef* ou
         in_data_.sequence_data = nullptr;
     } else if (cmd == PF_Cmd_GLOBAL_SETDOWN && in_data_.global_data != nullptr) {
         // The application frees the global block when it unloads the effect.
+        impl_->note_handover(in_data_.global_data, "global data");
         impl_->dispose_handle(in_data_.global_data);
         in_data_.global_data = nullptr;
     }
@@ -323,7 +371,7 @@ PF_Err Host::global_setdown() { return command(PF_Cmd_GLOBAL_SETDOWN); }
 PF_Err Host::update_params_ui() { return command(PF_Cmd_UPDATE_PARAMS_UI); }
 
 PF_Err Host::user_changed_param(PF_ParamIndex index) {
-    UserChangedParamExtra extra{index};
+    PF_UserChangedParamExtra extra{index};
     return command(PF_Cmd_USER_CHANGED_PARAM, &extra);
 }
 

@@ -36,11 +36,6 @@ constexpr SPErr kSuiteNotFound = 0x53214664;  // 'S!Fd'
 // Error code for other misuse of the basic suite (unbalanced release, ...).
 constexpr SPErr kSPBadParameter = 0x5061723F;  // 'Par?'
 
-// Stands in for the SDK's PF_UserChangedParamExtra, which the host interface
-// does not declare: its first member is the changed parameter's index.
-struct UserChangedParamExtra {
-    PF_ParamIndex param_index;
-};
 
 struct RenderOptions {
     PF_RationalScale downsample_x{1, 1};

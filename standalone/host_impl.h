@@ -1,4 +1,4 @@
-// The host's inner records, shared by host.cpp, render.cpp and suites.cpp.
+// The host's inner records, shared by host.cpp, render.cpp and the services.
 // Not for users of the library.
 #pragma once
 
@@ -22,6 +22,15 @@ constexpr std::uint32_t kContextMagic = 0x54524C48;  // 'TRLH'
 constexpr std::uint32_t kHandleMagic = 0x48414E44;   // 'HAND'
 constexpr std::uint32_t kPathMagic = 0x50415448;     // 'PATH'
 constexpr std::uint32_t kPrepMagic = 0x50524550;     // 'PREP'
+
+// Fresh handle memory holds this byte, not zeros: the effect must not rely on
+// cleared memory.
+constexpr int kFreshHandleByte = 0xA5;
+
+// Handle sizes beyond this are refused before any allocation is tried (the
+// size must fit size_t, and allocators abort on absurd requests under the
+// sanitizers instead of failing).
+constexpr bool handle_size_fits(A_u_longlong size) { return size <= static_cast<A_u_longlong>(SIZE_MAX / 2); }
 
 // What effect_ref points at.
 struct HostContext {
@@ -73,7 +82,13 @@ private:
 };
 
 // Host for an effect_ref; null when it is not one of ours.
-Host* host_of(PF_ProgPtr effect_ref);
+inline Host* host_of(PF_ProgPtr effect_ref) {
+    const auto* context = reinterpret_cast<const HostContext*>(effect_ref);
+    if (context == nullptr || context->magic != kContextMagic) {
+        return nullptr;
+    }
+    return context->host;
+}
 
 struct Host::Impl {
     explicit Impl(Host& owner);
@@ -88,10 +103,18 @@ struct Host::Impl {
 
     // Memory the effect holds.
     std::unordered_map<const void*, std::unique_ptr<HandleRecord>> handles;
+    // Big handle blocks given back, kept for the next request of the same
+    // size (a frame's id map, frame after frame), so that their pages stay
+    // mapped instead of being cleared afresh by the kernel.
+    std::vector<std::pair<void*, std::size_t>> spare_blocks;
     std::unordered_map<const void*, std::size_t> blocks;
     std::unordered_map<const void*, std::unique_ptr<PathOutline>> paths;
     std::unordered_map<const void*, std::unique_ptr<SegPrep>> preps;
     std::vector<std::shared_ptr<World>> new_worlds;
+    // The pre-render data of the open frame and the locks it carried when it
+    // was handed over (a fault noted then, not again when it is disposed).
+    PF_Handle handed_over = nullptr;
+    long handed_over_locks = 0;
 
     // State snapshots handed out by PF_GetCurrentState: per digest, the
     // parameters' fingerprints at the time.
@@ -123,14 +146,15 @@ struct Host::Impl {
     // Area samplers by the world's platform_ref. An entry outlives the call
     // that made it while its world is the same one (serial), unchanged
     // (changes) and of the same geometry; entries no call used are dropped
-    // after a call that sampled.
+    // after a call that sampled. The tables are shared_sampler()'s: hosts
+    // sampling the same world share them.
     struct CachedSampler {
         std::uint64_t serial = 0;
         std::uint64_t changes = 0;
         PF_EffectWorld geometry{};  // data, rowbytes, width, height as built
         PF_PixelFormat format = PF_PixelFormat_INVALID;
         bool used = false;
-        std::unique_ptr<AreaSampler> sampler;
+        std::shared_ptr<const AreaSampler> sampler;
     };
     std::unordered_map<const void*, CachedSampler> samplers;
     // The last lookup of this call: sampling calls repeat one source record.
@@ -147,6 +171,9 @@ struct Host::Impl {
     PF_Handle new_handle(A_u_longlong size);
     HandleRecord* find_handle(PF_Handle handle) const;
     void dispose_handle(PF_Handle handle);
+    // The locks on a handle the effect hands over (0 for an unknown one);
+    // any is noted in the ledger as locked at hand-over.
+    long note_handover(PF_Handle handle, const char* what);
 
     // Every world the host knows now (input, output, frame output, layers,
     // PF_NewWorld worlds).
@@ -154,7 +181,8 @@ struct Host::Impl {
     // The World behind a record, looked up by platform_ref among known worlds.
     World* find_world(const PF_EffectWorld* def) const;
     // The sampler of the world behind `def` (built on first use, kept while
-    // that world is unchanged); null for an unknown world.
+    // that world is unchanged, shared with other hosts sampling it); null for
+    // an unknown world or when not even the shared record can be allocated.
     const AreaSampler* sampler_for(const PF_EffectWorld* def) {
         if (def != nullptr && def == last_src && def->platform_ref == last_ref) {
             return last_sampler;
@@ -175,7 +203,7 @@ struct Host::Impl {
     void free_all();
 };
 
-// The suite tables (suites.cpp).
+// The suite tables and callback records (standalone/services/).
 const void* ansi_suite_table();
 const void* utility_suite_table();
 const void* handle_suite_table();

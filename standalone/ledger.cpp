@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 namespace standalone {
 
@@ -144,12 +145,15 @@ long Ledger::param_checkouts(PF_ParamIndex index) const {
 
 void Ledger::error(std::string text) { errors_.push_back(std::move(text)); }
 
+void Ledger::locked_at_handover(std::string text) { locked_handovers_.push_back(std::move(text)); }
+
 void Ledger::clear() {
     acquired_.clear();
     released_.clear();
     params_out_.clear();
     params_total_.clear();
     errors_.clear();
+    locked_handovers_.clear();
 }
 
 }  // namespace standalone

@@ -121,6 +121,12 @@ public:
     void error(std::string text);
     const std::vector<std::string>& errors() const { return errors_; }
 
+    // Handles the effect handed over to the host still locked (pre-render
+    // data, global data at set-down). Kept apart from errors(): balanced()
+    // does not count them.
+    void locked_at_handover(std::string text);
+    const std::vector<std::string>& locked_handovers() const { return locked_handovers_; }
+
     void clear();
 
 private:
@@ -129,6 +135,7 @@ private:
     std::map<PF_ParamIndex, long> params_out_;
     std::map<PF_ParamIndex, long> params_total_;
     std::vector<std::string> errors_;
+    std::vector<std::string> locked_handovers_;
 };
 
 }  // namespace standalone

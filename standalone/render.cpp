@@ -48,8 +48,18 @@ PF_Err Host::pre_render(const RenderOptions& options, RenderResult* result) {
     if (output_ != nullptr) {
         im.frame_output = output_;
     } else if (input_ != nullptr) {
-        const A_long padding = input_->rowbytes() - input_->width() * static_cast<A_long>(input_->pixel_size());
-        im.frame_output = std::make_shared<World>(input_->width(), input_->height(), input_->format(), padding);
+        // The last frame's output, once nobody else holds it, serves again
+        // when it has the input's shape: cleared, its pages stay mapped.
+        const std::shared_ptr<World>& last = im.frame_output;
+        if (last != nullptr && last.use_count() == 1 && last->width() == input_->width() &&
+            last->height() == input_->height() && last->format() == input_->format() &&
+            last->rowbytes() == input_->rowbytes()) {
+            last->clear();
+        } else {
+            const A_long padding = input_->rowbytes() - input_->width() * static_cast<A_long>(input_->pixel_size());
+            im.frame_output.reset();
+            im.frame_output = std::make_shared<World>(input_->width(), input_->height(), input_->format(), padding);
+        }
     } else {
         im.frame_output = nullptr;
     }
@@ -74,6 +84,8 @@ PF_Err Host::pre_render(const RenderOptions& options, RenderResult* result) {
     prepare_call();
     frame_open_ = true;
     const PF_Err err = call(PF_Cmd_SMART_PRE_RENDER, &im.pre_extra, nullptr, nullptr);
+    im.handed_over = static_cast<PF_Handle>(im.pre_output.pre_render_data);
+    im.handed_over_locks = im.note_handover(im.handed_over, "pre-render data");
 
     result->pre_render_err = err;
     result->pre_render_output = im.pre_output;
@@ -128,6 +140,8 @@ void Host::end_frame(RenderResult* result) {
     }
     im.pre_output.pre_render_data = nullptr;
     im.pre_output.delete_pre_render_data_func = nullptr;
+    im.handed_over = nullptr;
+    im.handed_over_locks = 0;
     im.checkouts.clear();
     im.frame_defs.clear();
     frame_open_ = false;

@@ -11,17 +11,28 @@
 #include <memory>
 #include <new>
 #include <stdexcept>
+#include <unordered_map>
 #include <vector>
 
 // The usual boxes' sums and the 8-bit and float builds run several lanes per
 // SSE2 instruction: the same operations lane by lane, so the same results as
-// the portable code (which TRELLIS_NO_SIMD selects, e.g. to test it).
-#if defined(__SSE2__) && !defined(TRELLIS_NO_SIMD)
+// the portable code, which TRELLIS_NO_SIMD selects when defined non-zero (an
+// empty definition counts as non-zero: 0 - - 1 is 1).
+#if defined(TRELLIS_NO_SIMD) && (0 - TRELLIS_NO_SIMD - 1) != -1
+#define TRELLIS_SAMPLING_PORTABLE 1
+#endif
+#if defined(__SSE2__) && !defined(TRELLIS_SAMPLING_PORTABLE)
 #define TRELLIS_SAMPLING_SSE2 1
 #include <emmintrin.h>
 #endif
 #if defined(__linux__)
 #include <sys/mman.h>
+#endif
+// Where the standard library has no threads (mingw's win32 model) the host
+// runs on one thread, and the shared tables need no lock.
+#if !defined(__GLIBCXX__) || defined(_GLIBCXX_HAS_GTHREADS)
+#include <mutex>
+#define TRELLIS_SAMPLING_LOCKS 1
 #endif
 
 namespace standalone {
@@ -442,6 +453,8 @@ public:
         if constexpr (std::is_same_v<D, Depth8>)
             build8(world);
 #if defined(TRELLIS_SAMPLING_SSE2)
+        else if constexpr (std::is_same_v<D, Depth16>)
+            build16(world);
         else if constexpr (std::is_same_v<D, DepthFloat>)
             build_float(world);
 #endif
@@ -648,14 +661,17 @@ private:
     }
 
 #if defined(TRELLIS_SAMPLING_SSE2)
-    // build() at float depth, two lanes per instruction and the same
-    // operations lane by lane.
-    void build_float(const PF_EffectWorld& world) {
+    // build() at 16 bits, two 64-bit lanes per instruction: (α, α·r) and
+    // (α·g, α·b), each product of two 16-bit channels one multiplication.
+    void build16(const PF_EffectWorld& world) {
         const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
-        std::vector<DD> above(w * kLanes);  // unrounded L of the previous row in the tile row
+        std::vector<std::uint64_t> above(w * kLanes);  // L of the previous row in the tile row
         const char* base = static_cast<const char*>(world.data);
         const std::ptrdiff_t rowbytes = world.rowbytes;
-        double* const local = depth_.local.data();
+        std::uint32_t* const local = depth_.local.data();
+        std::uint16_t* const high = depth_.high.data();
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i one_first = _mm_cvtsi32_si128(1), not_first = _mm_set_epi32(-1, -1, -1, 0);
         for (std::size_t j = 0; j < h; ++j) {
             const bool tile_top = (j & (kTile - 1)) == 0;
             if (tile_top && j > 0) next_tile_row(j >> kTileShift, j - 1, above.data());
@@ -663,19 +679,74 @@ private:
             for (std::size_t I = 0; I < tx_; ++I) {
                 const std::size_t i_begin = I << kTileShift, i_end = std::min(w, i_begin + kTile);
                 if (I > 0) next_row_strip(I, j, &above[(i_begin - 1) * kLanes]);
-                DD2 run[2] = {{_mm_setzero_pd(), _mm_setzero_pd()}, {_mm_setzero_pd(), _mm_setzero_pd()}};
+                __m128i run_ar = zero, run_gb = zero;
                 for (std::size_t i = i_begin; i < i_end; ++i) {
-                    PF_PixelFloat p;
-                    std::memcpy(&p, row + i * sizeof(p), sizeof(p));
-                    DD v[kLanes];
-                    DepthFloat::lanes(p, v);
+                    const __m128i p = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + i * 8)), zero);
+                    const __m128i a = _mm_shuffle_epi32(p, 0);
+                    const __m128i one_r = _mm_shuffle_epi32(_mm_or_si128(_mm_and_si128(p, not_first), one_first),
+                                                            _MM_SHUFFLE(3, 1, 1, 0));
+                    const __m128i g_b = _mm_shuffle_epi32(p, _MM_SHUFFLE(3, 3, 3, 2));
+                    run_ar = _mm_add_epi64(run_ar, _mm_mul_epu32(a, one_r));
+                    run_gb = _mm_add_epi64(run_gb, _mm_mul_epu32(a, g_b));
+                    auto* up = reinterpret_cast<__m128i*>(&above[i * kLanes]);
+                    const __m128i ar = tile_top ? run_ar : _mm_add_epi64(_mm_loadu_si128(up), run_ar);
+                    const __m128i gb = tile_top ? run_gb : _mm_add_epi64(_mm_loadu_si128(up + 1), run_gb);
+                    _mm_storeu_si128(up, ar);
+                    _mm_storeu_si128(up + 1, gb);
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(local + i * kLanes + j * w * kLanes),
+                                     _mm_unpacklo_epi64(_mm_shuffle_epi32(ar, _MM_SHUFFLE(2, 0, 2, 0)),
+                                                        _mm_shuffle_epi32(gb, _MM_SHUFFLE(2, 0, 2, 0))));
+                    std::uint16_t* const hi = high + (j * w + i) * (kLanes - 1);
+                    hi[0] = static_cast<std::uint16_t>(above[i * kLanes + 1] >> 32);
+                    hi[1] = static_cast<std::uint16_t>(above[i * kLanes + 2] >> 32);
+                    hi[2] = static_cast<std::uint16_t>(above[i * kLanes + 3] >> 32);
+                }
+            }
+        }
+    }
+
+    // build() at float depth, two lanes per instruction and the same
+    // operations lane by lane.
+    void build_float(const PF_EffectWorld& world) {
+        const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
+        // Unrounded L of the previous row in the tile row, its high and low
+        // parts apart so that lane pairs load and store whole.
+        std::vector<double> above_hi(w * kLanes), above_lo(w * kLanes);
+        const auto packed = [&](std::size_t from, std::size_t n) {
+            std::vector<DD> out(n);
+            for (std::size_t i = 0; i < n; ++i) out[i] = DD{above_hi[from + i], above_lo[from + i]};
+            return out;
+        };
+        const char* base = static_cast<const char*>(world.data);
+        const std::ptrdiff_t rowbytes = world.rowbytes;
+        double* const local = depth_.local.data();
+        const __m128d zero = _mm_setzero_pd();
+        for (std::size_t j = 0; j < h; ++j) {
+            const bool tile_top = (j & (kTile - 1)) == 0;
+            if (tile_top && j > 0) next_tile_row(j >> kTileShift, j - 1, packed(0, w * kLanes).data());
+            const char* row = base + static_cast<std::ptrdiff_t>(j) * rowbytes;
+            for (std::size_t I = 0; I < tx_; ++I) {
+                const std::size_t i_begin = I << kTileShift, i_end = std::min(w, i_begin + kTile);
+                if (I > 0) next_row_strip(I, j, packed((i_begin - 1) * kLanes, kLanes).data());
+                DD2 run[2] = {{zero, zero}, {zero, zero}};
+                for (std::size_t i = i_begin; i < i_end; ++i) {
+                    // (α, α·r) and (α·g, α·b): float × float is exact in
+                    // double, and 1 × α is α; zero for a non-finite pixel.
+                    const __m128 p = _mm_loadu_ps(reinterpret_cast<const float*>(row + i * sizeof(PF_PixelFloat)));
+                    const __m128 d = _mm_sub_ps(p, p);
+                    const bool ok = _mm_movemask_ps(_mm_cmpord_ps(d, d)) == 0xF;
+                    const __m128d ar = _mm_cvtps_pd(p), gb = _mm_cvtps_pd(_mm_movehl_ps(p, p));
+                    const __m128d a = _mm_unpacklo_pd(ar, ar);
+                    const __m128d v[2] = {ok ? _mm_mul_pd(ar, _mm_unpacklo_pd(_mm_set_sd(1.0), a)) : zero,
+                                          ok ? _mm_mul_pd(gb, a) : zero};
                     for (int half = 0; half < 2; ++half) {
-                        const int k = 2 * half;
-                        run[half] = run[half] + DD2{_mm_set_pd(v[k + 1].hi, v[k].hi), _mm_setzero_pd()};
-                        DD* const a = &above[i * kLanes + static_cast<std::size_t>(k)];
-                        const DD2 l = tile_top ? run[half] : load_pair(a) + run[half];
-                        store_pair(a, l);
-                        _mm_storeu_pd(local + (j * w + i) * kLanes + static_cast<std::size_t>(k), _mm_add_pd(l.hi, l.lo));
+                        const std::size_t k = i * kLanes + 2 * static_cast<std::size_t>(half);
+                        run[half] = run[half] + DD2{v[half], zero};
+                        const DD2 l =
+                            tile_top ? run[half] : DD2{_mm_loadu_pd(&above_hi[k]), _mm_loadu_pd(&above_lo[k])} + run[half];
+                        _mm_storeu_pd(&above_hi[k], l.hi);
+                        _mm_storeu_pd(&above_lo[k], l.lo);
+                        _mm_storeu_pd(local + j * w * kLanes + k, _mm_add_pd(l.hi, l.lo));
                     }
                 }
             }
@@ -701,6 +772,31 @@ private:
 
     void local_sums(const AxisSplit& xs, const AxisSplit& ys, double lanes[kLanes], double* den_noise) const {
         const std::size_t w = static_cast<std::size_t>(width);
+#if defined(TRELLIS_SAMPLING_SSE2)
+        // The loop below, two lanes per instruction and the same operations
+        // lane by lane, on the table entries in place.
+        const double* g[4][4];
+        for (int a = 0; a <= xs.segments; ++a)
+            for (int b = 0; b <= ys.segments; ++b)
+                g[a][b] = depth_.local.data() +
+                          (static_cast<std::size_t>(ys.bound[b]) * w + static_cast<std::size_t>(xs.bound[a])) * kLanes;
+        __m128d sums[2] = {_mm_loadu_pd(lanes), _mm_loadu_pd(lanes + 2)};
+        double noise = 0.0;
+        for (int a = 0; a < xs.segments; ++a)
+            for (int b = 0; b < ys.segments; ++b) {
+                const double wt = xs.weight[a] * ys.weight[b];
+                const double *g11 = g[a + 1][b + 1], *g10 = g[a + 1][b], *g01 = g[a][b + 1], *g00 = g[a][b];
+                for (int h = 0; h < 2; ++h) {
+                    const __m128d block = _mm_sub_pd(_mm_sub_pd(_mm_loadu_pd(g11 + 2 * h), _mm_loadu_pd(g10 + 2 * h)),
+                                                     _mm_sub_pd(_mm_loadu_pd(g01 + 2 * h), _mm_loadu_pd(g00 + 2 * h)));
+                    sums[h] = _mm_add_pd(sums[h], _mm_mul_pd(_mm_set1_pd(wt), block));
+                }
+                noise += wt * kLocalEps * (std::fabs(g11[0]) + std::fabs(g10[0]) + std::fabs(g01[0]) + std::fabs(g00[0]));
+            }
+        _mm_storeu_pd(lanes, sums[0]);
+        _mm_storeu_pd(lanes + 2, sums[1]);
+        *den_noise = noise;
+#else
         Local g[4][4][kLanes];
         for (int a = 0; a <= xs.segments; ++a)
             for (int b = 0; b <= ys.segments; ++b)
@@ -716,6 +812,7 @@ private:
                           std::fabs(g[a][b][0]));
             }
         *den_noise = noise;
+#endif
     }
 
     void tiled_sums(const AxisSplit& xs, const AxisSplit& ys, double lanes[kLanes], double* den_noise) const {
@@ -889,6 +986,84 @@ PF_Err AreaSampler::sample_float(PF_Fixed x, PF_Fixed y, PF_Fixed x_radius, PF_F
         return PF_PixelFloat{static_cast<float>(r.alpha), static_cast<float>(r.colour[0]),
                              static_cast<float>(r.colour[1]), static_cast<float>(r.colour[2])};
     });
+}
+
+namespace {
+
+// What a world's tables were built from.
+struct TableKey {
+    std::uint64_t changes;
+    PF_PixelFormat format;
+    PF_EffectWorld geometry;  // data, rowbytes, width and height count
+
+    bool same(const TableKey& o) const {
+        return changes == o.changes && format == o.format && geometry.data == o.geometry.data &&
+               geometry.rowbytes == o.geometry.rowbytes && geometry.width == o.geometry.width &&
+               geometry.height == o.geometry.height;
+    }
+};
+
+#if defined(TRELLIS_SAMPLING_LOCKS)
+using TableMutex = std::mutex;
+#else
+struct TableMutex {
+    void lock() {}
+    void unlock() {}
+};
+#endif
+
+class TableLock {
+public:
+    explicit TableLock(TableMutex& m) : m_(m) { m_.lock(); }
+    ~TableLock() { m_.unlock(); }
+    TableLock(const TableLock&) = delete;
+    TableLock& operator=(const TableLock&) = delete;
+
+private:
+    TableMutex& m_;
+};
+
+struct SharedTables {
+    explicit SharedTables(const TableKey& k) : key(k) {}
+    const TableKey key;
+    TableMutex build;  // held while the first caller builds; the others wait
+    std::unique_ptr<const AreaSampler> sampler;
+};
+
+// Weak entries by world serial: the tables live while a holder does.
+struct TableRegistry {
+    TableMutex mutex;
+    std::unordered_map<std::uint64_t, std::weak_ptr<SharedTables>> entries;
+};
+
+TableRegistry& table_registry() {
+    static TableRegistry registry;
+    return registry;
+}
+
+}  // namespace
+
+std::shared_ptr<const AreaSampler> shared_sampler(const World& world) noexcept {
+    const TableKey key{world.changes(), world.format(), *world.def()};
+    try {
+        std::shared_ptr<SharedTables> entry;
+        {
+            TableRegistry& registry = table_registry();
+            const TableLock lock(registry.mutex);
+            auto found = registry.entries.find(world.serial());
+            if (found != registry.entries.end()) entry = found->second.lock();
+            if (entry == nullptr || !entry->key.same(key)) {
+                std::erase_if(registry.entries, [](const auto& e) { return e.second.expired(); });
+                entry = std::make_shared<SharedTables>(key);
+                registry.entries[world.serial()] = entry;
+            }
+        }
+        const TableLock lock(entry->build);
+        if (entry->sampler == nullptr) entry->sampler = std::make_unique<const AreaSampler>(key.geometry, key.format);
+        return std::shared_ptr<const AreaSampler>(entry, entry->sampler.get());
+    } catch (const std::exception&) {  // the registry's own small allocations
+        return nullptr;
+    }
 }
 
 }  // namespace standalone

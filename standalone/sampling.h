@@ -8,6 +8,8 @@
 
 namespace standalone {
 
+class World;
+
 // malloc's stand-in for the host's big blocks (sampling tables, handles):
 // blocks of several megabytes are asked to live on huge pages where the
 // system offers them, which spares thousands of page faults on first touch.
@@ -71,5 +73,13 @@ private:
     State state_ = State::empty;
     std::shared_ptr<const Impl> impl_;  // immutable once built, so copies share it
 };
+
+// The sampler of `world` as it is now, shared by every caller in the process
+// (each worker's host, frame after frame) for as long as one of them holds
+// it: the tables are built once per world contents, by the first caller,
+// while the others wait for them. Keyed on the world's serial (never reused),
+// its change count, format and geometry, so a changed world gets new tables
+// and holders of the old ones keep theirs. Thread-safe; never throws.
+std::shared_ptr<const AreaSampler> shared_sampler(const World& world) noexcept;
 
 }  // namespace standalone

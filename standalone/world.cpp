@@ -3,6 +3,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "host/pixel_traits.h"
+
 #ifndef TRELLIS_GUARDS
 #define TRELLIS_GUARDS 1
 #endif
@@ -27,16 +29,8 @@ std::size_t channel_bytes(PF_PixelFormat format) { return pixel_bytes(format) / 
 }  // namespace
 
 std::size_t pixel_bytes(PF_PixelFormat format) {
-    switch (format) {
-    case PF_PixelFormat_ARGB32:
-        return sizeof(PF_Pixel8);
-    case PF_PixelFormat_ARGB64:
-        return sizeof(PF_Pixel16);
-    case PF_PixelFormat_ARGB128:
-        return sizeof(PF_PixelFloat);
-    default:
-        return 0;
-    }
+    return dispatch_format(
+        format, [](auto pixel) { return sizeof(typename decltype(pixel)::type); }, [] { return std::size_t{0}; });
 }
 
 bool World::guards_enabled() { return TRELLIS_GUARDS != 0; }
@@ -106,8 +100,8 @@ const std::uint8_t* World::row(A_long y) const {
 namespace {
 
 template <typename P>
-P* checked_pixel(const World& world, PF_PixelFormat wanted, A_long x, A_long y) {
-    if (world.format() != wanted) {
+P* checked_pixel(const World& world, A_long x, A_long y) {
+    if (world.format() != PixelTraits<P>::format) {
         throw std::logic_error("World: pixel access at the wrong depth");
     }
     if (x < 0 || y < 0 || x >= world.width() || y >= world.height()) {
@@ -119,8 +113,8 @@ P* checked_pixel(const World& world, PF_PixelFormat wanted, A_long x, A_long y) 
 }
 
 template <typename P>
-void fill_world(World& world, PF_PixelFormat wanted, const P& value) {
-    if (world.format() != wanted) {
+void fill_world(World& world, const P& value) {
+    if (world.format() != PixelTraits<P>::format) {
         throw std::logic_error("World: fill at the wrong depth");
     }
     for (A_long y = 0; y < world.height(); ++y) {
@@ -134,33 +128,33 @@ void fill_world(World& world, PF_PixelFormat wanted, const P& value) {
 }  // namespace
 
 PF_Pixel8& World::pixel8(A_long x, A_long y) {
-    PF_Pixel8& p = *checked_pixel<PF_Pixel8>(*this, PF_PixelFormat_ARGB32, x, y);
+    PF_Pixel8& p = *checked_pixel<PF_Pixel8>(*this, x, y);
     mark_changed();
     return p;
 }
 PF_Pixel16& World::pixel16(A_long x, A_long y) {
-    PF_Pixel16& p = *checked_pixel<PF_Pixel16>(*this, PF_PixelFormat_ARGB64, x, y);
+    PF_Pixel16& p = *checked_pixel<PF_Pixel16>(*this, x, y);
     mark_changed();
     return p;
 }
 PF_PixelFloat& World::pixel_float(A_long x, A_long y) {
-    PF_PixelFloat& p = *checked_pixel<PF_PixelFloat>(*this, PF_PixelFormat_ARGB128, x, y);
+    PF_PixelFloat& p = *checked_pixel<PF_PixelFloat>(*this, x, y);
     mark_changed();
     return p;
 }
 const PF_Pixel8& World::pixel8(A_long x, A_long y) const {
-    return *checked_pixel<PF_Pixel8>(*this, PF_PixelFormat_ARGB32, x, y);
+    return *checked_pixel<PF_Pixel8>(*this, x, y);
 }
 const PF_Pixel16& World::pixel16(A_long x, A_long y) const {
-    return *checked_pixel<PF_Pixel16>(*this, PF_PixelFormat_ARGB64, x, y);
+    return *checked_pixel<PF_Pixel16>(*this, x, y);
 }
 const PF_PixelFloat& World::pixel_float(A_long x, A_long y) const {
-    return *checked_pixel<PF_PixelFloat>(*this, PF_PixelFormat_ARGB128, x, y);
+    return *checked_pixel<PF_PixelFloat>(*this, x, y);
 }
 
-void World::fill(const PF_Pixel8& value) { fill_world(*this, PF_PixelFormat_ARGB32, value); }
-void World::fill(const PF_Pixel16& value) { fill_world(*this, PF_PixelFormat_ARGB64, value); }
-void World::fill(const PF_PixelFloat& value) { fill_world(*this, PF_PixelFormat_ARGB128, value); }
+void World::fill(const PF_Pixel8& value) { fill_world(*this, value); }
+void World::fill(const PF_Pixel16& value) { fill_world(*this, value); }
+void World::fill(const PF_PixelFloat& value) { fill_world(*this, value); }
 
 void World::write_guards() {
     if (!guards_enabled()) {
@@ -184,6 +178,12 @@ void World::write_guards() {
 }
 
 void World::restore_guards() { write_guards(); }
+
+void World::clear() {
+    std::memset(def_.data, 0, static_cast<std::size_t>(def_.rowbytes) * static_cast<std::size_t>(def_.height));
+    write_guards();
+    mark_changed();
+}
 
 std::string World::guard_report() const {
     if (!guards_enabled()) {

@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "host/ae_sdk.h"
+#include "host/pixel_traits.h"
 #include "render/records.h"
 #include "standalone/host.h"
 #include "standalone/world.h"
@@ -50,13 +51,7 @@ using WorldPtr = std::shared_ptr<World>;
 
 template <typename Pixel>
 constexpr PF_PixelFormat format_of() {
-    if constexpr (std::is_same_v<Pixel, PF_Pixel8>) {
-        return PF_PixelFormat_ARGB32;
-    } else if constexpr (std::is_same_v<Pixel, PF_Pixel16>) {
-        return PF_PixelFormat_ARGB64;
-    } else {
-        return PF_PixelFormat_ARGB128;
-    }
+    return PixelTraits<Pixel>::format;
 }
 
 // A world of one depth filled with `fill`, rows padded by whole pixels.

@@ -14,6 +14,8 @@
 
 namespace {
 
+using standalone::FaultTarget;
+
 constexpr const char* kAnsi = "PF ANSI Suite";
 constexpr const char* kHandle = "PF Handle Suite";
 constexpr const char* kUtility = "AEGP Utility Suite";
@@ -194,8 +196,8 @@ TEST_F(Boundary, GlobalSetupFailures) {
         {"no handle", [](standalone::Host& h) { h.faults().fail_allocation(1); }, PF_Err_INTERNAL_STRUCT_DAMAGED,
          true},
         {"no lock", [](standalone::Host& h) { h.faults().fail_lock(1); }, PF_Err_NONE, true},
-        {"registration refused", [](standalone::Host& h) { h.faults().fail_callback("AEGP_RegisterWithAEGP", 77); },
-         77, true},
+        {"registration refused",
+         [](standalone::Host& h) { h.faults().fail_callback(FaultTarget::register_with_aegp, 77); }, 77, true},
     };
     for (const GlobalFailure& row : rows) {
         SCOPED_TRACE(row.what);

@@ -304,7 +304,7 @@ TEST(CliFiles, IntegerFormatsRoundTripExactly) {
     }
 }
 
-TEST(CliFiles, TenBitDpxReadsAsTheLibraryScalesIt) {
+TEST(CliFiles, TenBitDpxAndFloatTiff) {
     TempDir dir;
     OIIO::ImageSpec spec(4, 1, 3, OIIO::TypeDesc::UINT16);
     spec.attribute("oiio:BitsPerSample", 10);
@@ -317,6 +317,14 @@ TEST(CliFiles, TenBitDpxReadsAsTheLibraryScalesIt) {
     EXPECT_EQ(px[1], (PF_Pixel16{32768, 32768, 32768, 32768}));
     // 10-bit 512 is 16-bit 32800 (bits repeated), world 16400.
     EXPECT_EQ(px[2].red, cli::sample::png16_to_world(512 << 6 | 512 >> 4));
+
+    // Float TIFF: straight alpha, to integer depths by the float rules.
+    OIIO::ImageSpec fspec(2, 1, 4, OIIO::TypeDesc::FLOAT);
+    fspec.attribute("oiio:UnassociatedAlpha", 1);
+    write_oiio(dir.file("f.tif"), fspec, {0.5f, 2.0f, -1.0f, 0.25f, 0.1f, 0.2f, 0.3f, 1.0f});
+    EXPECT_EQ(cli::read_image(dir.file("f.tif")).get<PF_PixelFloat>()[0], (PF_PixelFloat{0.25f, 0.5f, 2.0f, -1.0f}));
+    EXPECT_EQ(cli::read_image(dir.file("f.tif"), Image::k8).get<PF_Pixel8>()[0], (PF_Pixel8{64, 128, 255, 0}));
+    EXPECT_EQ(cli::read_image(dir.file("f.tif"), Image::k16).get<PF_Pixel16>()[1].red, cli::sample::float_to_world(0.1f));
 }
 
 TEST(CliFiles, ExrIsPremultipliedInTheFileAndStraightInMemory) {

@@ -28,6 +28,7 @@
 
 namespace {
 
+using standalone::FaultTarget;
 using namespace draw_test;
 
 struct Box {
@@ -376,7 +377,7 @@ TEST(DrawRectangles, ABlendModeOutsideThePopupPaintsAsNormal) {
 
 TEST(DrawErrors, AFailingProgressReportStopsSamplingAndReportsButNotTheWalk) {
     Scene scene(row_of_strokes());
-    scene.host().host().faults().fail_callback("progress", PF_Interrupt_CANCEL, 2, 1);
+    scene.host().host().faults().fail_callback(FaultTarget::progress, PF_Interrupt_CANCEL, 2, 1);
     EXPECT_EQ(scene.draw(RevealMode::Discrete2, 0.5), PF_Interrupt_CANCEL);
     EXPECT_EQ(scene.host().progress(), (Reports{{1, 5}, {2, 5}}));
     EXPECT_EQ(scene.host().sample_count(), 2u * 35u);
@@ -387,7 +388,7 @@ TEST(DrawErrors, AFailingProgressReportStopsSamplingAndReportsButNotTheWalk) {
 
 TEST(DrawErrors, AFailingSamplingCallBecomesTheResult) {
     Scene scene(row_of_strokes());
-    scene.host().host().faults().fail_callback("area_sample", 1234, 40);
+    scene.host().host().faults().fail_callback(FaultTarget::area_sample, 1234, 40);
     EXPECT_EQ(scene.draw(RevealMode::Discrete1, 0.5), 1234);
     EXPECT_EQ(scene.host().sample_count(), 40u);
     EXPECT_EQ(scene.host().progress(), (Reports{{1, 5}}));

@@ -8,11 +8,13 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "params/params.h"
 #include "standalone/host.h"
 #include "standalone/mask.h"
+#include "standalone/sampling.h"
 #include "standalone/world.h"
 #include "tests/standalone_fixture.h"
 
@@ -189,6 +191,45 @@ TEST_F(SamplerReuse, AWorldTheHostNoLongerKnowsCannotBeSampled) {
 }
 
 // ---------------------------------------------------------------------------
+// Tables shared between hosts and threads
+// ---------------------------------------------------------------------------
+
+TEST(SharedTables, OneBuildPerWorldContentsWhoeverAsks) {
+    World world(300, 20, PF_PixelFormat_ARGB32);
+    world.fill(PF_Pixel8{255, 10, 20, 30});
+    std::vector<std::shared_ptr<const standalone::AreaSampler>> got(4);
+    std::vector<std::thread> threads;
+    for (auto& slot : got) threads.emplace_back([&world, &slot] { slot = standalone::shared_sampler(world); });
+    for (auto& t : threads) t.join();
+    ASSERT_NE(got[0], nullptr);
+    for (const auto& s : got) EXPECT_EQ(s, got[0]);
+
+    world.pixel8(260, 7).red = 99;
+    const auto changed = standalone::shared_sampler(world);
+    ASSERT_NE(changed, got[0]);
+    PF_Pixel8 now{}, before{};
+    ASSERT_EQ(changed->sample8(260 << 16, 7 << 16, 0x8000, 0x8000, &now), PF_Err_NONE);
+    ASSERT_EQ(got[0]->sample8(260 << 16, 7 << 16, 0x8000, 0x8000, &before), PF_Err_NONE);
+    EXPECT_EQ(now.red, 99);
+    EXPECT_EQ(before.red, 10);  // the old holders keep the tables they had
+
+    // While one holder is left, the same tables come back.
+    got.clear();
+    EXPECT_EQ(standalone::shared_sampler(world), changed);
+}
+
+TEST(WorldClear, StartsOverAsAFreshWorld) {
+    World world(5, 3, PF_PixelFormat_ARGB64, 4);
+    world.fill(PF_Pixel16{1, 2, 3, 4});
+    std::memset(world.row(0) + 5 * sizeof(PF_Pixel16), 0, 4);  // into the padding
+    const std::uint64_t changes = world.changes();
+    world.clear();
+    EXPECT_GT(world.changes(), changes);
+    EXPECT_TRUE(world.same_pixels(World(5, 3, PF_PixelFormat_ARGB64, 4)));
+    EXPECT_TRUE(world.guards_intact()) << world.guard_report();
+}
+
+// ---------------------------------------------------------------------------
 // Whole frames through the real effect
 // ---------------------------------------------------------------------------
 
@@ -311,6 +352,40 @@ TEST_P(FrameReuse, WorldsTakingTurnsAsLayerAndOutputAreSampledAsTheyAreNow) {
     EXPECT_EQ(into_b, fresh(*a));
 }
 
+TEST_P(FrameReuse, HostsOnTwoThreadsSharingOneLayerRenderWhatEachRendersAlone) {
+    const PF_PixelFormat format = GetParam().format;
+    const auto layer = pattern(150, 90, format, 4);
+    const std::uint64_t alone = fresh(*layer);
+    Frame a(module_, format), b(module_, format);
+    const auto out_a = std::make_shared<World>(320, 180, format), out_b = std::make_shared<World>(320, 180, format);
+    std::uint64_t hash_a = 0, hash_b = 0;
+    std::thread other([&] { hash_b = b.render(layer, out_b); });
+    hash_a = a.render(layer, out_a);
+    other.join();
+    EXPECT_EQ(hash_a, alone);
+    EXPECT_EQ(hash_b, alone);
+}
+
+TEST_P(FrameReuse, AFrameTheCallerStillHoldsIsNotReused) {
+    const PF_PixelFormat format = GetParam().format;
+    Frame frame(module_, format);
+    frame.host->set_layer_param(PARAM_LAYER, pattern(150, 90, format, 5));
+    standalone::RenderResult first = frame.host->render_frame();
+    ASSERT_NE(first.output, nullptr);
+    const std::uint64_t hash = first.output->pixel_hash();
+    frame.host->set_param_percent(PARAM_TIME, 20.0);
+    standalone::RenderResult second = frame.host->render_frame();
+    ASSERT_NE(second.output, nullptr);
+    EXPECT_NE(second.output, first.output);
+    EXPECT_EQ(first.output->pixel_hash(), hash);
+    EXPECT_NE(second.output->pixel_hash(), hash);
+    // Once let go, a frame's output may serve again, starting over clean.
+    first = {};
+    second = {};
+    frame.host->set_param_percent(PARAM_TIME, 50.0);
+    EXPECT_EQ(frame.host->render_frame().output->pixel_hash(), hash);
+}
+
 INSTANTIATE_TEST_SUITE_P(Depths, FrameReuse, ::testing::ValuesIn(kDepths),
                          [](const ::testing::TestParamInfo<Depth>& info) {
                              return std::string(info.param.name) == "float" ? std::string("Float")
@@ -404,6 +479,16 @@ TEST_F(HostUtilities, BigHandlesBehaveLikeSmallOnes) {
                   EXPECT_EQ(bytes[kBig - 1], 1);
                   EXPECT_EQ(bytes[kBig], 0xA5);
                   in->utils->host_dispose_handle(handle);
+                  // A block given back and handed out again starts fresh too.
+                  for (int round = 0; round < 2; ++round) {
+                      PF_Handle again = in->utils->host_new_handle(kBig);
+                      if (again == nullptr) return PF_Err_OUT_OF_MEMORY;
+                      auto* fresh = static_cast<unsigned char*>(*again);
+                      EXPECT_EQ(fresh[0], 0xA5);
+                      EXPECT_EQ(fresh[kBig - 1], 0xA5);
+                      std::memset(fresh, 0, kBig);
+                      in->utils->host_dispose_handle(again);
+                  }
                   return PF_Err_NONE;
               }),
               PF_Err_NONE);

@@ -26,6 +26,7 @@
 
 namespace {
 
+using standalone::FaultTarget;
 using namespace draw_test;
 
 PF_Pixel8& at(World& w, A_long x, A_long y, PF_Pixel8*) { return w.pixel8(x, y); }
@@ -438,7 +439,7 @@ WorldPtr column_layer() {
 
 TEST(PaintCarry, AFailedSamplingCallIsRecordedAndLaterPixelsReuseTheLastSample) {
     DrawHost host;
-    host.host().faults().fail_callback("area_sample", 42, 3);
+    host.host().faults().fail_callback(FaultTarget::area_sample, 42, 3);
     const WorldPtr in = frame<PF_Pixel8>(5, 1, 0, {255, 0, 0, 0});
     const WorldPtr out = frame<PF_Pixel8>(5, 1, 0, clear8);
     const WorldPtr layer_world = column_layer();

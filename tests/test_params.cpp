@@ -9,6 +9,7 @@
 
 namespace {
 
+using standalone::FaultTarget;
 using Params = HostTest;
 
 // Every byte of `bytes` is zero.
@@ -134,7 +135,7 @@ TEST_F(Params, PopupsCheckboxesPathAndLayer) {
 }
 
 TEST_F(Params, RefusedFourthParameterStopsTheSetup) {
-    host().faults().fail_callback("add_param", 1234, 4, 1);
+    host().faults().fail_callback(FaultTarget::add_param, 1234, 4, 1);
     host().prepare_call();
     out().num_params = 77;
     EXPECT_EQ(host().call(PF_Cmd_PARAMS_SETUP, nullptr), 1234);

@@ -94,15 +94,15 @@ TEST_F(ParamsUi, NotReadyTakesASnapshotWithoutAChange) {
 
 struct HostError {
     const char* what;
-    const char* function;
+    standalone::FaultTarget function;
     bool not_ready;
 };
 
 TEST_F(ParamsUi, HostErrorShowsErrorAndKeepsTheBlock) {
     const HostError rows[] = {
-        {"comparison fails", "PF_HasParamChanged", false},
-        {"comparison fails while not ready", "PF_HasParamChanged", true},
-        {"state fails", "PF_GetCurrentState", false},
+        {"comparison fails", standalone::FaultTarget::has_param_changed, false},
+        {"comparison fails while not ready", standalone::FaultTarget::has_param_changed, true},
+        {"state fails", standalone::FaultTarget::get_current_state, false},
     };
     for (const HostError& row : rows) {
         SCOPED_TRACE(row.what);

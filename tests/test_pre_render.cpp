@@ -13,6 +13,8 @@
 
 namespace {
 
+using standalone::FaultTarget;
+
 class PreRender : public HostTest {
 protected:
     void SetUp() override {
@@ -213,7 +215,7 @@ TEST_F(PreRender, FailingCheckoutStopsTheSequence) {
 }
 
 TEST_F(PreRender, FailingInputCheckoutLeavesRectangles) {
-    host().faults().fail_callback("checkout_layer", 33);
+    host().faults().fail_callback(FaultTarget::checkout_layer, 33);
     options_.preset_result_rect = {1, 1, 2, 2};
     EXPECT_EQ(run(), 33);
     EXPECT_EQ(result_.pre_render_output.result_rect.right, 2);
@@ -245,7 +247,7 @@ TEST_F(PreRender, RecordIsHandedOverUnlockedOnEveryExit) {
         SCOPED_TRACE(failure);
         host().faults().clear();
         if (failure == 1) host().faults().fail_checkout_param(PARAM_TIME, 4711);
-        if (failure == 2) host().faults().fail_callback("checkout_layer", 33);
+        if (failure == 2) host().faults().fail_callback(FaultTarget::checkout_layer, 33);
         EXPECT_EQ(run(), failure == 0 ? PF_Err_NONE : failure == 1 ? 4711 : 33);
         const auto handle = static_cast<PF_Handle>(result_.pre_render_output.pre_render_data);
         ASSERT_TRUE(host().handle_alive(handle));

@@ -28,6 +28,7 @@
 
 namespace {
 
+using standalone::FaultTarget;
 using standalone::Host;
 using standalone::MaskShape;
 using standalone::World;
@@ -266,6 +267,11 @@ struct FailureCase {
     bool balanced = true;  // false: the host itself keeps what its failing call held
 };
 
+// The host function answers `code` from its nth call on.
+std::function<void(Host&)> failing(FaultTarget target, PF_Err code, long nth = 1) {
+    return [=](Host& h) { h.faults().fail_callback(target, code, nth); };
+}
+
 TEST_F(SmartRender, FailureTable) {
     const PF_Err code = 1234;
     const FailureCase cases[] = {
@@ -273,18 +279,18 @@ TEST_F(SmartRender, FailureTable) {
          Expect::Untouched, 0},
         {"handle suite refused", [](Host& h) { h.faults().refuse_suite(kPFHandleSuite, 1, 2); },
          PF_Err_BAD_CALLBACK_PARAM, nullptr, Expect::Untouched, 0},
-        {"input not checked out", [](Host& h) { h.faults().fail_callback("checkout_layer_pixels", code); },
+        {"input not checked out", failing(FaultTarget::checkout_layer_pixels, code),
          PF_Err_BAD_CALLBACK_PARAM, nullptr, Expect::Untouched, 0},
-        {"output not checked out", [](Host& h) { h.faults().fail_callback("checkout_output", code); },
+        {"output not checked out", failing(FaultTarget::checkout_output, code),
          PF_Err_BAD_CALLBACK_PARAM, nullptr, Expect::Untouched, 0},
         {"world suite refused", [](Host& h) { h.faults().refuse_suite(kPFWorldSuite, 2); }, PF_Err_BAD_CALLBACK_PARAM,
          "Couldn't load suite.", Expect::Untouched, 0},
-        {"pixel format query fails", [](Host& h) { h.faults().fail_callback("PF_GetPixelFormat", code); },
+        {"pixel format query fails", failing(FaultTarget::get_pixel_format, code),
          PF_Err_BAD_CALLBACK_PARAM, nullptr, Expect::Untouched, 0},
-        {"copy fails", [](Host& h) { h.faults().fail_callback("copy", code); }, code, nullptr, Expect::Any, 0},
+        {"copy fails", failing(FaultTarget::copy, code), code, nullptr, Expect::Any, 0},
         {"layer not checked out", [](Host& h) { h.faults().fail_checkout_param(PARAM_LAYER, code); }, code, nullptr,
          Expect::Copy, 0},
-        {"abort", [](Host& h) { h.faults().fail_callback("abort", PF_Interrupt_CANCEL); }, PF_Interrupt_CANCEL,
+        {"abort", failing(FaultTarget::abort, PF_Interrupt_CANCEL), PF_Interrupt_CANCEL,
          nullptr, Expect::Copy, 0},
         {"mask suite refused", [](Host& h) { h.faults().refuse_suite(kAEGPMaskSuite, 1); }, PF_Err_BAD_CALLBACK_PARAM,
          "Couldn't load suite.", Expect::Copy, 0},
@@ -292,27 +298,27 @@ TEST_F(SmartRender, FailureTable) {
          PF_Err_BAD_CALLBACK_PARAM, nullptr, Expect::Copy, 0},
         {"path data suite refused", [](Host& h) { h.faults().refuse_suite(kPFPathDataSuite, 1); },
          PF_Err_BAD_CALLBACK_PARAM, nullptr, Expect::Copy, 1},
-        {"path check-out fails", [](Host& h) { h.faults().fail_callback("PF_CheckoutPath", code); }, code, nullptr,
+        {"path check-out fails", failing(FaultTarget::checkout_path, code), code, nullptr,
          Expect::Copy, 0},
-        {"path open query fails", [](Host& h) { h.faults().fail_callback("PF_PathIsOpen", code); }, code, nullptr,
+        {"path open query fails", failing(FaultTarget::path_is_open, code), code, nullptr,
          Expect::Copy, 1},
-        {"segment count fails", [](Host& h) { h.faults().fail_callback("PF_PathNumSegments", code); }, code, nullptr,
+        {"segment count fails", failing(FaultTarget::path_num_segments, code), code, nullptr,
          Expect::Copy, 1},
-        {"vertex fails", [](Host& h) { h.faults().fail_callback("PF_PathVertexInfo", code, 2); }, code, nullptr,
+        {"vertex fails", failing(FaultTarget::path_vertex_info, code, 2), code, nullptr,
          Expect::Copy, 1},
-        {"length preparation fails", [](Host& h) { h.faults().fail_callback("PF_PathPrepareSegLength", code, 2); },
+        {"length preparation fails", failing(FaultTarget::path_prepare_seg_length, code, 2),
          code, nullptr, Expect::Copy, 1},
-        {"length fails", [](Host& h) { h.faults().fail_callback("PF_PathGetSegLength", code); }, code, nullptr,
+        {"length fails", failing(FaultTarget::path_get_seg_length, code), code, nullptr,
          Expect::Copy, 1},
-        {"evaluation fails", [](Host& h) { h.faults().fail_callback("PF_PathEvalSegLengthDeriv1", code, 20); }, code,
+        {"evaluation fails", failing(FaultTarget::path_eval_seg_length_deriv1, code, 20), code,
          nullptr, Expect::Copy, 1},
-        {"clean-up fails", [](Host& h) { h.faults().fail_callback("PF_PathCleanupSegLength", code); }, code, nullptr,
+        {"clean-up fails", failing(FaultTarget::path_cleanup_seg_length, code), code, nullptr,
          Expect::Copy, 1, false},
         {"id map not allocated", [](Host& h) { h.faults().fail_allocation(2); }, PF_Err_INTERNAL_STRUCT_DAMAGED,
          "Memory Error!", Expect::Copy, 1},
         {"sampling suite refused", [](Host& h) { h.faults().refuse_suite(kPFSampling8Suite, 1); },
          PF_Err_BAD_CALLBACK_PARAM, nullptr, Expect::Copy, 1},
-        {"progress fails", [](Host& h) { h.faults().fail_callback("progress", code, 2); }, code, nullptr,
+        {"progress fails", failing(FaultTarget::progress, code, 2), code, nullptr,
          Expect::Strokes, 1},
     };
     for (const FailureCase& c : cases) {

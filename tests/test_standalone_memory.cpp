@@ -60,6 +60,73 @@ TEST_F(StandaloneHandles, MisuseIsRecordedNotFatal) {
     EXPECT_FALSE(host().balanced());
 }
 
+TEST_F(StandaloneHandles, ResizeBeyondAnySizeIsRefusedBeforeAllocating) {
+    PF_Handle h = nullptr;
+    PF_Err err = PF_Err_NONE;
+    ASSERT_EQ(run([&](PF_InData* in, PF_OutData*) {
+                  h = in->utils->host_new_handle(4);
+                  std::memset(*h, 3, 4);
+                  auto* handles = acquire<PF_HandleSuite1>(in, kPFHandleSuite, kPFHandleSuiteVersion1);
+                  // Under the sanitizers an unguarded request this size aborts the process.
+                  err = handles->host_resize_handle(~A_u_longlong{0}, &h);
+                  in->pica_basicP->ReleaseSuite(kPFHandleSuite, kPFHandleSuiteVersion1);
+                  return PF_Err_NONE;
+              }),
+              PF_Err_NONE);
+    EXPECT_EQ(err, PF_Err_OUT_OF_MEMORY);
+    EXPECT_EQ(host().handle_size(h), 4u);
+    EXPECT_EQ(static_cast<unsigned char*>(host().handle_data(h))[3], 3);
+    EXPECT_TRUE(host().ledger().errors().empty());
+}
+
+void PF_CALL dispose_pre_render_data(PF_InData* in, void* data) {
+    in->utils->host_dispose_handle(static_cast<PF_Handle>(data));
+}
+
+// A lock the effect leaves when it disposes a handle is its fault; a lock
+// left on the pre-render data it hands over is noted once, at hand-over, and
+// excused when that data is disposed. A lock the render adds is not.
+TEST_F(StandaloneHandles, DisposeWhileLockedIsReported) {
+    ASSERT_EQ(run([&](PF_InData* in, PF_OutData*) {
+                  PF_Handle h = in->utils->host_new_handle(4);
+                  in->utils->host_lock_handle(h);
+                  in->utils->host_dispose_handle(h);
+                  return PF_Err_NONE;
+              }),
+              PF_Err_NONE);
+    ASSERT_EQ(host().ledger().errors().size(), 1u);
+    EXPECT_NE(host().ledger().errors()[0].find("locked 1 time(s)"), std::string::npos);
+    EXPECT_EQ(host().live_handles(), 0u);
+
+    for (const bool render_unlocks : {true, false}) {
+        SCOPED_TRACE(render_unlocks ? "render unlocks" : "render keeps its lock");
+        host().ledger().clear();
+        standalone_test::t_script = [render_unlocks](PF_Cmd cmd, PF_InData* in, PF_OutData*, PF_ParamDef**,
+                                                     PF_LayerDef*, void* extra) {
+            if (cmd == PF_Cmd_SMART_PRE_RENDER) {
+                auto* pre = static_cast<PF_PreRenderExtra*>(extra);
+                PF_Handle h = in->utils->host_new_handle(8);
+                in->utils->host_lock_handle(h);
+                pre->output->pre_render_data = h;
+                pre->output->delete_pre_render_data_func = dispose_pre_render_data;
+            } else if (cmd == PF_Cmd_SMART_RENDER) {
+                auto* h = static_cast<PF_Handle>(static_cast<PF_SmartRenderExtra*>(extra)->input->pre_render_data);
+                in->utils->host_lock_handle(h);
+                if (render_unlocks) {
+                    in->utils->host_unlock_handle(h);
+                }
+            }
+            return PF_Err_NONE;
+        };
+        const standalone::RenderResult r = host().render_frame();
+        EXPECT_TRUE(r.delete_func_called);
+        EXPECT_EQ(host().live_handles(), 0u);
+        ASSERT_EQ(host().ledger().locked_handovers().size(), 1u);
+        EXPECT_NE(host().ledger().locked_handovers()[0].find("pre-render data locked 1 time(s)"), std::string::npos);
+        EXPECT_EQ(host().balanced(), render_unlocks) << why();
+    }
+}
+
 TEST_F(StandaloneHandles, NthAllocationAndLockFail) {
     host().faults().fail_allocation(2);
     host().faults().fail_lock(1);

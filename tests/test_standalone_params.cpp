@@ -8,6 +8,7 @@
 
 namespace {
 
+using standalone::FaultTarget;
 using standalone::Interp;
 using standalone::Keyframe;
 using standalone_test::ScriptedHost;
@@ -196,7 +197,7 @@ TEST_F(StandaloneParams, CheckoutLedgerAndFaults) {
 }
 
 TEST_F(StandaloneParams, AddParamFaultAndLog) {
-    host().faults().fail_callback("add_param", 33, 2);
+    host().faults().fail_callback(FaultTarget::add_param, 33, 2);
     EXPECT_EQ(run(
                   [](PF_InData* in, PF_OutData*) -> PF_Err {
                       for (A_long id = 1; id <= 3; ++id) {

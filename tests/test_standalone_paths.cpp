@@ -5,6 +5,7 @@
 
 namespace {
 
+using standalone::FaultTarget;
 using standalone::MaskShape;
 using standalone::MaskVertex;
 using standalone_test::acquire;
@@ -146,10 +147,10 @@ TEST_F(StandalonePaths, LedgerCatchesWhatIsNotGivenBack) {
 
 TEST_F(StandalonePaths, FaultsAndBadArguments) {
     const PF_PathID id = host().add_mask(line(0, 0, 10, 0));
-    host().faults().fail_callback("PF_PathGetSegLength", 55);
+    host().faults().fail_callback(FaultTarget::path_get_seg_length, 55);
     EXPECT_EQ(walk(id, 0, 1.0).err, 55);
     host().faults().clear();
-    host().faults().fail_callback("PF_CheckoutPath", 56, 2);
+    host().faults().fail_callback(FaultTarget::checkout_path, 56, 2);
     EXPECT_EQ(walk(id, 0, 1.0).err, PF_Err_NONE);
     EXPECT_EQ(walk(id, 0, 1.0).err, 56);
     host().faults().clear();

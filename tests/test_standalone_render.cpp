@@ -6,6 +6,7 @@
 
 namespace {
 
+using standalone::FaultTarget;
 using standalone::RenderOptions;
 using standalone::World;
 using standalone_test::acquire;
@@ -161,7 +162,7 @@ TEST_F(StandaloneRender, PreRenderOnlyKeepsTheFrameOpen) {
 }
 
 TEST_F(StandaloneRender, ProgressCancelsFromTheNthCall) {
-    host().faults().fail_callback("progress", PF_Interrupt_CANCEL, 2);
+    host().faults().fail_callback(FaultTarget::progress, PF_Interrupt_CANCEL, 2);
     FrameScript script;
     const standalone::RenderResult r = render(script);
     EXPECT_EQ(r.render_err, PF_Interrupt_CANCEL);
@@ -185,7 +186,7 @@ TEST_F(StandaloneRender, ProgressHookAnswersUnlessAFaultIsInjected) {
 
     // An injected fault answers first, without asking the hook.
     seen.clear();
-    host().faults().fail_callback("progress", 77, 1);
+    host().faults().fail_callback(FaultTarget::progress, 77, 1);
     FrameScript faulted;
     r = render(faulted);
     EXPECT_EQ(r.render_err, 77);
@@ -202,17 +203,19 @@ TEST_F(StandaloneRender, ProgressHookAnswersUnlessAFaultIsInjected) {
 }
 
 TEST_F(StandaloneRender, CheckoutFaultsReachTheEffect) {
-    for (const char* name : {"checkout_layer", "checkout_layer_pixels", "checkout_output", "area_sample"}) {
+    for (FaultTarget target : {FaultTarget::checkout_layer, FaultTarget::checkout_layer_pixels,
+                               FaultTarget::checkout_output, FaultTarget::area_sample}) {
+        const std::string_view name = standalone::fault_target_name(target);
         host().faults().clear();
-        host().faults().fail_callback(name, 61);
+        host().faults().fail_callback(target, 61);
         FrameScript script;
         const standalone::RenderResult r = render(script);
-        if (std::string(name) == "area_sample") {
+        if (target == FaultTarget::area_sample) {
             EXPECT_EQ(script.sample_err, 61);
         } else {
             EXPECT_EQ(r.err(), 61) << name;
         }
-        EXPECT_EQ(r.rendered, std::string(name) != "checkout_layer") << name;
+        EXPECT_EQ(r.rendered, target != FaultTarget::checkout_layer) << name;
         EXPECT_TRUE(host().balanced()) << name << ": " << why();
     }
 }

@@ -9,6 +9,7 @@
 
 namespace {
 
+using standalone::FaultTarget;
 using standalone_test::acquire;
 using standalone_test::ScriptedHost;
 
@@ -140,7 +141,7 @@ TEST_F(StandaloneSuites, RegisterWithAEGP) {
     EXPECT_EQ(id, 99);
     EXPECT_EQ(host().registered_names(), std::vector<std::string>{"Error!"});
 
-    host().faults().fail_callback("AEGP_RegisterWithAEGP", 21);
+    host().faults().fail_callback(FaultTarget::register_with_aegp, 21);
     err = run([&](PF_InData* in, PF_OutData*) {
         auto* utility = acquire<AEGP_UtilitySuite7>(in, kAEGPUtilitySuite, 7);
         PF_Err e = utility->AEGP_RegisterWithAEGP(nullptr, "Again", &id);
@@ -222,7 +223,7 @@ TEST_F(StandaloneState, ShortBlockIsRefusedAndFaultsApply) {
     EXPECT_EQ(err, PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(host().ledger().errors().size(), 1u);
 
-    host().faults().fail_callback("PF_GetCurrentState", 12);
+    host().faults().fail_callback(FaultTarget::get_current_state, 12);
     PF_State state{};
     EXPECT_EQ(state_call(&state), 12);
 }

@@ -8,6 +8,7 @@
 
 namespace {
 
+using standalone::FaultTarget;
 using standalone::World;
 using standalone_test::acquire;
 using standalone_test::ScriptedHost;
@@ -116,6 +117,33 @@ TEST_F(StandaloneWorldServices, CopyAndFillWholeWorlds) {
     EXPECT_EQ(fills[0].int_arg(4), 0);  // no rectangle
 }
 
+// 255 is full scale; integers round to nearest (1 is 128.5 at 16 bits).
+TEST_F(StandaloneWorldServices, FillWidensTheColourToEachDepth) {
+    const PF_Pixel8 colour{1, 128, 254, 255};
+    auto fill = [&](World& world) {
+        return run(
+            [&](PF_InData* in, PF_OutData*) { return in->utils->fill(in->effect_ref, &colour, nullptr, world.def()); });
+    };
+    auto eight = std::make_shared<World>(2, 2, PF_PixelFormat_ARGB32);
+    auto sixteen = std::make_shared<World>(2, 2, PF_PixelFormat_ARGB64);
+    auto real = std::make_shared<World>(2, 2, PF_PixelFormat_ARGB128);
+    for (const auto& world : {eight, sixteen, real}) {
+        host().set_output(world);
+        ASSERT_EQ(fill(*world), PF_Err_NONE);
+    }
+    const PF_Pixel8 p8 = eight->pixel8(1, 1);
+    EXPECT_EQ(std::memcmp(&p8, &colour, sizeof p8), 0);
+    const PF_Pixel16 p16 = sixteen->pixel16(1, 1);
+    EXPECT_EQ(p16.alpha, 129);
+    EXPECT_EQ(p16.red, 16448);
+    EXPECT_EQ(p16.green, 32639);
+    EXPECT_EQ(p16.blue, 32768);
+    const PF_PixelFloat pf = real->pixel_float(1, 1);
+    EXPECT_EQ(pf.alpha, 1 / 255.0f);
+    EXPECT_EQ(pf.red, 128 / 255.0f);
+    EXPECT_EQ(pf.blue, 1.0f);
+}
+
 TEST_F(StandaloneWorldServices, CopyRefusesMismatchAndHonoursFaults) {
     auto eight = std::make_shared<World>(4, 3, PF_PixelFormat_ARGB32);
     host().set_output(eight);
@@ -131,7 +159,7 @@ TEST_F(StandaloneWorldServices, CopyRefusesMismatchAndHonoursFaults) {
               PF_Err_BAD_CALLBACK_PARAM);
 
     host().set_output(output_);
-    host().faults().fail_callback("copy", 99);
+    host().faults().fail_callback(FaultTarget::copy, 99);
     EXPECT_EQ(run([&](PF_InData* in, PF_OutData*) {
                   return in->utils->copy(in->effect_ref, input_->def(), output_->def(), nullptr, nullptr);
               }),

@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/image_io.h"
+#include "cli/movie_io.h"
 
 extern char** environ;
 
@@ -536,6 +537,82 @@ TEST_F(TrellisCli, InterruptStopsCleanlyKeepingFinishedFrames) {
         EXPECT_NO_THROW(cli::read_image(path(n).string())) << n;
         EXPECT_THAT(err, HasSubstr(path(n).string()));
     }
+}
+
+// ---------------------------------------------------------------------------
+// Movies
+// ---------------------------------------------------------------------------
+// Six inputs that differ frame to frame, as a PNG sequence and as an FFV1
+// movie at 25 fps.
+void write_footage(const fs::path& dir) {
+    cli::MovieSettings settings;
+    settings.rate = cli::FrameRate{25, 1};
+    cli::MovieWriter movie((dir / "in.mkv").string(), 96, 64, cli::Image::k8, settings);
+    for (int f = 0; f < 6; ++f) {
+        cli::Image frame = make_input();
+        for (PF_Pixel8& p : frame.get<PF_Pixel8>()) p.blue = static_cast<A_u_char>(p.blue + f * 40);
+        char name[32];
+        std::snprintf(name, sizeof name, "in_%04d.png", f);
+        cli::write_image((dir / name).string(), frame);
+        movie.write(frame);
+    }
+    movie.finish();
+}
+
+TEST_F(TrellisCli, MovieInAndOutMatchesTheSameFramesAsImages) {
+    write_footage(dir_);
+    cli::write_image(path("layer.png").string(), make_layer());
+    std::vector<std::string> args = scene_args(path("in_####.png"), path("layer.png"));
+    args.erase(args.end() - 3, args.end() - 1);
+    args = plus(args, {"--time", "0:10,4:90", "--frames", "0-4", "--input-offset", "1"});
+    fs::create_directories(path("seq"));
+    const Outcome images = run(plus(args, {"-o", path("seq/f%d.png").string()}));
+    ASSERT_EQ(images.code, 0) << images.err;
+    args[2] = path("in.mkv").string();
+    const Outcome movie = run(plus(args, {"--jobs", "2", "-o", path("out.mkv").string()}));
+    ASSERT_EQ(movie.code, 0) << movie.err;
+
+    cli::MovieReader out(path("out.mkv").string());
+    ASSERT_EQ(out.info().frames, 5);
+    // The input movie's rate is the output's.
+    EXPECT_EQ(out.info().rate.num, 25);
+    EXPECT_EQ(out.info().rate.den, 1);
+    for (int f = 0; f < 5; ++f) {
+        const cli::Image want = cli::read_image(path("seq/f" + std::to_string(f) + ".png").string());
+        EXPECT_EQ(differing_pixels(out.read(f), want), 0) << "frame " << f;
+    }
+    // Neighbouring frames differ, so a frame out of order would show.
+    EXPECT_GT(differing_pixels(out.read(1), cli::read_image(path("seq/f2.png").string())), 100);
+}
+
+TEST_F(TrellisCli, FailedOrInterruptedMovieLeavesNothing) {
+    write_footage(dir_);
+    fs::remove_all(path("out"));
+    const Outcome past = run({"render", "--input", path("in.mkv").string(), "--frames", "3-6", "-q", "-o",
+                              path("out/past.mov").string()});
+    EXPECT_EQ(past.code, 2);
+    EXPECT_THAT(past.err, HasSubstr(path("in.mkv").string() + ": no frame 6"));
+    const Outcome failing = run({"render", "--plugin", TRELLIS_FAILING_MODULE_PATH, "--input-size", "4x4", "--frames",
+                                 "0-5", "-q", "-o", path("out/fail.mkv").string()});
+    EXPECT_EQ(failing.code, 1);
+    EXPECT_THAT(failing.err, HasSubstr("frame 2: the effect failed"));
+
+    const pid_t pid = spawn({"render", "--input-size", "480x320", "--layer-size", "16x32", "--mask",
+                             "M 10 160 C 100 0 380 320 470 160", "--max-width", "40", "--frames", "0-400", "--jobs",
+                             "2", "-o", path("out/stopped.mp4").string()},
+                            path("stdout.txt"), path("stderr.txt"));
+    ASSERT_GT(pid, 0);
+    while (slurp(path("stderr.txt")).find("frame ") == std::string::npos) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(kill(pid, SIGINT), 0);
+    EXPECT_EQ(wait_code(pid), 130);
+    // No movie, and no temporary file beside it.
+    std::vector<std::string> left;
+    if (fs::exists(path("out"))) {
+        for (const auto& e : fs::directory_iterator(path("out"))) left.push_back(e.path().filename().string());
+    }
+    EXPECT_TRUE(left.empty()) << left.front();
 }
 
 // ---------------------------------------------------------------------------

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/image_io.h"
-#include "cli/mask_spec.h"
+#include "cli/mask_track.h"
 #include "cli/session.h"
 
 namespace {
@@ -183,7 +183,7 @@ TEST_F(TrellisMasks, RefusalsNameTheKeysAndWriteNothing) {
     EXPECT_EQ(render("M 40 30", {"-o", path("dot.png")}), 0) << err_;
 }
 
-TEST(MaskSpec, KeyListsSplitAtFrameNumbersOnly) {
+TEST(MaskTrack, KeyListsSplitAtFrameNumbersOnly) {
     // Path data brings commas of its own; keys come sorted by frame.
     const std::vector<standalone::MaskKeyframe> keys = cli::load_mask(" 30 : M 1,2 L 3,4 , 4:m 0,0 l 5,5", {0});
     ASSERT_EQ(keys.size(), 2u);

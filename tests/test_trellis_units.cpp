@@ -248,26 +248,31 @@ TEST(ProgressText, BarAndClock) {
     EXPECT_EQ(cli::Progress::bar_text(4, 0.0, 4, 0, 40.0, 8), "[########] 4/4 frames, 0:40");
 }
 
-// A host with the progress and abort hooks the renderer looks for.
-struct HookedHost {
-    std::function<PF_Err(A_long, A_long)> progress;
-    std::function<PF_Err()> abort;
-    void set_progress_hook(std::function<PF_Err(A_long, A_long)> hook) { progress = std::move(hook); }
-    void set_abort_hook(std::function<PF_Err()> hook) { abort = std::move(hook); }
-};
+// An effect that reports progress 3 of 10, then asks whether to stop.
+PF_Err PF_CALL reporting_entry(PF_Cmd, PF_InData* in, PF_OutData*, PF_ParamDef**, PF_LayerDef*, void*) {
+    const PF_Err progress = in->inter.progress(in->effect_ref, 3, 10);
+    const PF_Err abort = in->inter.abort(in->effect_ref);
+    return progress != PF_Err_NONE ? progress : abort;
+}
 
 TEST(HostHooks, ProgressGoesOutAndCancelComesBack) {
-    HookedHost host;
+    standalone::Host host(standalone::Module::from_entry(reporting_entry, "reporting"));
     std::vector<std::pair<long, long>> seen;
     bool cancel = false;
-    ASSERT_TRUE(cli::attach_host_hooks(
-        host, [&](long current, long total) { seen.emplace_back(current, total); }, [&] { return cancel; }));
-    EXPECT_EQ(host.progress(3, 10), PF_Err_NONE);
-    EXPECT_EQ(host.abort(), PF_Err_NONE);
+    cli::attach_host_hooks(
+        host, [&](long current, long total) { seen.emplace_back(current, total); }, [&] { return cancel; });
+    EXPECT_EQ(host.about(), PF_Err_NONE);
     cancel = true;
-    EXPECT_EQ(host.progress(4, 10), PF_Interrupt_CANCEL);
-    EXPECT_EQ(host.abort(), PF_Interrupt_CANCEL);
-    EXPECT_EQ(seen, (std::vector<std::pair<long, long>>{{3, 10}, {4, 10}}));
+    EXPECT_EQ(host.about(), PF_Interrupt_CANCEL);
+    const std::vector<standalone::LoggedCall> progress = host.log().calls("progress");
+    const std::vector<standalone::LoggedCall> abort = host.log().calls("abort");
+    ASSERT_EQ(progress.size(), 2u);
+    ASSERT_EQ(abort.size(), 2u);
+    EXPECT_EQ(progress[0].result, PF_Err_NONE);
+    EXPECT_EQ(abort[0].result, PF_Err_NONE);
+    EXPECT_EQ(progress[1].result, PF_Interrupt_CANCEL);
+    EXPECT_EQ(abort[1].result, PF_Interrupt_CANCEL);
+    EXPECT_EQ(seen, (std::vector<std::pair<long, long>>{{3, 10}, {3, 10}}));
 }
 
 // The standalone host offers the hooks, so a cancel stops the frame in flight.
@@ -292,12 +297,12 @@ TEST(HostHooks, CancelStopsTheEffectWithinAFrame) {
     cli::FrameRenderer renderer(module, scene);
     std::vector<std::pair<long, long>> seen;
     bool cancel = false;
-    ASSERT_TRUE(renderer.watch(
+    renderer.watch(
         [&](long current, long total) {
             seen.emplace_back(current, total);
             cancel = true;  // stop at the first stroke drawn
         },
-        [&] { return cancel; }));
+        [&] { return cancel; });
     try {
         renderer.render(0);
         ADD_FAILURE() << "the frame was not cancelled";
@@ -311,8 +316,7 @@ TEST(HostHooks, CancelStopsTheEffectWithinAFrame) {
 
     // Without a cancel the same renderer draws every stroke.
     seen.clear();
-    ASSERT_TRUE(renderer.watch([&](long current, long total) { seen.emplace_back(current, total); },
-                               [] { return false; }));
+    renderer.watch([&](long current, long total) { seen.emplace_back(current, total); }, [] { return false; });
     EXPECT_NO_THROW(renderer.render(0));
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.back().first, seen.back().second);

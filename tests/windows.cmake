@@ -13,7 +13,7 @@ set(_trellis_aex "")
 if(TRELLIS_AEX_PATH)
   set(_trellis_aex ${TRELLIS_AEX_PATH})
 elseif(TRELLIS_WINDOWS AND TRELLIS_MINGW_CXX)
-  include(ExternalProject)
+  include(${PROJECT_SOURCE_DIR}/cmake/external.cmake)
   set(TRELLIS_WINDOWS_DIR ${CMAKE_BINARY_DIR}/windows)
   set(_trellis_aex ${TRELLIS_WINDOWS_DIR}/NorvexTrellis.aex)
   ExternalProject_Add(trellis_windows
@@ -22,11 +22,20 @@ elseif(TRELLIS_WINDOWS AND TRELLIS_MINGW_CXX)
     CMAKE_ARGS
       -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-w64-x86_64.cmake
       -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+      -DTRELLIS_WERROR=${TRELLIS_WERROR}
+      -DTRELLIS_NO_SIMD=${TRELLIS_NO_SIMD}
+      -DTRELLIS_GUARDS=${TRELLIS_GUARDS}
     BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --parallel 2 --target all trellis_selftest
     INSTALL_COMMAND ""
-    BUILD_ALWAYS ON
     USES_TERMINAL_BUILD ON
     BUILD_BYPRODUCTS ${_trellis_aex} ${TRELLIS_WINDOWS_DIR}/trellis_selftest.exe)
+  # What the cross build reads: the effect, the stand-in host, the self-test
+  # driver, the build-machine tools and the build files.
+  trellis_external_inputs(trellis_windows
+    ${PROJECT_SOURCE_DIR}/CMakeLists.txt ${PROJECT_SOURCE_DIR}/cmake/*
+    ${PROJECT_SOURCE_DIR}/host/* ${PROJECT_SOURCE_DIR}/params/* ${PROJECT_SOURCE_DIR}/render/*
+    ${PROJECT_SOURCE_DIR}/strokes/* ${PROJECT_SOURCE_DIR}/draw/* ${PROJECT_SOURCE_DIR}/standalone/*
+    ${PROJECT_SOURCE_DIR}/tools/* ${CMAKE_CURRENT_LIST_DIR}/selftest.cpp)
 endif()
 
 if(_trellis_aex AND TRELLIS_MINGW_OBJDUMP AND TRELLIS_WRESTOOL)

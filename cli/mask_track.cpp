@@ -1,8 +1,7 @@
-#include "cli/mask_spec.h"
+#include "cli/mask_track.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -109,16 +108,16 @@ struct Key {
 
 // "0:@a.svg,24:@b.svg": items end at a comma that starts the next
 // "FRAME:" (path data has commas of its own, but never a colon).
-std::vector<Key> parse_keys(std::string_view spec) {
+std::vector<Key> parse_keys(std::string_view text) {
     std::vector<Key> keys;
-    while (!spec.empty()) {
-        const std::size_t colon = key_prefix(spec);
-        if (colon == 0) usage_error("--mask: expected FRAME:MASK, found '" + std::string(trimmed(spec)) + "'");
+    while (!text.empty()) {
+        const std::size_t colon = key_prefix(text);
+        if (colon == 0) usage_error("--mask: expected FRAME:MASK, found '" + std::string(trimmed(text)) + "'");
         std::size_t end = colon;
-        while ((end = spec.find(',', end)) != std::string_view::npos && key_prefix(spec.substr(end + 1)) == 0) ++end;
-        const std::string_view frame_text = trimmed(spec.substr(0, colon - 1));
-        const std::string_view value = trimmed(spec.substr(colon, end == std::string_view::npos ? end : end - colon));
-        spec = end == std::string_view::npos ? std::string_view() : spec.substr(end + 1);
+        while ((end = text.find(',', end)) != std::string_view::npos && key_prefix(text.substr(end + 1)) == 0) ++end;
+        const std::string_view frame_text = trimmed(text.substr(0, colon - 1));
+        const std::string_view value = trimmed(text.substr(colon, end == std::string_view::npos ? end : end - colon));
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
 
         if (frame_text.size() > 9) usage_error("--mask: key frame " + std::string(frame_text) + " is too large");
         const long frame = std::stol(std::string(frame_text));
@@ -153,14 +152,14 @@ std::vector<Key> parse_keys(std::string_view spec) {
 
 }  // namespace
 
-std::vector<standalone::MaskKeyframe> load_mask(std::string_view spec, const std::vector<long>& frames) {
+std::vector<standalone::MaskKeyframe> load_mask(std::string_view text, const std::vector<long>& frames) {
     std::vector<standalone::MaskKeyframe> keys;
-    if (spec.empty()) return keys;
-    if (key_prefix(spec) != 0) {
-        for (Key& k : parse_keys(spec)) keys.push_back({static_cast<double>(k.frame), std::move(k.shape)});
+    if (text.empty()) return keys;
+    if (key_prefix(text) != 0) {
+        for (Key& k : parse_keys(text)) keys.push_back({static_cast<double>(k.frame), std::move(k.shape)});
     } else if (const std::optional<FramePattern> sequence =
-                   spec.front() == '@' ? sequence_of(file_reference(spec.substr(1)).name) : std::nullopt) {
-        const std::string id = file_reference(spec.substr(1)).id;
+                   text.front() == '@' ? sequence_of(file_reference(text.substr(1)).name) : std::nullopt) {
+        const std::string id = file_reference(text.substr(1)).id;
         std::map<long, standalone::MaskShape> per_frame;
         for (long f : frames) {
             if (per_frame.count(f) != 0) continue;
@@ -171,7 +170,7 @@ std::vector<standalone::MaskKeyframe> load_mask(std::string_view spec, const std
         }
         for (auto& [f, shape] : per_frame) keys.push_back({static_cast<double>(f), std::move(shape)});
     } else {
-        keys.push_back({0.0, outline_of(mask_text(spec, ""), "")});
+        keys.push_back({0.0, outline_of(mask_text(text, ""), "")});
     }
     return keys;
 }

@@ -9,7 +9,7 @@
 
 namespace cli {
 
-// `spec` is one of
+// `text` is one of
 //   MASK            path data ("M 10 10 L 90 40") or an SVG document, inline;
 //   @FILE           a file holding either; @FILE.svg#ID takes the element of
 //                   that id (else an SVG document gives its first shape);
@@ -21,9 +21,9 @@ namespace cli {
 //                   last the nearest key holds; all keys need the same number
 //                   of vertices and the same open or closed state.
 // Returns the keys sorted by frame, in the full-size frame's pixels: one key
-// at frame 0 for a still mask, none for an empty spec. Warnings (subpaths
+// at frame 0 for a still mask, none for empty text. Warnings (subpaths
 // left out) go to stderr. Throws Failure (exit code kExitUsage) naming the
 // file or the keys at fault.
-std::vector<standalone::MaskKeyframe> load_mask(std::string_view spec, const std::vector<long>& frames);
+std::vector<standalone::MaskKeyframe> load_mask(std::string_view text, const std::vector<long>& frames);
 
 }  // namespace cli
