@@ -4,7 +4,7 @@
 
 #include "standalone/params.h"
 #include "standalone/world.h"
-#include "tests/standalone_fixture.h"
+#include "tests/support/standalone_fixture.h"
 
 namespace {
 

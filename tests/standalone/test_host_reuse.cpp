@@ -16,7 +16,7 @@
 #include "standalone/mask.h"
 #include "standalone/sampling.h"
 #include "standalone/world.h"
-#include "tests/standalone_fixture.h"
+#include "tests/support/standalone_fixture.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "standalone/world.h"
-#include "tests/standalone_fixture.h"
+#include "tests/support/standalone_fixture.h"
 
 namespace {
 

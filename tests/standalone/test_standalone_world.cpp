@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "standalone/world.h"
-#include "tests/standalone_fixture.h"
+#include "tests/support/standalone_fixture.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "host/suite_cache.h"
-#include "tests/boundary_host.h"
+#include "tests/support/boundary_host.h"
 
 namespace {
 

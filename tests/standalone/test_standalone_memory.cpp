@@ -1,7 +1,7 @@
 // Memory handles: the ledger, the kept handles and injected failures.
 #include <cstring>
 
-#include "tests/standalone_fixture.h"
+#include "tests/support/standalone_fixture.h"
 
 namespace {
 

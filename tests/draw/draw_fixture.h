@@ -25,7 +25,7 @@
 #include "render/records.h"
 #include "standalone/host.h"
 #include "standalone/world.h"
-#include "standalone_fixture.h"
+#include "tests/support/standalone_fixture.h"
 
 inline bool operator==(const PF_Pixel8& l, const PF_Pixel8& r) {
     return l.alpha == r.alpha && l.red == r.red && l.green == r.green && l.blue == r.blue;

@@ -9,7 +9,7 @@
 
 #include "params/params.h"
 #include "render/pre_render.h"
-#include "tests/boundary_host.h"
+#include "tests/support/boundary_host.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Masks and the path suites: a straight segment evaluated through the host,
 // keyframed outlines, and the path ledgers.
 #include "standalone/mask_store.h"
-#include "tests/standalone_fixture.h"
+#include "tests/support/standalone_fixture.h"
 
 namespace {
 

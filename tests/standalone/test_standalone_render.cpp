@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "standalone/world.h"
-#include "tests/standalone_fixture.h"
+#include "tests/support/standalone_fixture.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 #include "standalone/world.h"
 #include "strokes/generate.h"
 #include "strokes/stroke_list.h"
-#include "tests/standalone_fixture.h"
+#include "tests/support/standalone_fixture.h"
 
 namespace {
 

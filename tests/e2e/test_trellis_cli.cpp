@@ -34,7 +34,7 @@ namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-const fs::path kData = fs::path(TRELLIS_SOURCE_DIR) / "tests" / "data";
+const fs::path kReference = fs::path(TRELLIS_SOURCE_DIR) / "tests" / "e2e" / "ref";
 
 struct Outcome {
     int code = -1;
@@ -225,9 +225,9 @@ TEST_P(TrellisReference, StillMatchesReference) {
     const Outcome r = run(plus(scene_args(path("input.png"), path("layer.png")), {"--depth", c.depth, "-o", out.string()}));
     ASSERT_EQ(r.code, 0) << r.err;
 
-    const fs::path reference = kData / c.reference;
+    const fs::path reference = kReference / c.reference;
     if (std::getenv("TRELLIS_UPDATE_REFERENCES") != nullptr) {
-        fs::create_directories(kData);
+        fs::create_directories(kReference);
         fs::copy_file(out, reference, fs::copy_options::overwrite_existing);
         GTEST_SKIP() << "wrote " << reference;
     }

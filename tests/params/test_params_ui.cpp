@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "params/params.h"
-#include "tests/boundary_host.h"
+#include "tests/support/boundary_host.h"
 
 namespace {
 
