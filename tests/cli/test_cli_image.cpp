@@ -25,23 +25,7 @@
 #include <vector>
 
 #include "cli/image_io.h"
-
-// Pixel comparison and printing for the assertions; in the pixels' own
-// namespace so that std::vector's == and the test framework find them.
-template <class P>
-static bool same_pixel(const P& a, const P& b) {
-    return a.alpha == b.alpha && a.red == b.red && a.green == b.green && a.blue == b.blue;
-}
-template <class P>
-static std::ostream& print_pixel(std::ostream& os, const P& p) {
-    return os << "(" << +p.alpha << ", " << +p.red << ", " << +p.green << ", " << +p.blue << ")";
-}
-static bool operator==(const PF_Pixel8& a, const PF_Pixel8& b) { return same_pixel(a, b); }
-static bool operator==(const PF_Pixel16& a, const PF_Pixel16& b) { return same_pixel(a, b); }
-static bool operator==(const PF_PixelFloat& a, const PF_PixelFloat& b) { return same_pixel(a, b); }
-static std::ostream& operator<<(std::ostream& os, const PF_Pixel8& p) { return print_pixel(os, p); }
-static std::ostream& operator<<(std::ostream& os, const PF_Pixel16& p) { return print_pixel(os, p); }
-static std::ostream& operator<<(std::ostream& os, const PF_PixelFloat& p) { return print_pixel(os, p); }
+#include "tests/support/pixels.h"
 
 namespace {
 

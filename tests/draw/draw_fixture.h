@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <iomanip>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -25,24 +24,8 @@
 #include "render/records.h"
 #include "standalone/host.h"
 #include "standalone/world.h"
+#include "tests/support/pixels.h"
 #include "tests/support/standalone_fixture.h"
-
-inline bool operator==(const PF_Pixel8& l, const PF_Pixel8& r) {
-    return l.alpha == r.alpha && l.red == r.red && l.green == r.green && l.blue == r.blue;
-}
-inline bool operator==(const PF_Pixel16& l, const PF_Pixel16& r) {
-    return l.alpha == r.alpha && l.red == r.red && l.green == r.green && l.blue == r.blue;
-}
-inline bool operator==(const PF_PixelFloat& l, const PF_PixelFloat& r) {
-    return l.alpha == r.alpha && l.red == r.red && l.green == r.green && l.blue == r.blue;
-}
-template <typename Pixel>
-void print_test_pixel(const Pixel& p, std::ostream* os) {
-    *os << std::setprecision(9) << '(' << +p.alpha << ',' << +p.red << ',' << +p.green << ',' << +p.blue << ')';
-}
-inline void PrintTo(const PF_Pixel8& p, std::ostream* os) { print_test_pixel(p, os); }
-inline void PrintTo(const PF_Pixel16& p, std::ostream* os) { print_test_pixel(p, os); }
-inline void PrintTo(const PF_PixelFloat& p, std::ostream* os) { print_test_pixel(p, os); }
 
 namespace draw_test {
 

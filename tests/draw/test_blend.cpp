@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <iomanip>
 #include <map>
 #include <ostream>
 #include <sstream>
@@ -10,25 +9,7 @@
 #include <vector>
 
 #include "draw/blend.h"
-
-// Pixel comparison and printing for the assertions (found by argument lookup).
-static bool operator==(const PF_Pixel8& l, const PF_Pixel8& r) {
-    return l.alpha == r.alpha && l.red == r.red && l.green == r.green && l.blue == r.blue;
-}
-static bool operator==(const PF_Pixel16& l, const PF_Pixel16& r) {
-    return l.alpha == r.alpha && l.red == r.red && l.green == r.green && l.blue == r.blue;
-}
-// Exact: float results are specified to the bit.
-static bool operator==(const PF_PixelFloat& l, const PF_PixelFloat& r) {
-    return l.alpha == r.alpha && l.red == r.red && l.green == r.green && l.blue == r.blue;
-}
-template <typename Pixel>
-static void print_pixel(const Pixel& p, std::ostream* os) {
-    *os << std::setprecision(9) << '(' << +p.alpha << ',' << +p.red << ',' << +p.green << ',' << +p.blue << ')';
-}
-static void PrintTo(const PF_Pixel8& p, std::ostream* os) { print_pixel(p, os); }
-static void PrintTo(const PF_Pixel16& p, std::ostream* os) { print_pixel(p, os); }
-static void PrintTo(const PF_PixelFloat& p, std::ostream* os) { print_pixel(p, os); }
+#include "tests/support/pixels.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "standalone/sampling.h"
+#include "tests/support/pixels.h"
 
 namespace standalone {
 namespace {
@@ -41,16 +42,9 @@ struct TestWorld {
 };
 
 template <typename Pixel>
-bool same(const Pixel& a, const Pixel& b) {
-    return a.alpha == b.alpha && a.red == b.red && a.green == b.green && a.blue == b.blue;
-}
-
-template <typename Pixel>
 ::testing::AssertionResult pixel_eq(const Pixel& got, const Pixel& want) {
-    if (same(got, want)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "got (" << +got.alpha << ", " << +got.red << ", " << +got.green << ", "
-                                         << +got.blue << ") want (" << +want.alpha << ", " << +want.red << ", "
-                                         << +want.green << ", " << +want.blue << ")";
+    if (got == want) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "got " << got << " want " << want;
 }
 
 ::testing::AssertionResult float_near(const PF_PixelFloat& got, const PF_PixelFloat& want, double tol) {
