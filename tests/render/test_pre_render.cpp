@@ -1,5 +1,6 @@
 // Pre-render: the values packed for the render, the input check-out and the
 // output area, through the entry point and the standalone host.
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -127,15 +128,15 @@ TEST_F(PreRender, FractionsMultiplyByOneHundredth) {
     EXPECT_EQ(info()->opacity, 0.0);
 }
 
-TEST_F(PreRender, ChecksOutTenParametersInOrderAndBackIn) {
+// Which parameters, each once; the host does not care in which order.
+TEST_F(PreRender, ChecksOutTenParametersAndBackIn) {
     ASSERT_EQ(run(), PF_Err_NONE);
-    EXPECT_EQ(checkouts(), (std::vector<PF_ParamIndex>{1, 3, 5, 6, 7, 11, 10, 4, 9, 8}));
+    std::vector<PF_ParamIndex> ids = checkouts();
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (std::vector<PF_ParamIndex>{1, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
     EXPECT_EQ(count("checkin_param"), 10u);
     EXPECT_TRUE(host().ledger().params_out().empty());
-    // The parameters come first, then the input layer.
-    const auto order = sequence({"checkout_param", "checkout_layer"});
-    ASSERT_EQ(order.size(), 11u);
-    EXPECT_EQ(order.back(), "checkout_layer");
+    EXPECT_EQ(count("checkout_layer"), 1u);
 }
 
 TEST_F(PreRender, RequestDiffersOnlyInPreservingZeroAlphaColour) {

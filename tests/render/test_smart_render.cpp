@@ -3,7 +3,6 @@
 // it; generation against the host's own masks.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -542,9 +541,7 @@ TEST_F(GenerateWithHost, LargeMasksSkipWithoutChangingStrokes) {
     for (std::size_t i = 0; i < masks.size(); ++i) {
         SCOPED_TRACE(i);
         const PF_PathID id = host_->add_mask(masks[i]);
-        const auto start = std::chrono::steady_clock::now();
         const Generated fast = generate_with_host(*host_, id, 1920, 1080, SampleWalk::SkipUnreachable, info_);
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const Generated full = generate_with_host(*host_, id, 1920, 1080, SampleWalk::EveryStep, info_);
         ASSERT_EQ(fast.err, PF_Err_NONE);
         ASSERT_FALSE(full.strokes.empty());
@@ -555,7 +552,6 @@ TEST_F(GenerateWithHost, LargeMasksSkipWithoutChangingStrokes) {
         if (i < 3) {
             EXPECT_LT(fast.evaluations * 5, full.evaluations);
         }
-        EXPECT_LT(seconds, 5.0);
     }
 }
 
@@ -564,23 +560,24 @@ TEST_F(GenerateWithHost, HugeMaskFarOutsideFinishesFast) {
     far.vertices = {{1e9, 1e9, 0, 0, 0, 0}, {-1e9, 1e9, 0, 0, 0, 0}, {-1e9, 3e9, 0, 0, 0, 0}};
     far.closed = true;
     const PF_PathID id = host_->add_mask(far);
-    const auto start = std::chrono::steady_clock::now();
     const Generated g = generate_with_host(*host_, id, 1920, 1080, SampleWalk::SkipUnreachable, info_);
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
     EXPECT_EQ(g.err, PF_Err_NONE);
     EXPECT_TRUE(g.strokes.empty());
     EXPECT_EQ(g.evaluations, 0);
 }
+
+// At most a walk across the 1920 columns and a few hundred leaps, however
+// long or broken the segment.
+constexpr long kNonFiniteWalkBound = 1920 + 300;
 
 TEST_F(GenerateWithHost, NonFiniteMaskFinishes) {
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
     for (const MaskShape& shape : {line(0, 500, inf, 500), line(nan, 5, 100, 5), line(-1e300, 500, 1e300, 500)}) {
         const PF_PathID id = host_->add_mask(shape);
-        const auto start = std::chrono::steady_clock::now();
         const Generated g = generate_with_host(*host_, id, 1920, 1080, SampleWalk::SkipUnreachable, info_);
-        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
         EXPECT_EQ(g.err, PF_Err_NONE);
+        EXPECT_LE(g.evaluations, kNonFiniteWalkBound);
         for (const Stroke& s : g.strokes) {
             EXPECT_LE(std::abs(int64_t{s.center_x}), kCenterLimit);
             EXPECT_LE(s.half_h, kExtentLimit);

@@ -5,7 +5,6 @@
 #include <sys/mman.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <new>
 #include <cmath>
@@ -567,13 +566,17 @@ TEST(Generate, BorderTestsGiveTheSide) {
     }
 }
 
-TEST(Generate, HostCallsInOrderAndCleanup) {
+// Every segment's calls, each once and every preparation cleaned up; the
+// host does not ask for one segment to be done before the next begins.
+TEST(Generate, HostCallsAndCleanup) {
     FakePath path = polyline({{10, 10}, {20, 10}, {20, 12}});
     const GenRun run = generate(path);
     ASSERT_EQ(run.err, PF_Err_NONE);
-    const std::vector<std::string> expected = {"vertex 0", "prepare 0 100", "length 0", "cleanup 0",
-                                               "vertex 1", "prepare 1 100", "length 1", "cleanup 1"};
-    EXPECT_EQ(path.calls, expected);
+    std::vector<std::string> calls = path.calls;
+    std::sort(calls.begin(), calls.end());
+    const std::vector<std::string> expected = {"cleanup 0",     "cleanup 1",     "length 0", "length 1",
+                                               "prepare 0 100", "prepare 1 100", "vertex 0", "vertex 1"};
+    EXPECT_EQ(calls, expected);
     // Lengths 10 and 2, whole numbers: ends sampled, 11 + 3 samples.
     EXPECT_EQ(path.evals, 14);
     EXPECT_EQ(path.prepared_outstanding, 0);
@@ -772,6 +775,11 @@ TEST(GenerateGuards, TotalsSaturateInsteadOfWrapping) {
     EXPECT_EQ(run.totals.half_w_total, std::numeric_limits<A_long>::max());
 }
 
+// A walk along a line through the frame: one sample a pixel across its 1920
+// columns and a few hundred leaps and bisection steps. A walk of every
+// sample of these segments would cost millions.
+constexpr long kEndlessWalkBound = 1920 + 300;
+
 TEST(GenerateGuards, EndlessSegmentsFinish) {
     const double inf = std::numeric_limits<double>::infinity();
     for (double length : {inf, 1e300, 9007199254740992.0 * 4, std::numeric_limits<double>::quiet_NaN(), -5.0}) {
@@ -783,11 +791,9 @@ TEST(GenerateGuards, EndlessSegmentsFinish) {
                               *dx = 1;
                               *dy = 0;
                           }}};
-        const auto start = std::chrono::steady_clock::now();
         const GenRun run = generate(path);
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        EXPECT_LT(seconds, 5.0) << length;
         EXPECT_EQ(run.err, PF_Err_NONE);
+        EXPECT_LE(path.evals, kEndlessWalkBound) << length;
         if (std::isnan(length) || length < 0) {
             EXPECT_EQ(path.evals, 0) << length;
         } else {
@@ -798,9 +804,7 @@ TEST(GenerateGuards, EndlessSegmentsFinish) {
 
 TEST(GenerateGuards, HugeSegmentsFarOutsideCostNothing) {
     FakePath path = polyline({{1e9, 1e9}, {2e9, 1e9}, {2e9, -1e12}, {-5e11, -1e12}});
-    const auto start = std::chrono::steady_clock::now();
     const GenRun run = generate(path);
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
     EXPECT_TRUE(run.strokes.empty());
     EXPECT_EQ(path.evals, 0);
 }
@@ -809,9 +813,7 @@ TEST(GenerateGuards, HugeSegmentThroughTheFrameGivesTheShortSegmentsStrokes) {
     // Integer coordinates stay exact, so the same samples land in the frame.
     FakePath huge = polyline({{-1e12, 500}, {1e12, 500}});
     FakePath near = polyline({{-10, 500}, {2000, 500}});
-    const auto start = std::chrono::steady_clock::now();
     const GenRun a = generate(huge);
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
     const GenRun b = generate(near);
     ASSERT_FALSE(a.strokes.empty());
     EXPECT_TRUE(same_lists(a.strokes, b.strokes));
@@ -832,10 +834,8 @@ TEST(GenerateGuards, EnormousOvershootingSegmentFinishes) {
                           *dx = 3 * v * v * (c1 - x0) + 6 * v * u * (c2 - c1) + 3 * u * u * (x1 - c2);
                           *dy = 0;
                       }}};
-    const auto start = std::chrono::steady_clock::now();
     const GenSetup setup;
     const GenRun run = generate(path, setup);
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
     EXPECT_EQ(run.err, PF_Err_NONE);
     EXPECT_LT(path.evals, 1000000);
     ASSERT_FALSE(run.strokes.empty());
@@ -940,9 +940,7 @@ TEST(GenerateGuards, HostWhoseLengthsAreNotArcLengthsStillFinishes) {
         GenSetup setup;
         setup.width = 16;
         setup.height = 16;
-        const auto start = std::chrono::steady_clock::now();
         const GenRun run = generate(path, setup);
-        EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
         EXPECT_EQ(run.err, PF_Err_NONE);
         EXPECT_EQ(run.strokes.size(), c.strokes);
         EXPECT_LE(path.evals, 64 * (16 + 16) + 8192);
@@ -988,9 +986,7 @@ TEST(GenerateWithMasks, CurveToAFarPointIsWalkedInFewEvaluations) {
             GenSetup setup;
             setup.width = 16;
             setup.height = 16;
-            const auto start = std::chrono::steady_clock::now();
             const GenRun run = generate(path, setup);
-            EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
             EXPECT_EQ(run.err, PF_Err_NONE);
             EXPECT_TRUE(run.strokes.empty());
             EXPECT_LT(path.evals, 1000);

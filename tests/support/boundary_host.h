@@ -54,20 +54,6 @@ protected:
         return out;
     }
 
-    // The names of the logged calls, in order, keeping only those in `only`.
-    std::vector<std::string> sequence(const std::vector<std::string>& only) const {
-        std::vector<std::string> out;
-        for (const standalone::LoggedCall& call : host_->log().all()) {
-            for (const std::string& name : only) {
-                if (call.function == name) {
-                    out.push_back(call.function);
-                    break;
-                }
-            }
-        }
-        return out;
-    }
-
     GlobalBlock* global_block() {
         return static_cast<GlobalBlock*>(host_->handle_data(in().global_data));
     }
