@@ -80,9 +80,10 @@ struct RenderJob;
 // host sharing the module; every frame goes to output.pattern.path(frame)
 // once it is complete (with skip_existing, a frame whose file exists is
 // left alone). After an interrupt no further frame starts and frames still
-// rendering are dropped (no file); the result says so. On the first
-// failure no further frame starts, frames in flight finish, and the failure
-// is thrown (Failure).
+// rendering write nothing (a file being written is finished whole); the
+// result says so. On the first failure no further frame starts, frames
+// still rendering are stopped through the host's abort check, and that
+// first failure is thrown (Failure).
 BatchResult render_frames(const RenderJob& job, Progress& progress);
 
 }  // namespace cli

@@ -54,7 +54,7 @@ target_link_options(NorvexTrellis PRIVATE
 # run it under wine and compare its lines with the Linux driver's. Built on
 # request only, so the library never waits for the host's code.
 add_subdirectory(${PROJECT_SOURCE_DIR}/standalone ${CMAKE_BINARY_DIR}/standalone EXCLUDE_FROM_ALL)
-add_executable(trellis_selftest EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/tests/selftest.cpp)
+add_executable(trellis_selftest EXCLUDE_FROM_ALL ${PROJECT_SOURCE_DIR}/tests/e2e/selftest.cpp)
 target_link_libraries(trellis_selftest PRIVATE trellis_standalone trellis_warnings)
 target_link_options(trellis_selftest PRIVATE -static)
 add_dependencies(trellis_selftest NorvexTrellis)
