@@ -61,8 +61,8 @@ deps-npm:
 # The browser tests' driver, pinned by its lock file. Without it (no
 # registry) those tests report themselves skipped.
 browser-modules: deps-npm
-	@if [ ! -d tests/browser/node_modules ]; then \
-	  (cd tests/browser && npm ci --no-audit --no-fund) || echo "npm ci failed: the browser tests will be skipped"; \
+	@if [ ! -d tests/e2e/browser/node_modules ]; then \
+	  (cd tests/e2e/browser && npm ci --no-audit --no-fund) || echo "npm ci failed: the browser tests will be skipped"; \
 	fi
 
 configure: deps

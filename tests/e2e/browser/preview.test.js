@@ -26,7 +26,7 @@ let puppeteer;
 try {
   puppeteer = require('puppeteer-core');
 } catch (e) {
-  skip('puppeteer-core is not installed (run npm ci in tests/browser)');
+  skip('puppeteer-core is not installed (run npm ci in tests/e2e/browser)');
 }
 if (!fs.existsSync(CHROMIUM)) skip(CHROMIUM + ' is not installed');
 
