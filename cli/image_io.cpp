@@ -601,7 +601,11 @@ void read_pixels(OIIO::ImageInput& in, const Layout& layout, Image& image, const
     // where they fit, or a tall strip costs its height over again per band.
     const int64_t strip = spec.get_int_attribute("tiff:RowsPerStrip", 0);
     const bool by_strip = !tiled && strip > 1 && strip * row_bytes <= kBandBytes;
+    // An image that fits in one band is read in one call: a damaged strip
+    // layout then costs one decode, not one per band.
+    const bool whole = !tiled && int64_t{spec.height} * row_bytes <= kBandBytes;
     const int64_t step = tiled      ? spec.tile_height
+                         : whole    ? int64_t{spec.height}
                          : by_strip ? strip
                                     : std::max<int64_t>(1, std::min<int64_t>(64, kBandBytes / row_bytes));
     if (step * row_bytes > 4 * kBandBytes) {
@@ -609,7 +613,7 @@ void read_pixels(OIIO::ImageInput& in, const Layout& layout, Image& image, const
                          std::to_string(spec.tile_height) + " are larger than supported");
     }
     // Tiled reads start at a tile's edge, strip reads at a strip's.
-    const int64_t first = tiled || by_strip ? y0 - (y0 - spec.y) % step : y0;
+    const int64_t first = whole ? int64_t{spec.y} : tiled || by_strip ? y0 - (y0 - spec.y) % step : y0;
     std::vector<T> band(static_cast<std::size_t>(step * width * span));
     std::vector<std::vector<T>> parts(ranges.size() > 1 ? ranges.size() : 0);
     for (auto& p : parts) p.resize(band.size());

@@ -284,14 +284,10 @@ struct DD2 {
     return a + DD2{_mm_xor_pd(b.hi, sign), _mm_xor_pd(b.lo, sign)};
 }
 
-// Lanes k and k + 1 of an array of DD, and back.
+// Lanes k and k + 1 of an array of DD.
 [[gnu::always_inline]] inline DD2 load_pair(const DD* p) {
     const __m128d x = _mm_loadu_pd(&p[0].hi), y = _mm_loadu_pd(&p[1].hi);
     return DD2{_mm_unpacklo_pd(x, y), _mm_unpackhi_pd(x, y)};
-}
-[[gnu::always_inline]] inline void store_pair(DD* p, DD2 v) {
-    _mm_storeu_pd(&p[0].hi, _mm_unpacklo_pd(v.hi, v.lo));
-    _mm_storeu_pd(&p[1].hi, _mm_unpackhi_pd(v.hi, v.lo));
 }
 
 // 8 bits: lanes are 32-bit. Block sums below 2^31 (kSmall) convert to double
