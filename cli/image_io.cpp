@@ -372,8 +372,37 @@ void check_png_chunks(const unsigned char* data, std::size_t size, const std::st
 // a window of the wrong type). The header's attribute names and types are
 // checked here against the format's rules first; values are the library's.
 constexpr std::size_t kMaxExrHeaderBytes = std::size_t{16} << 20;
+// Tiles of the full-resolution level: 2^22 keep the offset tables of all
+// levels within a few hundred megabytes.
+constexpr int64_t kMaxExrTiles = int64_t{1} << 22;
 
 struct ExrHeaderCut {};  // the bytes end inside the header
+
+int32_t exr_i32(const unsigned char* p) {
+    return static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24);
+}
+
+// Each channel: a name, then pixel type, linear flag, 3 reserved bytes and
+// the x and y sampling; an empty name ends the list. The library allocates by
+// the sampling, so a damaged one is refused here.
+template <class Bad>
+void check_exr_channels(const unsigned char* p, std::size_t n, const Bad& bad) {
+    std::size_t at = 0;
+    for (;;) {
+        const void* end = at < n ? std::memchr(p + at, 0, n - at) : nullptr;
+        if (end == nullptr) throw bad("channel list without its end");
+        const std::size_t name_end = static_cast<std::size_t>(static_cast<const unsigned char*>(end) - p);
+        if (name_end == at) return;
+        at = name_end + 1;
+        if (n - at < 16) throw bad("channel list cut short");
+        const int32_t type = exr_i32(p + at), xs = exr_i32(p + at + 8), ys = exr_i32(p + at + 12);
+        if (type < 0 || type > 2 || xs < 1 || ys < 1 || xs > kMaxImageDimension || ys > kMaxImageDimension) {
+            throw bad("channel of type " + std::to_string(type) + " sampled " + std::to_string(xs) + "x" +
+                      std::to_string(ys));
+        }
+        at += 16;
+    }
+}
 
 void walk_exr_header(const unsigned char* data, std::size_t size, const std::string& name) {
     const auto bad = [&](const std::string& why) { return ImageError(name + ": damaged OpenEXR header (" + why + ")"); };
@@ -391,6 +420,8 @@ void walk_exr_header(const unsigned char* data, std::size_t size, const std::str
                     {"screenWindowCenter", "v2f", 8, false},    {"screenWindowWidth", "float", 4, false},
                     {"tiles", "tiledesc", 9, false}};
     std::vector<std::string> names;
+    const unsigned char* window = nullptr;
+    const unsigned char* tile_desc = nullptr;
     std::size_t at = 8;
     const auto text = [&]() {
         const void* end = std::memchr(data + at, 0, size - at);
@@ -405,11 +436,13 @@ void walk_exr_header(const unsigned char* data, std::size_t size, const std::str
         if (attr.empty()) break;
         const std::string type = text();
         if (size - at < 4) throw ExrHeaderCut{};
-        const int64_t length = static_cast<int32_t>(uint32_t{data[at]} | uint32_t{data[at + 1]} << 8 |
-                                                    uint32_t{data[at + 2]} << 16 | uint32_t{data[at + 3]} << 24);
+        const int64_t length = exr_i32(data + at);
         at += 4;
         if (length < 0) throw bad("attribute " + escape_text(attr) + " of negative size");
         if (static_cast<uint64_t>(length) > size - at) throw ExrHeaderCut{};
+        if (attr == "channels" && type == "chlist") check_exr_channels(data + at, static_cast<std::size_t>(length), bad);
+        if (attr == "dataWindow" && length == 16) window = data + at;
+        if (attr == "tiles" && length == 9) tile_desc = data + at;
         at += static_cast<std::size_t>(length);
         if (std::find(names.begin(), names.end(), attr) != names.end()) throw bad("attribute " + escape_text(attr) + " twice");
         names.push_back(attr);
@@ -426,6 +459,24 @@ void walk_exr_header(const unsigned char* data, std::size_t size, const std::str
         if (!tiles && !r.seen) throw bad(std::string("no ") + r.name);
         // Parts and deep data say whether they are tiled by a "type" attribute.
         if (tiles && !multipart && !deep && r.seen != tiled) throw bad(tiled ? "tiled without tiles" : "tiles in a scanline file");
+    }
+    // The library sizes its table of chunk offsets from the window and the
+    // tiles when it opens the file: sizes past the limits, or tiles so small
+    // that the table alone would take gigabytes, are refused first.
+    const int64_t width = int64_t{exr_i32(window + 8)} - exr_i32(window) + 1;
+    const int64_t height = int64_t{exr_i32(window + 12)} - exr_i32(window + 4) + 1;
+    if (width < 1 || height < 1) throw bad("empty data window");
+    if (width > kMaxImageDimension || height > kMaxImageDimension || width * height > kMaxImagePixels) {
+        throw ImageError(name + ": data window of " + std::to_string(width) + "x" + std::to_string(height) +
+                         " is larger than supported");
+    }
+    if (tile_desc != nullptr) {
+        const int64_t tw = static_cast<uint32_t>(exr_i32(tile_desc)), th = static_cast<uint32_t>(exr_i32(tile_desc + 4));
+        if (tw < 1 || th < 1) throw bad("empty tiles");
+        if (((width + tw - 1) / tw) * ((height + th - 1) / th) > kMaxExrTiles) {
+            throw ImageError(name + ": tiles of " + std::to_string(tw) + "x" + std::to_string(th) + " for " +
+                             std::to_string(width) + "x" + std::to_string(height) + " pixels are more than supported");
+        }
     }
 }
 
