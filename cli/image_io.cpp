@@ -276,6 +276,14 @@ Image downsample(const Image& image, int64_t num, int64_t den) {
 // Text
 // ---------------------------------------------------------------------------
 
+std::string lower_extension(std::string_view path) {
+    const std::size_t dot = path.find_last_of("./");
+    if (dot == std::string_view::npos || path[dot] != '.') return "";
+    std::string ext(path.substr(dot + 1));
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
 std::string escape_text(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -1004,14 +1012,6 @@ private:
     std::FILE* file_ = nullptr;
     bool committed_ = false;
 };
-
-std::string lower_extension(std::string_view path) {
-    const std::size_t dot = path.find_last_of("./");
-    if (dot == std::string_view::npos || path[dot] != '.') return "";
-    std::string ext(path.substr(dot + 1));
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
-}
 
 // The writer for an extension, "" for none.
 std::string output_format(std::string_view path) {

@@ -42,6 +42,9 @@ public:
 // through it before it reaches an error message.
 std::string escape_text(std::string_view text);
 
+// The extension after the file name's last dot, lower-cased; "" for none.
+std::string lower_extension(std::string_view path);
+
 // Straight (not premultiplied) ARGB pixels of one depth, rows top to bottom,
 // packed: pixel (x, y) is element y * width + x. The depth is the index of
 // the alternative held (the effect's own depth numbering).

@@ -20,15 +20,6 @@ namespace cli {
 
 namespace {
 
-std::string extension_of(const std::string& name) {
-    const std::size_t slash = name.find_last_of('/');
-    const std::size_t dot = name.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-    std::string ext = name.substr(dot + 1);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
-}
-
 // The three containers with a default of their own; any other name gets
 // FFmpeg's muxer for it and that muxer's default video codec.
 struct Container {
@@ -84,7 +75,7 @@ struct Choice {
 };
 
 Choice choose(const std::string& target, const MovieSettings& settings) {
-    const std::string ext = extension_of(target);
+    const std::string ext = lower_extension(target);
     const Container* container = nullptr;
     for (const Container& c : kContainers) {
         if (ext == c.extension) container = &c;
