@@ -667,7 +667,11 @@ void read_pixels(OIIO::ImageInput& in, const Layout& layout, Image& image, const
                          : whole    ? int64_t{spec.height}
                          : by_strip ? strip
                                     : std::max<int64_t>(1, std::min<int64_t>(64, kBandBytes / row_bytes));
-    if (step * row_bytes > 4 * kBandBytes) {
+    // The library decodes whole tiles of every channel, whatever is asked.
+    const int64_t tile_bytes = tiled ? int64_t{spec.tile_width} * spec.tile_height * std::max(1, spec.nchannels) *
+                                           static_cast<int64_t>(spec.format.size())
+                                     : 0;
+    if (step * row_bytes > 4 * kBandBytes || tile_bytes > 4 * kBandBytes) {
         throw ImageError(name + ": tiles of " + std::to_string(spec.tile_width) + "x" +
                          std::to_string(spec.tile_height) + " are larger than supported");
     }
