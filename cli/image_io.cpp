@@ -904,6 +904,26 @@ Image read_file(const std::string& path, Image::Depth want, bool native) {
     return read_with(format, path, nullptr, want, native, name);
 }
 
+// OpenImageIO 2.4's memory reader copies past the end of its buffer when a
+// read starts beyond it (a damaged OpenEXR offset table does that); reads
+// here stop at the end.
+class BoundedMemReader final : public OIIO::Filesystem::IOMemReader {
+public:
+    using IOMemReader::IOMemReader;
+    std::size_t read(void* buf, std::size_t size) override {
+        const std::size_t n = pread(buf, size, m_pos);
+        m_pos += static_cast<int64_t>(n);
+        return n;
+    }
+    std::size_t pread(void* buf, std::size_t size, int64_t offset) override {
+        const int64_t total = static_cast<int64_t>(m_buf.size());
+        if (offset < 0 || offset >= total) return 0;
+        const std::size_t n = std::min(size, static_cast<std::size_t>(total - offset));
+        std::memcpy(buf, m_buf.data() + offset, n);
+        return n;
+    }
+};
+
 Image read_memory(const void* data, std::size_t size, Image::Depth want, bool native, const std::string& label) {
     const std::string name = escape_text(label);
     if (size == 0) throw ImageError(name + ": the file is empty");
@@ -912,7 +932,7 @@ Image read_memory(const void* data, std::size_t size, Image::Depth want, bool na
     if (format == "png") check_png_chunks(static_cast<const unsigned char*>(data), size, name);
     if (format == "openexr") check_exr_header(static_cast<const unsigned char*>(data), size, true, name);
     if (format == "dpx") check_dpx_header(static_cast<const unsigned char*>(data), size, size, name);
-    OIIO::Filesystem::IOMemReader proxy(data, size);
+    BoundedMemReader proxy(data, size);
     return read_with(format, label, &proxy, want, native, name);
 }
 
