@@ -61,13 +61,14 @@ bool tiff_over_budget(const std::uint8_t* data, std::size_t size) {
         return false;
     }
     const std::int64_t n = read_uint(data + at, 2, big);
-    std::int64_t w = 1, h = 1;
+    // A tag given twice counts as the library reads it: the first one.
+    std::int64_t w = 0, h = 0;
     for (std::int64_t i = 0; i < n && static_cast<std::size_t>(at + 2 + 12 * i + 12) <= size; ++i) {
         const std::uint8_t* e = data + at + 2 + 12 * i;
         const std::int64_t tag = read_uint(e, 2, big), type = read_uint(e + 2, 2, big);
         const std::int64_t v = type == 3 ? read_uint(e + 8, 2, big) : read_uint(e + 8, 4, big);
-        if (tag == 256) w = v;
-        if (tag == 257) h = v;
+        if (tag == 256 && w == 0) w = v;
+        if (tag == 257 && h == 0) h = v;
     }
     return over(w, h);
 }
