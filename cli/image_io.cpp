@@ -383,8 +383,6 @@ constexpr std::size_t kMaxExrHeaderBytes = std::size_t{16} << 20;
 // Tiles of the full-resolution level: 2^22 keep the offset tables of all
 // levels within a few hundred megabytes.
 constexpr int64_t kMaxExrTiles = int64_t{1} << 22;
-// Pixels of one tile (a 2048 x 2048 tile is 2^22).
-constexpr int64_t kMaxExrTilePixels = int64_t{1} << 22;
 
 struct ExrHeaderCut {};  // the bytes end inside the header
 
@@ -483,11 +481,6 @@ void walk_exr_header(const unsigned char* data, std::size_t size, const std::str
     if (tile_desc != nullptr) {
         const int64_t tw = static_cast<uint32_t>(exr_i32(tile_desc)), th = static_cast<uint32_t>(exr_i32(tile_desc + 4));
         if (tw < 1 || th < 1) throw bad("empty tiles");
-        // Readers hold whole tiles, however small the image.
-        if (tw * th > kMaxExrTilePixels) {
-            throw ImageError(name + ": tiles of " + std::to_string(tw) + "x" + std::to_string(th) +
-                             " are larger than supported");
-        }
         if (((width + tw - 1) / tw) * ((height + th - 1) / th) > kMaxExrTiles) {
             throw ImageError(name + ": tiles of " + std::to_string(tw) + "x" + std::to_string(th) + " for " +
                              std::to_string(width) + "x" + std::to_string(height) + " pixels are more than supported");
