@@ -126,7 +126,7 @@ void check_output_name(const std::string& name) {
     }
 }
 
-void write_output(const OutputSpec& target, const std::string& path, const Image& image) {
+void write_output(const OutputTarget& target, const std::string& path, const Image& image) {
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
     std::error_code ec;
     if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
@@ -181,7 +181,7 @@ void end_by_interrupt() {
 
 BatchResult render_frames(const RenderJob& job, Progress& progress) {
     const std::vector<long>& frames = job.frames;
-    const OutputSpec& target = job.output;
+    const OutputTarget& target = job.output;
     const int workers = std::max(1, std::min<int>(job.jobs, static_cast<int>(frames.size())));
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};

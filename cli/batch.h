@@ -41,7 +41,7 @@ private:
     int precision_ = -1;
 };
 
-struct OutputSpec {
+struct OutputTarget {
     OutputPattern pattern;
     WriteOptions write;
     // Working space to the file's; both empty (or equal): values as rendered.
@@ -58,7 +58,7 @@ void check_output_name(const std::string& name);
 
 // Writes `image` as its target says, creating the folders it goes in.
 // Throws Failure (kExitUnwritable) for a file that cannot be written.
-void write_output(const OutputSpec& target, const std::string& path, const Image& image);
+void write_output(const OutputTarget& target, const std::string& path, const Image& image);
 
 // SIGINT, SIGTERM and SIGHUP set a flag instead of ending the process (a
 // second SIGINT ends it at once).

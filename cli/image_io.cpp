@@ -545,10 +545,10 @@ private:
     static int pick(int c) { return c < 0 ? INT32_MAX : c; }
 };
 
-Layout channel_layout(const OIIO::ImageSpec& spec) {
+Layout channel_layout(const OIIO::ImageSpec& header) {
     const auto find = [&](const char* name) {
-        for (int c = 0; c < spec.nchannels; ++c) {
-            if (spec.channelnames[static_cast<std::size_t>(c)] == name) return c;
+        for (int c = 0; c < header.nchannels; ++c) {
+            if (header.channelnames[static_cast<std::size_t>(c)] == name) return c;
         }
         return -1;
     };
@@ -557,7 +557,7 @@ Layout channel_layout(const OIIO::ImageSpec& spec) {
     l.green = find("G");
     l.blue = find("B");
     l.alpha = find("A");
-    if (l.alpha < 0 && spec.alpha_channel >= 0 && spec.alpha_channel < spec.nchannels) l.alpha = spec.alpha_channel;
+    if (l.alpha < 0 && header.alpha_channel >= 0 && header.alpha_channel < header.nchannels) l.alpha = header.alpha_channel;
     if (l.red < 0 && l.green < 0 && l.blue < 0) {
         const int y = find("Y");
         if (y >= 0) {
@@ -567,7 +567,7 @@ Layout channel_layout(const OIIO::ImageSpec& spec) {
     }
     if (l.red < 0 && l.green < 0 && l.blue < 0 && !l.grey) {
         // Unnamed channels: grey, grey and alpha, RGB, RGBA.
-        const int n = spec.nchannels;
+        const int n = header.nchannels;
         if (n <= 2) {
             l.red = 0;
             l.grey = true;
@@ -586,9 +586,9 @@ Layout channel_layout(const OIIO::ImageSpec& spec) {
 // anything else as float.
 enum class Kind { k8, k16, kFloat };
 
-Kind sample_kind(const OIIO::ImageSpec& spec) {
-    if (spec.format == OIIO::TypeDesc::UINT8) return Kind::k8;
-    if (spec.format == OIIO::TypeDesc::UINT16) return Kind::k16;
+Kind sample_kind(const OIIO::ImageSpec& header) {
+    if (header.format == OIIO::TypeDesc::UINT8) return Kind::k8;
+    if (header.format == OIIO::TypeDesc::UINT16) return Kind::k16;
     return Kind::kFloat;
 }
 
@@ -629,21 +629,21 @@ constexpr int kMaxChannelSpan = 8;
 // Reads the rows of the data window that the display window shows, a band
 // of rows at a time, into `image` (already the display window's size).
 template <class Pixel, class T>
-void read_pixels(OIIO::ImageInput& in, const Layout& layout, Image& image, const std::string& name) {
-    const OIIO::ImageSpec& spec = in.spec();
+void read_pixels(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const Layout& layout, Image& image,
+                 const std::string& name) {
     const OIIO::TypeDesc type = std::is_same_v<T, uint8_t>    ? OIIO::TypeDesc::UINT8
                                 : std::is_same_v<T, uint16_t> ? OIIO::TypeDesc::UINT16
                                                               : OIIO::TypeDesc::FLOAT;
-    const int64_t x0 = std::max<int64_t>(spec.full_x, spec.x);
-    const int64_t x1 = std::min<int64_t>(int64_t{spec.full_x} + spec.full_width, int64_t{spec.x} + spec.width);
-    const int64_t y0 = std::max<int64_t>(spec.full_y, spec.y);
-    const int64_t y1 = std::min<int64_t>(int64_t{spec.full_y} + spec.full_height, int64_t{spec.y} + spec.height);
+    const int64_t x0 = std::max<int64_t>(header.full_x, header.x);
+    const int64_t x1 = std::min<int64_t>(int64_t{header.full_x} + header.full_width, int64_t{header.x} + header.width);
+    const int64_t y0 = std::max<int64_t>(header.full_y, header.y);
+    const int64_t y1 = std::min<int64_t>(int64_t{header.full_y} + header.full_height, int64_t{header.y} + header.height);
     if (x0 >= x1 || y0 >= y1) return;
 
     // One contiguous range of channels when it is narrow, else each channel
     // on its own (a many-layered file's R and A far apart).
     const int lo = layout.lo(), hi = layout.hi();
-    const int64_t width = spec.width;
+    const int64_t width = header.width;
     std::vector<int> ranges;  // first channel of each read; each read is `span` wide
     int span = hi - lo + 1;
     if (span <= kMaxChannelSpan) {
@@ -655,28 +655,28 @@ void read_pixels(OIIO::ImageInput& in, const Layout& layout, Image& image, const
         }
     }
     const int64_t row_bytes = width * span * static_cast<int64_t>(sizeof(T));
-    const bool tiled = spec.tile_width > 0;
+    const bool tiled = header.tile_width > 0;
     // A TIFF strip is decoded whole for any of its rows: read whole strips
     // where they fit, or a tall strip costs its height over again per band.
-    const int64_t strip = spec.get_int_attribute("tiff:RowsPerStrip", 0);
+    const int64_t strip = header.get_int_attribute("tiff:RowsPerStrip", 0);
     const bool by_strip = !tiled && strip > 1 && strip * row_bytes <= kBandBytes;
     // An image that fits in one band is read in one call: a damaged strip
     // layout then costs one decode, not one per band.
-    const bool whole = !tiled && int64_t{spec.height} * row_bytes <= kBandBytes;
-    const int64_t step = tiled      ? spec.tile_height
-                         : whole    ? int64_t{spec.height}
+    const bool whole = !tiled && int64_t{header.height} * row_bytes <= kBandBytes;
+    const int64_t step = tiled      ? header.tile_height
+                         : whole    ? int64_t{header.height}
                          : by_strip ? strip
                                     : std::max<int64_t>(1, std::min<int64_t>(64, kBandBytes / row_bytes));
     // The library decodes whole tiles of every channel, whatever is asked.
-    const int64_t tile_bytes = tiled ? int64_t{spec.tile_width} * spec.tile_height * std::max(1, spec.nchannels) *
-                                           static_cast<int64_t>(spec.format.size())
+    const int64_t tile_bytes = tiled ? int64_t{header.tile_width} * header.tile_height * std::max(1, header.nchannels) *
+                                           static_cast<int64_t>(header.format.size())
                                      : 0;
     if (step * row_bytes > 4 * kBandBytes || tile_bytes > 4 * kBandBytes) {
-        throw ImageError(name + ": tiles of " + std::to_string(spec.tile_width) + "x" +
-                         std::to_string(spec.tile_height) + " are larger than supported");
+        throw ImageError(name + ": tiles of " + std::to_string(header.tile_width) + "x" +
+                         std::to_string(header.tile_height) + " are larger than supported");
     }
     // Tiled reads start at a tile's edge, strip reads at a strip's.
-    const int64_t first = whole ? int64_t{spec.y} : tiled || by_strip ? y0 - (y0 - spec.y) % step : y0;
+    const int64_t first = whole ? int64_t{header.y} : tiled || by_strip ? y0 - (y0 - header.y) % step : y0;
     std::vector<T> band(static_cast<std::size_t>(step * width * span));
     std::vector<std::vector<T>> parts(ranges.size() > 1 ? ranges.size() : 0);
     for (auto& p : parts) p.resize(band.size());
@@ -684,13 +684,13 @@ void read_pixels(OIIO::ImageInput& in, const Layout& layout, Image& image, const
     auto& out = image.get<Pixel>();
     const int64_t out_width = image.width;
     for (int64_t yb = first; yb < y1; yb += step) {
-        const int64_t ye = std::min<int64_t>(yb + step, int64_t{spec.y} + spec.height);
+        const int64_t ye = std::min<int64_t>(yb + step, int64_t{header.y} + header.height);
         for (std::size_t r = 0; r < ranges.size(); ++r) {
             T* dst = parts.empty() ? band.data() : parts[r].data();
             const int cb = ranges[r], ce = ranges[r] + span;
-            const bool ok = tiled ? in.read_tiles(0, 0, spec.x, spec.x + spec.width, static_cast<int>(yb),
-                                                  static_cast<int>(ye), spec.z, spec.z + 1, cb, ce, type, dst)
-                                  : in.read_scanlines(0, 0, static_cast<int>(yb), static_cast<int>(ye), spec.z,
+            const bool ok = tiled ? in.read_tiles(0, 0, header.x, header.x + header.width, static_cast<int>(yb),
+                                                  static_cast<int>(ye), header.z, header.z + 1, cb, ce, type, dst)
+                                  : in.read_scanlines(0, 0, static_cast<int>(yb), static_cast<int>(ye), header.z,
                                                       cb, ce, type, dst);
             if (!ok) throw ImageError(name + ": cannot read the pixels: " + library_text(in.geterror()));
         }
@@ -704,12 +704,12 @@ void read_pixels(OIIO::ImageInput& in, const Layout& layout, Image& image, const
         const bool packed = parts.empty() && span == 4 && lo == 0 && layout.red == 0 && layout.green == 1 &&
                             layout.blue == 2 && layout.alpha == 3;
         for (int64_t y = std::max(yb, y0); y < std::min(ye, y1); ++y) {
-            Pixel* row = out.data() + (y - spec.full_y) * out_width;
-            const int64_t base = (y - yb) * width - spec.x;
+            Pixel* row = out.data() + (y - header.full_y) * out_width;
+            const int64_t base = (y - yb) * width - header.x;
             if (packed) {
                 const T* src = band.data() + (base + x0) * 4;
                 for (int64_t x = x0; x < x1; ++x, src += 4) {
-                    row[x - spec.full_x] = Pixel{to_depth<Pixel>(src[3]), to_depth<Pixel>(src[0]),
+                    row[x - header.full_x] = Pixel{to_depth<Pixel>(src[3]), to_depth<Pixel>(src[0]),
                                                  to_depth<Pixel>(src[1]), to_depth<Pixel>(src[2])};
                 }
                 continue;
@@ -725,7 +725,7 @@ void read_pixels(OIIO::ImageInput& in, const Layout& layout, Image& image, const
                     if (layout.green >= 0) p.green = to_depth<Pixel>(at(layout.green, i));
                     if (layout.blue >= 0) p.blue = to_depth<Pixel>(at(layout.blue, i));
                 }
-                row[x - spec.full_x] = p;
+                row[x - header.full_x] = p;
             }
         }
     }
@@ -747,38 +747,38 @@ void unpremultiply(Image& image) {
 // Whether the file holds colour premultiplied by alpha: OpenEXR always; a
 // TIFF whose alpha is marked associated (the library reports straight alpha
 // when asked to keep it, as it was asked).
-bool premultiplied(const OIIO::ImageInput& in, const Layout& layout) {
+bool premultiplied(const OIIO::ImageInput& in, const OIIO::ImageSpec& header, const Layout& layout) {
     const std::string format = in.format_name();
     if (format == "openexr") return true;
-    return format == "tiff" && layout.alpha >= 0 && in.spec().get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+    return format == "tiff" && layout.alpha >= 0 && header.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
 }
 
-Image read_opened(OIIO::ImageInput& in, Image::Depth want, bool native, const std::string& name) {
+Image read_opened(OIIO::ImageInput& in, const OIIO::ImageSpec& header, Image::Depth want, bool native,
+                  const std::string& name) {
     in.threads(1);
-    const OIIO::ImageSpec& spec = in.spec();
-    if (spec.deep) throw ImageError(name + ": deep images are not supported");
-    if (spec.depth > 1 || spec.full_depth > 1) throw ImageError(name + ": volume images are not supported");
-    if (spec.nchannels < 1) throw ImageError(name + ": no channels");
-    check_size(spec.full_width, spec.full_height, name);
-    if (spec.width < 1 || spec.height < 1 || spec.width > kMaxImageDimension || spec.height > kMaxImageDimension) {
-        throw ImageError(name + ": data window " + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+    if (header.deep) throw ImageError(name + ": deep images are not supported");
+    if (header.depth > 1 || header.full_depth > 1) throw ImageError(name + ": volume images are not supported");
+    if (header.nchannels < 1) throw ImageError(name + ": no channels");
+    check_size(header.full_width, header.full_height, name);
+    if (header.width < 1 || header.height < 1 || header.width > kMaxImageDimension || header.height > kMaxImageDimension) {
+        throw ImageError(name + ": data window " + std::to_string(header.width) + "x" + std::to_string(header.height) +
                          " is larger than supported");
     }
-    const Layout layout = channel_layout(spec);
-    const Kind kind = sample_kind(spec);
-    const bool premult = premultiplied(in, layout);
+    const Layout layout = channel_layout(header);
+    const Kind kind = sample_kind(header);
+    const bool premult = premultiplied(in, header, layout);
     const Image::Depth wanted = native ? kind_depth(kind) : want;
     // Float samples, and premultiplied ones (divided in float), reach the
     // integer depths through convert().
     const bool via_float = premult || kind == Kind::kFloat;
-    Image image = make_image(spec.full_width, spec.full_height, via_float ? Image::kFloat : wanted);
+    Image image = make_image(header.full_width, header.full_height, via_float ? Image::kFloat : wanted);
     const auto read = [&](auto pixel_tag) {
         using Pixel = decltype(pixel_tag);
         if constexpr (std::is_same_v<Pixel, PF_PixelFloat>) {
-            if (via_float) return read_pixels<Pixel, float>(in, layout, image, name);
+            if (via_float) return read_pixels<Pixel, float>(in, header, layout, image, name);
         }
-        if (kind == Kind::k8) read_pixels<Pixel, uint8_t>(in, layout, image, name);
-        else read_pixels<Pixel, uint16_t>(in, layout, image, name);
+        if (kind == Kind::k8) read_pixels<Pixel, uint8_t>(in, header, layout, image, name);
+        else read_pixels<Pixel, uint16_t>(in, header, layout, image, name);
     };
     switch (image.depth()) {
         case Image::k8:
@@ -795,29 +795,35 @@ Image read_opened(OIIO::ImageInput& in, Image::Depth want, bool native, const st
     return image.depth() == wanted ? image : convert(image, wanted);
 }
 
-// The reader for `format` opened on `path` (over `proxy` if given). Which
-// OpenEXR reader the library makes is a process-wide setting read when it
-// makes one, so each is made under a lock with the setting it needs.
-std::unique_ptr<OIIO::ImageInput> open_reader(const std::string& format, const std::string& path,
-                                              OIIO::Filesystem::IOProxy* proxy, const OIIO::ImageSpec& config,
-                                              bool older_exr, const std::string& name) {
+// A reader opened on a file, with the header it read.
+struct OpenedImage {
     std::unique_ptr<OIIO::ImageInput> in;
+    OIIO::ImageSpec header;
+};
+
+// The reader for `format` (empty: the library's choice for the file) opened
+// on `path`, over `proxy` if given. Which OpenEXR reader the library makes is
+// a process-wide setting read when it makes one, so each is made under a lock
+// with the setting it needs.
+OpenedImage open_reader(const std::string& format, const std::string& path, OIIO::Filesystem::IOProxy* proxy,
+                        const OIIO::ImageSpec& config, bool older_exr, const std::string& name) {
+    OpenedImage opened;
     if (format == "openexr") {
         static std::mutex mutex;
         const std::lock_guard<std::mutex> lock(mutex);
         OIIO::attribute("openexr:core", older_exr ? 0 : 1);
-        in = OIIO::ImageInput::create(format);
+        opened.in = OIIO::ImageInput::create(format);
         OIIO::attribute("openexr:core", 1);
     } else {
-        in = OIIO::ImageInput::create(format);
+        opened.in = OIIO::ImageInput::create(format.empty() ? path : format);
     }
-    if (!in) throw ImageError(name + ": no " + format + " reader: " + library_text(OIIO::geterror()));
-    if (proxy) in->set_ioproxy(proxy);
-    OIIO::ImageSpec spec;
-    if (!in->open(path, spec, config)) {
-        throw ImageError(name + ": not a readable " + format + " file: " + library_text(in->geterror()));
+    const std::string what = format.empty() ? "image" : format;
+    if (!opened.in) throw ImageError(name + ": no " + what + " reader: " + library_text(OIIO::geterror()));
+    if (proxy) opened.in->set_ioproxy(proxy);
+    if (!opened.in->open(path, opened.header, config)) {
+        throw ImageError(name + ": not a readable " + what + " file: " + library_text(opened.in->geterror()));
     }
-    return in;
+    return opened;
 }
 
 // Opens with the given reader (format name) or the library's choice, over
@@ -828,23 +834,18 @@ Image read_with(const std::string& format, const std::string& path, OIIO::Filesy
     try {
         OIIO::ImageSpec config;
         config.attribute("oiio:UnassociatedAlpha", 1);
-        std::unique_ptr<OIIO::ImageInput> in;
-        if (format.empty()) {
-            in = OIIO::ImageInput::open(path, &config);
-            if (!in) throw ImageError(name + ": not a readable image: " + library_text(OIIO::geterror()));
-        } else {
-            in = open_reader(format, path, proxy, config, false, name);
-            // OpenEXR's newer reader takes the header apart with checks of
-            // its own, but cannot decode DWA data: a header it has accepted
-            // is read again by the older one.
-            if (format == "openexr" && OIIO::Strutil::istarts_with(in->spec().get_string_attribute("compression"), "dwa")) {
-                in->close();
-                if (proxy) proxy->seek(0);
-                in = open_reader(format, path, proxy, config, true, name);
-            }
+        OpenedImage opened = open_reader(format, path, proxy, config, false, name);
+        // OpenEXR's newer reader takes the header apart with checks of its
+        // own, but cannot decode DWA data: a header it has accepted is read
+        // again by the older one.
+        if (format == "openexr" &&
+            OIIO::Strutil::istarts_with(opened.header.get_string_attribute("compression"), "dwa")) {
+            opened.in->close();
+            if (proxy) proxy->seek(0);
+            opened = open_reader(format, path, proxy, config, true, name);
         }
-        Image image = read_opened(*in, want, native, name);
-        in->close();
+        Image image = read_opened(*opened.in, opened.header, want, native, name);
+        opened.in->close();
         return image;
     } catch (const ImageError&) {
         throw;
@@ -1163,18 +1164,18 @@ void write_image(const std::string& path, const Image& image, const WriteOptions
     } else if (format == "jpeg" || image.depth() == Image::k8) {
         type = OIIO::TypeDesc::UINT8;
     }
-    OIIO::ImageSpec spec(image.width, image.height, channels, type);
-    if (channels == 4) spec.alpha_channel = 3;
+    OIIO::ImageSpec header(image.width, image.height, channels, type);
+    if (channels == 4) header.alpha_channel = 3;
     if (exr) {
-        spec.attribute("compression", exr_compression_name(options.exr_compression));
+        header.attribute("compression", exr_compression_name(options.exr_compression));
     } else {
         // The samples are straight: the writer must not divide them again.
-        spec.attribute("oiio:UnassociatedAlpha", 1);
+        header.attribute("oiio:UnassociatedAlpha", 1);
     }
     if (format == "png" && options.png_compression >= 0) {
-        spec.attribute("png:compressionLevel", std::min(options.png_compression, 9));
+        header.attribute("png:compressionLevel", std::min(options.png_compression, 9));
     }
-    if (format == "dpx") spec.attribute("oiio:BitsPerSample", type == OIIO::TypeDesc::UINT8 ? 8 : 16);
+    if (format == "dpx") header.attribute("oiio:BitsPerSample", type == OIIO::TypeDesc::UINT8 ? 8 : 16);
 
     AtomicFile file(path);
     try {
@@ -1188,7 +1189,7 @@ void write_image(const std::string& path, const Image& image, const WriteOptions
         OIIO::Filesystem::IOVecOutput memory_proxy(bytes);
         const bool to_memory = format == "jpeg";
         out->set_ioproxy(to_memory ? static_cast<OIIO::Filesystem::IOProxy*>(&memory_proxy) : &file_proxy);
-        if (!out->open(file.temp(), spec)) {
+        if (!out->open(file.temp(), header)) {
             throw ImageWriteError(name + ": cannot write: " + library_text(out->geterror()));
         }
         if (exr) {

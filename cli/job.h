@@ -20,7 +20,7 @@ struct RenderJob {
     Scene scene;
     // In render order, each once.
     std::vector<long> frames;
-    OutputSpec output;
+    OutputTarget output;
     int jobs = 1;  // workers
     bool skip_existing = false;
     bool quiet = false;

@@ -189,7 +189,7 @@ struct PreviewServer::Impl {
     std::mutex jobs_mutex;
     std::map<int, std::unique_ptr<RenderJob>> jobs;  // by downsample factor
     std::unique_ptr<DeclaredParams> declared;
-    OutputSpec output;  // of the full-size job
+    OutputTarget output;  // of the full-size job
     Image::Depth depth = Image::k8;
 
     // Bumped by every preview render; a render whose number is no longer the

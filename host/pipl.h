@@ -37,8 +37,8 @@ constexpr A_u_long kKindEffect = fourcc("eFKT");
 // only the property list carries.
 constexpr A_u_short kPiplVersionMajor = 2;
 constexpr A_u_short kPiplVersionMinor = 0;
-constexpr A_u_short kSpecVersionMajor = 12;
-constexpr A_u_short kSpecVersionMinor = 10;
+constexpr A_u_short kInterfaceVersionMajor = 12;
+constexpr A_u_short kInterfaceVersionMinor = 10;
 constexpr A_u_short kInfoFlags = 0;
 constexpr A_u_long kReservedInfo = 8;
 
@@ -151,7 +151,7 @@ constexpr Bytes build() {
     w.counted_property(fourcc("catg"), effect_info::kCategory);
     w.c_string_property(fourcc("wx86"), effect_info::kEntryPointName);
     w.version_property(fourcc("ePVR"), kPiplVersionMajor, kPiplVersionMinor);
-    w.version_property(fourcc("eSVR"), kSpecVersionMajor, kSpecVersionMinor);
+    w.version_property(fourcc("eSVR"), kInterfaceVersionMajor, kInterfaceVersionMinor);
     w.u32_property(fourcc("eVER"), effect_info::kVersionWord);
     w.property(fourcc("eINF"), 2, [&] { w.u16(kInfoFlags); });
     w.u32_property(fourcc("eGLO"), static_cast<A_u_long>(effect_info::kOutFlags));
