@@ -470,6 +470,15 @@ struct MovieReader::State {
         }
         return image;
     }
+
+    // Opened, described and indexed, at the first frame.
+    void start() {
+        open_input();
+        open_decoder();
+        describe();
+        build_index();
+        rewind();
+    }
 };
 
 MovieReader::MovieReader(const std::string& path, const MovieLimits& limits) : state_(std::make_unique<State>()) {
@@ -477,11 +486,7 @@ MovieReader::MovieReader(const std::string& path, const MovieLimits& limits) : s
     state_->name = path;
     state_->path = path;
     state_->limits = limits;
-    state_->open_input();
-    state_->open_decoder();
-    state_->describe();
-    state_->build_index();
-    state_->rewind();
+    state_->start();
 }
 
 MovieReader::MovieReader(std::shared_ptr<const std::string> bytes, const std::string& name, const MovieLimits& limits)
@@ -490,11 +495,7 @@ MovieReader::MovieReader(std::shared_ptr<const std::string> bytes, const std::st
     state_->name = name;
     state_->bytes = std::move(bytes);
     state_->limits = limits;
-    state_->open_input();
-    state_->open_decoder();
-    state_->describe();
-    state_->build_index();
-    state_->rewind();
+    state_->start();
 }
 
 MovieReader::~MovieReader() = default;

@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <exception>
 #include <limits>
-#include <type_traits>
 #include <utility>
 
 namespace {
@@ -54,9 +53,7 @@ StrokePainter<Pixel>::StrokePainter(const RenderContext& ctx, const PreRenderInf
 // and the other is fixed by dy.
 template <typename Pixel>
 struct StrokePainter<Pixel>::Span {
-    std::remove_cvref_t<decltype(std::declval<const typename PixelTraits<Pixel>::SamplingSuite&>().*
-                                 PixelTraits<Pixel>::area_sample)>
-        area_sample;
+    SampleFunction<Pixel> area_sample;
     Pixel color;  // with its alpha scaled by the opacity
     A_longlong center_x, center_y;
     A_longlong dx_lo, dx_hi, dy_lo, dy_hi;

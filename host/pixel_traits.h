@@ -15,6 +15,10 @@ enum : uint8_t { DEPTH_8 = 0, DEPTH_16 = 1, DEPTH_FLOAT = 2 };
 template <class Pixel>
 struct PixelTraits;
 
+// The sampling suites' functions, for a pixel type.
+template <class Pixel>
+using SampleFunction = PF_Err(PF_CALL*)(PF_ProgPtr, PF_Fixed, PF_Fixed, const PF_SampPB*, Pixel*);
+
 template <>
 struct PixelTraits<PF_Pixel8> {
     using Channel = A_u_char;

@@ -23,6 +23,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tests/support/files.h"
 #include "cli/image_io.h"
 #include "cli/movie_io.h"
 
@@ -36,16 +37,8 @@ using ::testing::Not;
 
 const fs::path kReference = fs::path(TRELLIS_SOURCE_DIR) / "tests" / "e2e" / "ref";
 
-struct Outcome {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using test_support::Outcome;
+using test_support::slurp;
 
 // The child's environment: ours without TRELLIS_PLUGIN, plus `extra`.
 std::vector<std::string> child_environment(const std::vector<std::string>& extra) {

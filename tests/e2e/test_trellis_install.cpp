@@ -15,6 +15,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tests/support/files.h"
 #include "cli/about.h"
 
 extern char** environ;
@@ -24,16 +25,8 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-struct Outcome {
-    int code = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using test_support::Outcome;
+using test_support::slurp;
 
 // Runs `args` in `cwd` with TRELLIS_PLUGIN removed from the environment.
 Outcome run_in(const fs::path& cwd, const std::vector<std::string>& args) {
