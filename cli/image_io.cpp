@@ -19,7 +19,9 @@
 #include <memory>
 #include <mutex>
 #include <random>
+#include <string_view>
 #include <type_traits>
+#include <utility>
 
 namespace cli {
 
@@ -383,11 +385,27 @@ constexpr std::size_t kMaxExrHeaderBytes = std::size_t{16} << 20;
 // Tiles of the full-resolution level: 2^22 keep the offset tables of all
 // levels within a few hundred megabytes.
 constexpr int64_t kMaxExrTiles = int64_t{1} << 22;
+// Pixels of one tile (a 2048 x 2048 tile is 2^22).
+constexpr int64_t kMaxExrTilePixels = int64_t{1} << 22;
 
 struct ExrHeaderCut {};  // the bytes end inside the header
 
 int32_t exr_i32(const unsigned char* p) {
     return static_cast<int32_t>(uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24);
+}
+
+// The size of an attribute of a fixed-size type, -1 for the others.
+int exr_type_size(std::string_view type) {
+    static constexpr std::pair<std::string_view, int> kSizes[] = {
+        {"box2i", 16},         {"box2f", 16},  {"v2i", 8},          {"v2f", 8},      {"v2d", 16},
+        {"v3i", 12},           {"v3f", 12},    {"v3d", 24},         {"int", 4},      {"float", 4},
+        {"double", 8},         {"rational", 8}, {"timecode", 8},    {"keycode", 28}, {"chromaticities", 32},
+        {"m33f", 36},          {"m33d", 72},   {"m44f", 64},        {"m44d", 128},   {"compression", 1},
+        {"lineOrder", 1},      {"envmap", 1},  {"deepImageState", 1}, {"tiledesc", 9}};
+    for (const auto& [name, bytes] : kSizes) {
+        if (name == type) return bytes;
+    }
+    return -1;
 }
 
 // Each channel: a name, then pixel type, linear flag, 3 reserved bytes and
@@ -420,13 +438,12 @@ void walk_exr_header(const unsigned char* data, std::size_t size, const std::str
     struct Required {
         const char* name;
         const char* type;
-        int size;  // -1: any
         bool seen;
-    } required[] = {{"channels", "chlist", -1, false},          {"compression", "compression", 1, false},
-                    {"dataWindow", "box2i", 16, false},         {"displayWindow", "box2i", 16, false},
-                    {"lineOrder", "lineOrder", 1, false},       {"pixelAspectRatio", "float", 4, false},
-                    {"screenWindowCenter", "v2f", 8, false},    {"screenWindowWidth", "float", 4, false},
-                    {"tiles", "tiledesc", 9, false}};
+    } required[] = {{"channels", "chlist", false},         {"compression", "compression", false},
+                    {"dataWindow", "box2i", false},        {"displayWindow", "box2i", false},
+                    {"lineOrder", "lineOrder", false},     {"pixelAspectRatio", "float", false},
+                    {"screenWindowCenter", "v2f", false},  {"screenWindowWidth", "float", false},
+                    {"tiles", "tiledesc", false}};
     std::vector<std::string> names;
     const unsigned char* window = nullptr;
     const unsigned char* tile_desc = nullptr;
@@ -448,15 +465,22 @@ void walk_exr_header(const unsigned char* data, std::size_t size, const std::str
         at += 4;
         if (length < 0) throw bad("attribute " + escape_text(attr) + " of negative size");
         if (static_cast<uint64_t>(length) > size - at) throw ExrHeaderCut{};
-        if (attr == "channels" && type == "chlist") check_exr_channels(data + at, static_cast<std::size_t>(length), bad);
-        if (attr == "dataWindow" && length == 16) window = data + at;
-        if (attr == "tiles" && length == 9) tile_desc = data + at;
+        // The library reads every attribute of a type it knows by that type,
+        // whatever its name.
+        const int fixed = exr_type_size(type);
+        if (fixed >= 0 && length != fixed) {
+            throw bad("attribute " + escape_text(attr) + " of type " + escape_text(type) + " and size " +
+                      std::to_string(length));
+        }
+        if (type == "chlist") check_exr_channels(data + at, static_cast<std::size_t>(length), bad);
+        if (attr == "dataWindow" && type == "box2i") window = data + at;
+        if (attr == "tiles" && type == "tiledesc") tile_desc = data + at;
         at += static_cast<std::size_t>(length);
         if (std::find(names.begin(), names.end(), attr) != names.end()) throw bad("attribute " + escape_text(attr) + " twice");
         names.push_back(attr);
         for (Required& r : required) {
             if (attr != r.name) continue;
-            if (type != r.type || (r.size >= 0 && length != r.size)) {
+            if (type != r.type) {
                 throw bad("attribute " + escape_text(attr) + " of type " + escape_text(type));
             }
             r.seen = true;
@@ -481,6 +505,11 @@ void walk_exr_header(const unsigned char* data, std::size_t size, const std::str
     if (tile_desc != nullptr) {
         const int64_t tw = static_cast<uint32_t>(exr_i32(tile_desc)), th = static_cast<uint32_t>(exr_i32(tile_desc + 4));
         if (tw < 1 || th < 1) throw bad("empty tiles");
+        // Readers hold whole tiles, however small the image.
+        if (tw * th > kMaxExrTilePixels) {
+            throw ImageError(name + ": tiles of " + std::to_string(tw) + "x" + std::to_string(th) +
+                             " are larger than supported");
+        }
         if (((width + tw - 1) / tw) * ((height + th - 1) / th) > kMaxExrTiles) {
             throw ImageError(name + ": tiles of " + std::to_string(tw) + "x" + std::to_string(th) + " for " +
                              std::to_string(width) + "x" + std::to_string(height) + " pixels are more than supported");
