@@ -1175,15 +1175,11 @@ ExrType parse_exr_type(std::string_view text) {
 
 bool is_image_extension(std::string_view path) { return !output_format(path).empty(); }
 
-void write_image(const std::string& path, const Image& image, const WriteOptions& options) {
-    const std::string name = escape_text(path);
-    const std::string format = output_format(path);
-    if (format.empty()) {
-        throw ImageError(name + ": unknown image type \"" + escape_text(lower_extension(path)) +
-                         "\" (name it .exr, .png, .tif, .tiff, .dpx, .jpg or .jpeg)");
-    }
-    check_image(image, name);
-    init_library();
+namespace {
+
+// Writes `image` as `format` through `proxy`; `name` labels errors.
+void encode(const std::string& format, const Image& image, const WriteOptions& options,
+            OIIO::Filesystem::IOProxy& proxy, const std::string& target, const std::string& name) {
     const bool exr = format == "openexr";
     const int channels = format == "jpeg" ? 3 : 4;
     // Integer files: 8-bit from 8-bit images, else 16-bit; JPEG is 8-bit only.
@@ -1206,31 +1202,52 @@ void write_image(const std::string& path, const Image& image, const WriteOptions
     }
     if (format == "dpx") header.attribute("oiio:BitsPerSample", type == OIIO::TypeDesc::UINT8 ? 8 : 16);
 
+    std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(format);
+    if (!out) throw ImageError(name + ": no " + format + " writer: " + library_text(OIIO::geterror()));
+    out->threads(1);
+    out->set_ioproxy(&proxy);
+    if (!out->open(target, header)) throw ImageWriteError(name + ": cannot write: " + library_text(out->geterror()));
+    if (exr) {
+        write_rows<float>(*out, image, channels, true, name);
+    } else if (type == OIIO::TypeDesc::UINT8) {
+        write_rows<uint8_t>(*out, image, channels, false, name);
+    } else {
+        write_rows<uint16_t>(*out, image, channels, false, name);
+    }
+    if (!out->close()) throw ImageWriteError(name + ": cannot write: " + library_text(out->geterror()));
+}
+
+// `format` for `path`, or an ImageError naming the extensions there are.
+std::string writable_format(std::string_view path, const std::string& name) {
+    std::string format = output_format(path);
+    if (format.empty()) {
+        throw ImageError(name + ": unknown image type \"" + escape_text(lower_extension(path)) +
+                         "\" (name it .exr, .png, .tif, .tiff, .dpx, .jpg or .jpeg)");
+    }
+    return format;
+}
+
+}  // namespace
+
+void write_image(const std::string& path, const Image& image, const WriteOptions& options) {
+    const std::string name = escape_text(path);
+    const std::string format = writable_format(path, name);
+    check_image(image, name);
+    init_library();
     AtomicFile file(path);
     try {
-        std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(format);
-        if (!out) throw ImageError(name + ": no " + format + " writer: " + library_text(OIIO::geterror()));
-        out->threads(1);
         // JPEG goes to memory first: its library prints a line of its own
         // when the disk is full.
-        OIIO::Filesystem::IOFile file_proxy(file.stream(), OIIO::Filesystem::IOProxy::Write);
-        std::vector<unsigned char> bytes;
-        OIIO::Filesystem::IOVecOutput memory_proxy(bytes);
-        const bool to_memory = format == "jpeg";
-        out->set_ioproxy(to_memory ? static_cast<OIIO::Filesystem::IOProxy*>(&memory_proxy) : &file_proxy);
-        if (!out->open(file.temp(), header)) {
-            throw ImageWriteError(name + ": cannot write: " + library_text(out->geterror()));
-        }
-        if (exr) {
-            write_rows<float>(*out, image, channels, true, name);
-        } else if (type == OIIO::TypeDesc::UINT8) {
-            write_rows<uint8_t>(*out, image, channels, false, name);
+        if (format == "jpeg") {
+            std::vector<unsigned char> bytes;
+            OIIO::Filesystem::IOVecOutput memory(bytes);
+            encode(format, image, options, memory, file.temp(), name);
+            if (std::fwrite(bytes.data(), 1, bytes.size(), file.stream()) != bytes.size()) {
+                throw ImageWriteError(name + ": write failed: " + errno_text(errno));
+            }
         } else {
-            write_rows<uint16_t>(*out, image, channels, false, name);
-        }
-        if (!out->close()) throw ImageWriteError(name + ": cannot write: " + library_text(out->geterror()));
-        if (to_memory && std::fwrite(bytes.data(), 1, bytes.size(), file.stream()) != bytes.size()) {
-            throw ImageWriteError(name + ": write failed: " + errno_text(errno));
+            OIIO::Filesystem::IOFile stream(file.stream(), OIIO::Filesystem::IOProxy::Write);
+            encode(format, image, options, stream, file.temp(), name);
         }
     } catch (const ImageError&) {
         throw;
@@ -1240,6 +1257,17 @@ void write_image(const std::string& path, const Image& image, const WriteOptions
         throw ImageWriteError(name + ": cannot write: " + library_text(e.what()));
     }
     file.commit();
+}
+
+std::vector<unsigned char> encode_image(std::string_view name, const Image& image, const WriteOptions& options) {
+    const std::string label = escape_text(name);
+    const std::string format = writable_format(name, label);
+    check_image(image, label);
+    init_library();
+    std::vector<unsigned char> bytes;
+    OIIO::Filesystem::IOVecOutput memory(bytes);
+    encode(format, image, options, memory, std::string(name), label);
+    return bytes;
 }
 
 // ---------------------------------------------------------------------------

@@ -155,6 +155,10 @@ void write_image(const std::string& path, const Image& image, const WriteOptions
 // Whether write_image() knows the extension of `path`.
 bool is_image_extension(std::string_view path);
 
+// The bytes write_image would put in a file named `name`, in memory. Throws
+// ImageError for an unknown extension or an image it cannot encode.
+std::vector<unsigned char> encode_image(std::string_view name, const Image& image, const WriteOptions& options = {});
+
 // Colour spaces, converted through OpenImageIO's colour management: the
 // OpenColorIO config in $OCIO when it is set, else the library's built-in
 // spaces ("linear", "sRGB", "Rec709", ...).

@@ -1,6 +1,5 @@
 #include "cli/preview.h"
 
-#include <png.h>
 
 #include <CLI/CLI.hpp>
 #include <httplib.h>
@@ -46,48 +45,13 @@ std::string shell_word(const std::string& s) {
     return out + "'";
 }
 
-void append_png(png_structp png, png_bytep data, png_size_t length) {
-    auto* out = static_cast<std::string*>(png_get_io_ptr(png));
-    out->append(reinterpret_cast<const char*>(data), length);
-}
-
-// 8-bit straight RGBA for display, compressed lightly: the page wants it
-// soon, not small.
+// 8-bit for display, compressed lightly: the page wants it soon, not small.
 std::string encode_png(const Image& image) {
-    const Image eight = image.depth() == Image::k8 ? image : convert(image, Image::k8);
-    const auto& pixels = eight.get<PF_Pixel8>();
-    std::string out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    if (info == nullptr) {
-        png_destroy_write_struct(&png, nullptr);
-        throw std::bad_alloc();
-    }
-    std::vector<png_byte> row(static_cast<std::size_t>(eight.width) * 4);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        throw std::runtime_error("cannot encode the preview image");
-    }
-    png_set_write_fn(png, &out, append_png, nullptr);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(eight.width), static_cast<png_uint_32>(eight.height), 8,
-                 PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, 1);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
-    png_write_info(png, info);
-    for (int y = 0; y < eight.height; ++y) {
-        const PF_Pixel8* p = pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(eight.width);
-        for (int x = 0; x < eight.width; ++x) {
-            png_byte* q = row.data() + static_cast<std::size_t>(x) * 4;
-            q[0] = p[x].red;
-            q[1] = p[x].green;
-            q[2] = p[x].blue;
-            q[3] = p[x].alpha;
-        }
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return out;
+    WriteOptions fast;
+    fast.png_compression = 1;
+    const std::vector<unsigned char> bytes =
+        encode_image("preview.png", image.depth() == Image::k8 ? image : convert(image, Image::k8), fast);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 // A request the page could not have meant; answered 400 with the message.

@@ -5,7 +5,6 @@
 find_package(CLI11 CONFIG REQUIRED)
 find_package(Threads REQUIRED)
 find_package(nlohmann_json REQUIRED CONFIG)
-pkg_check_modules(LibPNG REQUIRED IMPORTED_TARGET libpng)
 # Debian builds the library with TLS and compression; its pkg-config flags
 # keep our view of its classes the same as its own.
 pkg_check_modules(HTTPLib REQUIRED IMPORTED_TARGET cpp-httplib)
@@ -41,7 +40,7 @@ add_library(trellis_cli_app STATIC
 target_include_directories(trellis_cli_app PUBLIC ${PROJECT_SOURCE_DIR})
 target_include_directories(trellis_cli_app PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/generated)
 target_link_libraries(trellis_cli_app PUBLIC trellis_cli_io trellis_standalone CLI11::CLI11 Threads::Threads
-                      PRIVATE nlohmann_json::nlohmann_json PkgConfig::LibPNG PkgConfig::HTTPLib trellis_warnings)
+                      PRIVATE nlohmann_json::nlohmann_json PkgConfig::HTTPLib trellis_warnings)
 file(RELATIVE_PATH _trellis_module_from_bin /${TRELLIS_INSTALL_BINDIR} /${TRELLIS_INSTALL_MODULEDIR})
 target_compile_definitions(trellis_cli_app PRIVATE
   TRELLIS_VERSION="${PROJECT_VERSION}"
