@@ -689,11 +689,12 @@ void read_pixels(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const Layo
     // where they fit, or a tall strip costs its height over again per band.
     const int64_t strip = header.get_int_attribute("tiff:RowsPerStrip", 0);
     const bool by_strip = !tiled && strip > 1 && strip * row_bytes <= kBandBytes;
-    // An image that fits in one band is read in one call: a damaged strip
+    // Rows shown that fit in one band are read in one call: a damaged strip
     // layout then costs one decode, not one per band.
-    const bool whole = !tiled && int64_t{header.height} * row_bytes <= kBandBytes;
+    const int64_t shown = std::max<int64_t>(1, y1 - y0);
+    const bool whole = !tiled && shown * row_bytes <= kBandBytes;
     const int64_t step = tiled      ? header.tile_height
-                         : whole    ? int64_t{header.height}
+                         : whole    ? shown
                          : by_strip ? strip
                                     : std::max<int64_t>(1, std::min<int64_t>(64, kBandBytes / row_bytes));
     // The library decodes whole tiles of every channel, whatever is asked.
@@ -705,7 +706,7 @@ void read_pixels(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const Layo
                          std::to_string(header.tile_height) + " are larger than supported");
     }
     // Tiled reads start at a tile's edge, strip reads at a strip's.
-    const int64_t first = whole ? int64_t{header.y} : tiled || by_strip ? y0 - (y0 - header.y) % step : y0;
+    const int64_t first = !whole && (tiled || by_strip) ? y0 - (y0 - header.y) % step : y0;
     std::vector<T> band(static_cast<std::size_t>(step * width * span));
     std::vector<std::vector<T>> parts(ranges.size() > 1 ? ranges.size() : 0);
     for (auto& p : parts) p.resize(band.size());
