@@ -127,13 +127,8 @@ void check_output_name(const std::string& name) {
 }
 
 void write_output(const OutputTarget& target, const std::string& path, const Image& image) {
-    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-    std::error_code ec;
-    if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
-        std::filesystem::create_directories(parent, ec);
-        if (ec) throw Failure(kExitUnwritable, "cannot create the folder " + parent.string() + ": " + ec.message());
-    }
-    try {
+    make_parent_folder(path);
+    write_output_with([&] {
         if (target.from_colorspace == target.to_colorspace) {
             write_image(path, image, target.write);
         } else {
@@ -141,11 +136,7 @@ void write_output(const OutputTarget& target, const std::string& path, const Ima
             convert_colorspace(converted, target.from_colorspace, target.to_colorspace);
             write_image(path, converted, target.write);
         }
-    } catch (const ImageWriteError& e) {
-        throw Failure(kExitUnwritable, e.what());
-    } catch (const ImageError& e) {
-        throw Failure(kExitUsage, e.what());
-    }
+    });
 }
 
 void install_interrupt_handler() {

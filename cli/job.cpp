@@ -20,7 +20,8 @@ namespace {
 // Far more than any animation; keeps the frame list finite.
 constexpr std::size_t kMaxFrames = 1'000'000;
 
-// When no colour flag is given, the effect computes in the values as stored.
+// The working space once any colour flag is given; with none, values pass
+// as stored.
 constexpr const char* kDefaultWorkingSpace = "linear";
 
 Image::Depth depth_of_flag(const std::string& depth) {
@@ -31,36 +32,16 @@ Image::Depth depth_of_flag(const std::string& depth) {
 
 std::unique_ptr<Footage> solid_footage(const std::string& size_flag, const std::string& size_text,
                                        const std::string& colour_flag, const std::string& colour_text) {
-    Size size{};
-    PF_Pixel8 colour{};
-    try {
-        size = parse_size(size_text);
-    } catch (const ValueError& e) {
-        usage_error(size_flag + ": " + e.what());
-    }
-    try {
-        colour = parse_colour(colour_text);
-    } catch (const ValueError& e) {
-        usage_error(colour_flag + ": " + e.what());
-    }
-    Image image;
-    try {
-        image = make_image(size.width, size.height, Image::k8);
-    } catch (const ImageError& e) {
-        usage_error(size_flag + ": " + e.what());
-    }
+    const Size size = flag_value(size_flag, [&] { return parse_size(size_text); });
+    const PF_Pixel8 colour = flag_value(colour_flag, [&] { return parse_colour(colour_text); });
+    Image image = flag_value(size_flag, [&] { return make_image(size.width, size.height, Image::k8); });
     std::fill(image.get<PF_Pixel8>().begin(), image.get<PF_Pixel8>().end(), colour);
     return still_footage(size_flag + " " + size_text, std::move(image));
 }
 
 std::vector<long> frame_list(const std::string& text) {
     if (text.empty()) return {0};
-    std::vector<int64_t> list;
-    try {
-        list = parse_frame_list(text, kMaxFrames);
-    } catch (const ValueError& e) {
-        usage_error(std::string("--frames: ") + e.what());
-    }
+    const std::vector<int64_t> list = flag_value("--frames", [&] { return parse_frame_list(text, kMaxFrames); });
     std::vector<long> frames;
     for (const int64_t f : list) {
         if (f > INT32_MAX) {
@@ -132,34 +113,17 @@ RenderJob make_job(const RenderArgs& args) {
     RenderJob job;
     check_output_name(args.out);
     job.output.pattern = OutputPattern::parse(args.out);
-    try {
-        job.output.write.exr_compression = parse_exr_compression(args.exr_compression);
-    } catch (const ImageError& e) {
-        usage_error(std::string("--exr-compression: ") + e.what());
-    }
-    try {
-        job.output.write.exr_type = parse_exr_type(args.exr_type);
-    } catch (const ImageError& e) {
-        usage_error(std::string("--exr-type: ") + e.what());
-    }
+    job.output.write.exr_compression =
+        flag_value("--exr-compression", [&] { return parse_exr_compression(args.exr_compression); });
+    job.output.write.exr_type = flag_value("--exr-type", [&] { return parse_exr_type(args.exr_type); });
     job.frames = frame_list(args.frames);
     std::optional<FrameRate> fps;
-    if (!args.fps.empty()) {
-        try {
-            fps = parse_frame_rate(args.fps);
-        } catch (const ImageError& e) {
-            usage_error(std::string("--fps: ") + e.what());
-        }
-    }
+    if (!args.fps.empty()) fps = flag_value("--fps", [&] { return parse_frame_rate(args.fps); });
     if (is_movie_name(args.out)) {
         MovieSettings movie;
         movie.codec = args.codec;
         if (args.quality >= 0) movie.quality = args.quality;
-        try {
-            check_movie_output(args.out, movie);
-        } catch (const ImageError& e) {
-            usage_error(std::string("output ") + e.what());
-        }
+        flag_value("output", [&] { check_movie_output(args.out, movie); });
         if (args.skip_existing) usage_error("--skip-existing: a movie output is written whole");
         job.output.movie = movie;
     } else if (!args.codec.empty() || args.quality >= 0) {
@@ -171,13 +135,7 @@ RenderJob make_job(const RenderArgs& args) {
                     ": several frames need a frame number in the name, e.g. out.####.exr or out_%04d.png");
     }
     Ratio ratio{1, 1};
-    if (!args.downsample.empty()) {
-        try {
-            ratio = parse_downsample(args.downsample);
-        } catch (const ValueError& e) {
-            usage_error(std::string("--downsample: ") + e.what());
-        }
-    }
+    if (!args.downsample.empty()) ratio = flag_value("--downsample", [&] { return parse_downsample(args.downsample); });
     const ColourSpaces colour = colour_spaces(args);
     job.output.from_colorspace = colour.working;
     job.output.to_colorspace = colour.output;

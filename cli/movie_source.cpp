@@ -26,11 +26,7 @@ public:
         // Back to the pool whatever happens: another reader may open from it.
         const std::unique_ptr<MovieReader, std::function<void(MovieReader*)>> reader(
             take(n).release(), [this](MovieReader* r) { give_back(std::unique_ptr<MovieReader>(r)); });
-        try {
-            return reader->read(n, depth);
-        } catch (const ImageError& e) {
-            usage_error(flag_ + ": " + e.what());
-        }
+        return flag_value(flag_, [&] { return reader->read(n, depth); });
     }
 
 private:
@@ -68,11 +64,7 @@ private:
 std::unique_ptr<Footage> open_movie_footage(const std::string& flag, const std::string& path) {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) usage_error(flag + ": " + path + ": no such file");
-    try {
-        return std::make_unique<MovieFootage>(flag, std::make_unique<MovieReader>(path));
-    } catch (const ImageError& e) {
-        usage_error(flag + ": " + e.what());
-    }
+    return flag_value(flag, [&] { return std::make_unique<MovieFootage>(flag, std::make_unique<MovieReader>(path)); });
 }
 
 std::optional<FrameRate> footage_rate(const Footage& footage) {
@@ -103,25 +95,14 @@ void MovieSink::stop() {
 }
 
 void MovieSink::encode(const Image& image) {
-    try {
+    write_output_with([&] {
         if (!writer_) {
-            const std::filesystem::path parent = std::filesystem::path(path_).parent_path();
-            std::error_code ec;
-            if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
-                std::filesystem::create_directories(parent, ec);
-                if (ec) {
-                    throw Failure(kExitUnwritable, "cannot create the folder " + parent.string() + ": " + ec.message());
-                }
-            }
+            make_parent_folder(path_);
             writer_ = std::make_unique<MovieWriter>(path_, image.width, image.height, image.depth(), settings_);
             if (!writer_->warning().empty()) std::fprintf(stderr, "trellis: warning: %s\n", writer_->warning().c_str());
         }
         writer_->write(image);
-    } catch (const ImageWriteError& e) {
-        throw Failure(kExitUnwritable, e.what());
-    } catch (const ImageError& e) {
-        throw Failure(kExitUsage, e.what());
-    }
+    });
 }
 
 void MovieSink::put(std::size_t index, Image image) {
@@ -156,13 +137,7 @@ void MovieSink::finish(std::size_t count) {
     if (stopped_ || next_ != count || !writer_) {
         throw Failure(kExitEffectError, path_ + ": not every frame reached the movie");
     }
-    try {
-        writer_->finish();
-    } catch (const ImageWriteError& e) {
-        throw Failure(kExitUnwritable, e.what());
-    } catch (const ImageError& e) {
-        throw Failure(kExitUsage, e.what());
-    }
+    write_output_with([&] { writer_->finish(); });
 }
 
 }  // namespace cli

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <system_error>
 
 #include "cli/keyframes.h"
 
@@ -130,6 +131,14 @@ std::vector<Pixel> copy_from_world(const standalone::World& world) {
 }  // namespace
 
 void usage_error(const std::string& message) { throw Failure(kExitUsage, message); }
+
+void make_parent_folder(const std::string& path) {
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    std::error_code ec;
+    if (parent.empty() || std::filesystem::is_directory(parent, ec)) return;
+    std::filesystem::create_directories(parent, ec);
+    if (ec) throw Failure(kExitUnwritable, "cannot create the folder " + parent.string() + ": " + ec.message());
+}
 
 std::string describe_error(PF_Err err) {
     const char* name = nullptr;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/image_io.h"
+#include "cli/keyframes.h"
 #include "cli/source.h"
 #include "cli/svg_path.h"
 #include "host/ae_sdk.h"
@@ -43,6 +44,35 @@ private:
 };
 
 [[noreturn]] void usage_error(const std::string& message);
+
+// `read()`, with a value or file it refuses (ValueError, ImageError)
+// reported as a usage error against `flag`.
+template <class Read>
+auto flag_value(const std::string& flag, Read&& read) -> decltype(read()) {
+    try {
+        return read();
+    } catch (const ValueError& e) {
+        usage_error(flag + ": " + e.what());
+    } catch (const ImageError& e) {
+        usage_error(flag + ": " + e.what());
+    }
+}
+
+// Creates the folder `path` is to be written in, when missing.
+void make_parent_folder(const std::string& path);
+
+// `write()`, an output it cannot write ending in kExitUnwritable and any
+// other image failure in kExitUsage.
+template <class Write>
+void write_output_with(Write&& write) {
+    try {
+        write();
+    } catch (const ImageWriteError& e) {
+        throw Failure(kExitUnwritable, e.what());
+    } catch (const ImageError& e) {
+        throw Failure(kExitUsage, e.what());
+    }
+}
 
 // "4 (out of memory)", or the bare number for codes without a name.
 std::string describe_error(PF_Err err);

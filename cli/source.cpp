@@ -17,11 +17,7 @@ Image read_file(const std::string& flag, const std::string& path, std::optional<
     if (!std::filesystem::exists(path, ec)) {
         usage_error(flag + ": " + path + ": no such file");
     }
-    try {
-        return depth ? read_image(path, *depth) : read_image(path);
-    } catch (const ImageError& e) {
-        usage_error(flag + ": " + e.what());
-    }
+    return flag_value(flag, [&] { return depth ? read_image(path, *depth) : read_image(path); });
 }
 
 class StillFile final : public Footage {
