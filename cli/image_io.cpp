@@ -683,11 +683,20 @@ void read_pixels(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const Layo
             if (c >= 0 && std::find(ranges.begin(), ranges.end(), c) == ranges.end()) ranges.push_back(c);
         }
     }
-    const int64_t row_bytes = width * span * static_cast<int64_t>(sizeof(T));
+    // A row costs what is asked for or, where the library decodes every
+    // channel of a row, the file's whole row, whichever is more.
+    const int64_t row_bytes =
+        std::max<int64_t>(width * span * static_cast<int64_t>(sizeof(T)), header.scanline_bytes(true));
     const bool tiled = header.tile_width > 0;
     // A TIFF strip is decoded whole for any of its rows: read whole strips
     // where they fit, or a tall strip costs its height over again per band.
     const int64_t strip = header.get_int_attribute("tiff:RowsPerStrip", 0);
+    // The library sizes its strip buffer by the strip's stated height, even
+    // past the image's last row.
+    if (!tiled && strip > header.height && strip * row_bytes > 4 * kBandBytes) {
+        throw ImageError(name + ": strips of " + std::to_string(strip) + " rows, taller than the image's " +
+                         std::to_string(header.height) + ", are larger than supported");
+    }
     const bool by_strip = !tiled && strip > 1 && strip * row_bytes <= kBandBytes;
     // Rows shown that fit in one band are read in one call: a damaged strip
     // layout then costs one decode, not one per band.
@@ -701,9 +710,12 @@ void read_pixels(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const Layo
     const int64_t tile_bytes = tiled ? int64_t{header.tile_width} * header.tile_height * std::max(1, header.nchannels) *
                                            static_cast<int64_t>(header.format.size())
                                      : 0;
-    if (step * row_bytes > 4 * kBandBytes || tile_bytes > 4 * kBandBytes) {
+    if (tiled && (step * row_bytes > 4 * kBandBytes || tile_bytes > 4 * kBandBytes)) {
         throw ImageError(name + ": tiles of " + std::to_string(header.tile_width) + "x" +
                          std::to_string(header.tile_height) + " are larger than supported");
+    }
+    if (!tiled && step * row_bytes > 4 * kBandBytes) {
+        throw ImageError(name + ": rows of " + std::to_string(row_bytes) + " bytes are larger than supported");
     }
     // Tiled reads start at a tile's edge, strip reads at a strip's.
     const int64_t first = !whole && (tiled || by_strip) ? y0 - (y0 - header.y) % step : y0;
