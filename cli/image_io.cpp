@@ -1210,9 +1210,7 @@ void encode(const std::string& format, const Image& image, const WriteOptions& o
         // The samples are straight: the writer must not divide them again.
         header.attribute("oiio:UnassociatedAlpha", 1);
     }
-    if (format == "png" && options.png_compression >= 0) {
-        header.attribute("png:compressionLevel", std::min(options.png_compression, 9));
-    }
+    if (format == "png") header.attribute("png:compressionLevel", std::clamp(options.png_compression, 0, 9));
     if (format == "dpx") header.attribute("oiio:BitsPerSample", type == OIIO::TypeDesc::UINT8 ? 8 : 16);
 
     std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(format);

@@ -116,6 +116,7 @@ RenderJob make_job(const RenderArgs& args) {
     job.output.write.exr_compression =
         flag_value("--exr-compression", [&] { return parse_exr_compression(args.exr_compression); });
     job.output.write.exr_type = flag_value("--exr-type", [&] { return parse_exr_type(args.exr_type); });
+    job.output.write.png_compression = args.png_compression;
     job.frames = frame_list(args.frames);
     std::optional<FrameRate> fps;
     if (!args.fps.empty()) fps = flag_value("--fps", [&] { return parse_frame_rate(args.fps); });

@@ -142,6 +142,10 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
         ->capture_default_str()
         ->check(CLI::IsMember({"float", "half"}).description(""))
         ->type_name("float|half");
+    cmd->add_option("--png-compression", args.png_compression, "zlib level of .png output: 9 for the smallest files")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 9).description(""))
+        ->type_name("0-9");
     cmd->add_flag("-q,--quiet", args.quiet, "no progress report");
     return cmd;
 }

@@ -64,6 +64,7 @@ struct RenderArgs {
     int jobs = 0;  // 0: one per core
     std::string exr_compression = "zip";
     std::string exr_type = "float";
+    int png_compression = cli::WriteOptions{}.png_compression;
     // Empty, all of them: no colour conversion at all.
     std::string working_colorspace;
     std::string input_colorspace;

@@ -362,6 +362,35 @@ TEST(CliFiles, ExrCompressionIsWritten) {
     EXPECT_THROW(cli::parse_exr_compression("b44"), ImageError);
 }
 
+TEST(CliFiles, PngCompressionLevelsKeepThePixels) {
+    // A frame-like picture: flat, with a few small gradient strokes.
+    TempDir dir;
+    Image img = cli::make_image(640, 360, Image::k8);
+    auto& px = img.get<PF_Pixel8>();
+    for (std::size_t i = 0; i < px.size(); ++i) {
+        const int x = static_cast<int>(i % 640), y = static_cast<int>(i / 640);
+        const bool stroke = x / 40 % 3 == 0 && y / 30 % 2 == 0 && x % 40 < 8 && y % 30 < 20;
+        px[i] = stroke ? PF_Pixel8{255, static_cast<A_u_char>(40 + x % 40 * 5), static_cast<A_u_char>(110 + y % 30), 170}
+                       : PF_Pixel8{255, 40, 110, 170};
+    }
+    const auto size_at = [&](int level) {
+        const std::string path = dir.file("c" + std::to_string(level) + ".png");
+        cli::WriteOptions options;
+        options.png_compression = level;
+        cli::write_image(path, img, options);
+        EXPECT_EQ(cli::read_image(path).get<PF_Pixel8>(), px) << "level " << level;
+        return fs::file_size(path);
+    };
+    const auto fast = size_at(cli::WriteOptions{}.png_compression), stored = size_at(0), level6 = size_at(6),
+               level9 = size_at(9), level1 = size_at(1);
+    EXPECT_GE(stored, px.size() * 4);
+    EXPECT_LE(level9, level6);
+    // The default stays within 15 % of level 6, where the fastest levels
+    // do not.
+    EXPECT_LE(fast * 100, level6 * 115);
+    EXPECT_GT(level1 * 100, level6 * 115);
+}
+
 TEST(CliFiles, JpegIsLossyButReadable) {
     TempDir dir;
     Image img = cli::make_image(32, 16, Image::k16);
