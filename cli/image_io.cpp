@@ -506,7 +506,7 @@ void walk_exr_header(const unsigned char* data, std::size_t size, const std::str
         const int64_t tw = static_cast<uint32_t>(exr_i32(tile_desc)), th = static_cast<uint32_t>(exr_i32(tile_desc + 4));
         if (tw < 1 || th < 1) throw bad("empty tiles");
         // Readers hold whole tiles, however small the image.
-        if (tw * th > kMaxExrTilePixels) {
+        if (tw > kMaxExrTilePixels || th > kMaxExrTilePixels || tw * th > kMaxExrTilePixels) {
             throw ImageError(name + ": tiles of " + std::to_string(tw) + "x" + std::to_string(th) +
                              " are larger than supported");
         }
