@@ -183,8 +183,8 @@ int number_in(const Image& image) {
 }
 
 // An H.264 movie made by the ffmpeg command: B-frames, a key frame every 7,
-// and a first frame at 2.5 s.
-std::string h264_numbered(const std::string& dir, int frames) {
+// and `timing`'s options (by default a first frame at 2.5 s).
+std::string h264_numbered(const std::string& dir, int frames, const std::string& timing = "-output_ts_offset 2.5") {
     const std::string raw = dir + "/numbers.rgba";
     {
         std::ofstream out(raw, std::ios::binary);
@@ -200,8 +200,8 @@ std::string h264_numbered(const std::string& dir, int frames) {
     const std::string movie = dir + "/numbers.mp4";
     const std::string command = "ffmpeg -v error -y -f rawvideo -pix_fmt rgba -s " + std::to_string(kW) + "x" +
                                 std::to_string(kH) + " -r 24 -i '" + raw +
-                                "' -c:v libx264 -pix_fmt yuv420p -bf 3 -g 7 -keyint_min 7 -sc_threshold 0 "
-                                "-output_ts_offset 2.5 '" + movie + "'";
+                                "' -c:v libx264 -pix_fmt yuv420p -bf 3 -g 7 -keyint_min 7 -sc_threshold 0 " + timing + " '" +
+                                movie + "'";
     return std::system(command.c_str()) == 0 ? movie : std::string();
 }
 
@@ -229,6 +229,24 @@ TEST_F(MovieTest, H264WithBFramesGivesEachFrameItsOwnNumber) {
     EXPECT_EQ(number_in(other->read(13)), 13);
     EXPECT_EQ(number_in(reader.read(12)), 12);
     EXPECT_EQ(number_in(other->read(14)), 14);
+}
+
+TEST_F(MovieTest, VariableFrameRateIsCountedInPresentationOrder) {
+    if (!have_tool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+    // Gaps between frames growing from one to several frame times.
+    const int frames = 24;
+    const std::string movie =
+        h264_numbered(dir_.string(), frames, "-vf \"setpts='(N+N*N/16)/24/TB'\" -fps_mode passthrough");
+    ASSERT_FALSE(movie.empty());
+    const std::string gaps = run_output("ffprobe -v error -select_streams v:0 -show_entries frame=pts -of csv=p=0 '" +
+                                        movie + "' | grep . | sort -n | awk 'NR > 1 { print $1 - p } { p = $1 }' | sort -u | wc -l");
+    ASSERT_GT(std::stoi(gaps), 1) << "the test movie has a constant frame rate";
+
+    cli::MovieReader reader(movie);
+    ASSERT_EQ(reader.info().frames, frames);
+    for (int n = 0; n < frames; ++n) EXPECT_EQ(number_in(reader.read(n)), n) << "frame " << n;
+    for (int n : {23, 2, 15, 9, 0, 20}) EXPECT_EQ(number_in(reader.read(n)), n) << "frame " << n;
+    EXPECT_THROW(reader.read(frames), cli::ImageError);
 }
 
 TEST_F(MovieTest, ProResAndFfv1KeepAlpha) {
