@@ -188,6 +188,8 @@ RenderJob make_job(const RenderArgs& args) {
     scene.fps = static_cast<A_u_long>(std::max<long>(1, std::lround(rate.value())));
 
     job.jobs = worker_count(args.jobs, job.frames.size());
+    // --jobs is the render's share of the machine: the encoder keeps to it.
+    if (job.output.movie) job.output.movie->threads = job.jobs;
     job.skip_existing = args.skip_existing;
     job.quiet = args.quiet;
     return job;

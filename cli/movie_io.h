@@ -110,6 +110,8 @@ struct MovieSettings {
     // the quantiser (1 best .. 31) for ProRes, DNxHD, MPEG-4 and MJPEG.
     std::optional<int> quality;
     FrameRate rate{24, 1};
+    // The most threads the encoder may use; 0: as many as it likes.
+    int threads = 0;
 };
 
 // A movie named by its extension: .mov ProRes 4444 (yuva444p10le, alpha

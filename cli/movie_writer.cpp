@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cctype>
 #include <cstdio>
@@ -192,7 +193,7 @@ struct MovieWriter::State {
         enc.framerate = AVRational{settings.rate.num, settings.rate.den};
         enc.time_base = AVRational{settings.rate.den, settings.rate.num};
         enc.sample_aspect_ratio = AVRational{1, 1};
-        enc.thread_count = 0;
+        enc.thread_count = std::max(0, settings.threads);
         const bool rgb = (desc->flags & AV_PIX_FMT_FLAG_RGB) != 0;
         enc.colorspace = rgb ? AVCOL_SPC_RGB : AVCOL_SPC_BT709;
         enc.color_primaries = AVCOL_PRI_BT709;

@@ -131,7 +131,7 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
     cmd->add_option("--quality", args.quality, "movie encoder's quality: CRF for H.264, quantiser for ProRes")
         ->check(CLI::Range(0, 63).description(""))
         ->type_name("N");
-    cmd->add_option("--jobs", args.jobs, "frames rendered in parallel (default: one per core)")
+    cmd->add_option("--jobs", args.jobs, "frames rendered in parallel, and the most threads a movie's encoder uses (default: one per core)")
         ->check(CLI::Range(1, 1024).description(""))
         ->type_name("N");
     cmd->add_option("--exr-compression", args.exr_compression, "compression of .exr output")
