@@ -312,12 +312,15 @@ std::string library_text(std::string message) {
 
 // The library's process-wide settings, made once before its first use here.
 // Frames are read in parallel by the renderer, so each read stays on its
-// caller's thread.
+// caller's thread. A converting read buffers at least `read_chunk` rows
+// (256 by default) whatever it is asked for: a wide data window then costs
+// gigabytes, so it buffers what fits in its 64 MB chunk instead.
 void init_library() {
     static std::once_flag once;
     std::call_once(once, [] {
         OIIO::attribute("openexr:core", 1);
         OIIO::attribute("threads", 1);
+        OIIO::attribute("read_chunk", 1);
     });
 }
 
