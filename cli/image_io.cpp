@@ -36,8 +36,7 @@ void check_size(int64_t width, int64_t height, const std::string& what) {
         throw ImageError(what + ": empty image (" + std::to_string(width) + "x" +
                          std::to_string(height) + ")");
     }
-    if (width > kMaxImageDimension || height > kMaxImageDimension ||
-        width * height > kMaxImagePixels) {
+    if (!supported_size(width, height)) {
         throw ImageError(what + ": " + std::to_string(width) + "x" + std::to_string(height) +
                          " is larger than supported (at most " +
                          std::to_string(kMaxImageDimension) + " a side and " +
@@ -501,7 +500,7 @@ void walk_exr_header(const unsigned char* data, std::size_t size, const std::str
     const int64_t width = int64_t{exr_i32(window + 8)} - exr_i32(window) + 1;
     const int64_t height = int64_t{exr_i32(window + 12)} - exr_i32(window + 4) + 1;
     if (width < 1 || height < 1) throw bad("empty data window");
-    if (width > kMaxImageDimension || height > kMaxImageDimension || width * height > kMaxImagePixels) {
+    if (!supported_size(width, height)) {
         throw ImageError(name + ": data window of " + std::to_string(width) + "x" + std::to_string(height) +
                          " is larger than supported");
     }
@@ -728,6 +727,20 @@ void read_pixels(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const Layo
 
     auto& out = image.get<Pixel>();
     const int64_t out_width = image.width;
+    // Where the samples of file channel c sit in what is read, found once:
+    // sample i of the band is at data[i * stride].
+    struct Source {
+        const T* data = nullptr;
+        int64_t stride = 0;
+        T operator[](int64_t i) const { return data[static_cast<std::size_t>(i * stride)]; }
+    };
+    const auto source = [&](int c) -> Source {
+        if (c < 0) return {};
+        if (parts.empty()) return {band.data() + (c - lo), span};
+        return {parts[static_cast<std::size_t>(std::find(ranges.begin(), ranges.end(), c) - ranges.begin())].data(), 1};
+    };
+    const Source alpha = source(layout.alpha), red = source(layout.red), green = source(layout.green),
+                 blue = source(layout.blue);
     for (int64_t yb = first; yb < y1; yb += step) {
         const int64_t ye = std::min<int64_t>(yb + step, int64_t{header.y} + header.height);
         for (std::size_t r = 0; r < ranges.size(); ++r) {
@@ -739,12 +752,6 @@ void read_pixels(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const Layo
                                                       cb, ce, type, dst);
             if (!ok) throw ImageError(name + ": cannot read the pixels: " + library_text(in.geterror()));
         }
-        // Where channel c of pixel i of the band is.
-        const auto at = [&](int c, int64_t i) -> T {
-            if (parts.empty()) return band[static_cast<std::size_t>(i * span + (c - lo))];
-            const std::size_t r = static_cast<std::size_t>(std::find(ranges.begin(), ranges.end(), c) - ranges.begin());
-            return parts[r][static_cast<std::size_t>(i)];
-        };
         // The common case, packed RGBA, without the general lookups.
         const bool packed = parts.empty() && span == 4 && lo == 0 && layout.red == 0 && layout.green == 1 &&
                             layout.blue == 2 && layout.alpha == 3;
@@ -762,13 +769,13 @@ void read_pixels(OIIO::ImageInput& in, const OIIO::ImageSpec& header, const Layo
             for (int64_t x = x0; x < x1; ++x) {
                 const int64_t i = base + x;
                 Pixel p{};
-                p.alpha = layout.alpha >= 0 ? to_depth<Pixel>(at(layout.alpha, i)) : opaque<Pixel>();
-                if (layout.red >= 0) p.red = to_depth<Pixel>(at(layout.red, i));
+                p.alpha = layout.alpha >= 0 ? to_depth<Pixel>(alpha[i]) : opaque<Pixel>();
+                if (layout.red >= 0) p.red = to_depth<Pixel>(red[i]);
                 if (layout.grey) {
                     p.green = p.blue = p.red;
                 } else {
-                    if (layout.green >= 0) p.green = to_depth<Pixel>(at(layout.green, i));
-                    if (layout.blue >= 0) p.blue = to_depth<Pixel>(at(layout.blue, i));
+                    if (layout.green >= 0) p.green = to_depth<Pixel>(green[i]);
+                    if (layout.blue >= 0) p.blue = to_depth<Pixel>(blue[i]);
                 }
                 row[x - header.full_x] = p;
             }

@@ -22,6 +22,12 @@ namespace cli {
 inline constexpr int kMaxImageDimension = 1 << 20;
 inline constexpr int64_t kMaxImagePixels = int64_t{1} << 28;
 
+// Whether `width` x `height` is within those limits, not empty.
+constexpr bool supported_size(int64_t width, int64_t height) {
+    return width >= 1 && height >= 1 && width <= kMaxImageDimension && height <= kMaxImageDimension &&
+           width * height <= kMaxImagePixels;
+}
+
 // Thrown for unreadable files, bad names and invalid images; what() says
 // which file and why.
 class ImageError : public std::runtime_error {

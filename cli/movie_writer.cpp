@@ -341,8 +341,7 @@ MovieWriter::MovieWriter(const std::string& path, int width, int height, Image::
     ff::quiet_logging();
     State& s = *state_;
     s.target = path;
-    if (width < 1 || height < 1 || width > kMaxImageDimension || height > kMaxImageDimension ||
-        int64_t{width} * height > kMaxImagePixels) {
+    if (!supported_size(width, height)) {
         throw s.error("cannot write frames of " + std::to_string(width) + "x" + std::to_string(height));
     }
     if (settings.rate.num <= 0 || settings.rate.den <= 0) throw s.error("no frame rate");

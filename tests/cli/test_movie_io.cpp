@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/movie_io.h"
+#include "tests/support/pixels.h"
 
 namespace {
 
@@ -98,8 +99,7 @@ int64_t differing(const Image& a, const Image& b) {
     const auto& pa = a.get<Pixel>();
     const auto& pb = b.get<Pixel>();
     for (std::size_t i = 0; i < pa.size(); ++i) {
-        n += pa[i].alpha != pb[i].alpha || pa[i].red != pb[i].red || pa[i].green != pb[i].green ||
-             pa[i].blue != pb[i].blue;
+        n += !(pa[i] == pb[i]);
     }
     return n;
 }

@@ -41,19 +41,12 @@ struct TestWorld {
     }
 };
 
-template <typename Pixel>
-::testing::AssertionResult pixel_eq(const Pixel& got, const Pixel& want) {
-    if (got == want) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "got " << got << " want " << want;
-}
-
 ::testing::AssertionResult float_near(const PF_PixelFloat& got, const PF_PixelFloat& want, double tol) {
     const double d[4] = {got.alpha - want.alpha, got.red - want.red, got.green - want.green, got.blue - want.blue};
     for (double v : d)
         if (!(std::fabs(v) <= tol))
             return ::testing::AssertionFailure()
-                   << "got (" << got.alpha << ", " << got.red << ", " << got.green << ", " << got.blue << ") want ("
-                   << want.alpha << ", " << want.red << ", " << want.green << ", " << want.blue << ")";
+                   << "got " << got << " want " << want;
     return ::testing::AssertionSuccess();
 }
 
@@ -94,10 +87,10 @@ TEST(AreaSampler, HalfRadiusAtCentresReturnsThePixel) {
             if (e8.alpha == 0) e8 = {0, 0, 0, 0};  // no coverage: all zero
             if (e16.alpha == 0) e16 = {0, 0, 0, 0};
             if (ef.alpha == 0) ef = {0, 0, 0, 0};
-            EXPECT_TRUE(pixel_eq(s8(a8, x, y, 0.5, 0.5), e8)) << x << "," << y;
-            EXPECT_TRUE(pixel_eq(s16(a16, x, y, 0.5, 0.5), e16)) << x << "," << y;
+            EXPECT_EQ(s8(a8, x, y, 0.5, 0.5), e8) << x << "," << y;
+            EXPECT_EQ(s16(a16, x, y, 0.5, 0.5), e16) << x << "," << y;
             // Radii below ½ count as ½.
-            EXPECT_TRUE(pixel_eq(s8(a8, x, y, 0, 0.1), e8)) << x << "," << y;
+            EXPECT_EQ(s8(a8, x, y, 0, 0.1), e8) << x << "," << y;
             EXPECT_TRUE(float_near(sf(af, x, y, 0.5, 0.5), ef, 1e-6)) << x << "," << y;
         }
 }
@@ -110,11 +103,11 @@ TEST(AreaSampler, BilinearMidpointRoundsToNearest) {
     *w.at(1, 1) = {255, 0, 0, 13};
     const AreaSampler s(w.world, PF_PixelFormat_ARGB32);
     // Half-way along the top row: 150.5 rounds up, 10.5 rounds up.
-    EXPECT_TRUE(pixel_eq(s8(s, 0.5, 0, 0.5, 0.5), PF_Pixel8{255, 151, 0, 11}));
+    EXPECT_EQ(s8(s, 0.5, 0, 0.5, 0.5), (PF_Pixel8{255, 151, 0, 11}));
     // A quarter of the way: 100·0.75 + 201·0.25 = 125.25 → 125.
-    EXPECT_TRUE(pixel_eq(s8(s, 0.25, 0, 0.5, 0.5), PF_Pixel8{255, 125, 0, 10}));
+    EXPECT_EQ(s8(s, 0.25, 0, 0.5, 0.5), (PF_Pixel8{255, 125, 0, 10}));
     // Centre of all four: (100 + 201) / 4 = 75.25, blue 11.5 → 12.
-    EXPECT_TRUE(pixel_eq(s8(s, 0.5, 0.5, 0.5, 0.5), PF_Pixel8{255, 75, 0, 12}));
+    EXPECT_EQ(s8(s, 0.5, 0.5, 0.5, 0.5), (PF_Pixel8{255, 75, 0, 12}));
 }
 
 TEST(AreaSampler, AveragesPremultiplied) {
@@ -122,14 +115,12 @@ TEST(AreaSampler, AveragesPremultiplied) {
     TestWorld<PF_Pixel8> w8(2, 1);
     *w8.at(0, 0) = {0, 255, 0, 0};
     *w8.at(1, 0) = {255, 0, 0, 255};
-    EXPECT_TRUE(pixel_eq(s8(AreaSampler(w8.world, PF_PixelFormat_ARGB32), 0.5, 0, 0.5, 0.5),
-                         PF_Pixel8{128, 0, 0, 255}));  // 127.5 → 128
+    EXPECT_EQ(s8(AreaSampler(w8.world, PF_PixelFormat_ARGB32), 0.5, 0, 0.5, 0.5), (PF_Pixel8{128, 0, 0, 255}));  // 127.5 → 128
 
     TestWorld<PF_Pixel16> w16(2, 1);
     *w16.at(0, 0) = {0, 32768, 0, 0};
     *w16.at(1, 0) = {32768, 0, 0, 32768};
-    EXPECT_TRUE(pixel_eq(s16(AreaSampler(w16.world, PF_PixelFormat_ARGB64), 0.5, 0, 0.5, 0.5),
-                         PF_Pixel16{16384, 0, 0, 32768}));
+    EXPECT_EQ(s16(AreaSampler(w16.world, PF_PixelFormat_ARGB64), 0.5, 0, 0.5, 0.5), (PF_Pixel16{16384, 0, 0, 32768}));
 
     TestWorld<PF_PixelFloat> wf(2, 1);
     *wf.at(0, 0) = {0.0f, 1.0f, 0.0f, 0.0f};
@@ -141,7 +132,7 @@ TEST(AreaSampler, AveragesPremultiplied) {
     TestWorld<PF_Pixel8> u(2, 1);
     *u.at(0, 0) = {64, 200, 0, 0};
     *u.at(1, 0) = {192, 40, 0, 0};
-    EXPECT_TRUE(pixel_eq(s8(AreaSampler(u.world, PF_PixelFormat_ARGB32), 0.5, 0, 0.5, 0.5), PF_Pixel8{128, 80, 0, 0}));
+    EXPECT_EQ(s8(AreaSampler(u.world, PF_PixelFormat_ARGB32), 0.5, 0, 0.5, 0.5), (PF_Pixel8{128, 80, 0, 0}));
 }
 
 TEST(AreaSampler, OutsideTheWorldIsTransparent) {
@@ -149,17 +140,17 @@ TEST(AreaSampler, OutsideTheWorldIsTransparent) {
     w.fill({200, 10, 20, 30});
     const AreaSampler s(w.world, PF_PixelFormat_ARGB32);
     const PF_Pixel8 zero{0, 0, 0, 0};
-    EXPECT_TRUE(pixel_eq(s8(s, -1, 1, 0.5, 0.5), zero));
-    EXPECT_TRUE(pixel_eq(s8(s, 4, 1, 0.5, 0.5), zero));
-    EXPECT_TRUE(pixel_eq(s8(s, 1, 3.5, 0.5, 0.5), zero));
-    EXPECT_TRUE(pixel_eq(s8(s, -1000, -1000, 10, 10), zero));
+    EXPECT_EQ(s8(s, -1, 1, 0.5, 0.5), zero);
+    EXPECT_EQ(s8(s, 4, 1, 0.5, 0.5), zero);
+    EXPECT_EQ(s8(s, 1, 3.5, 0.5, 0.5), zero);
+    EXPECT_EQ(s8(s, -1000, -1000, 10, 10), zero);
     // Half the box outside: alpha halved, colour kept.
-    EXPECT_TRUE(pixel_eq(s8(s, -0.5, 1, 0.5, 0.5), PF_Pixel8{100, 10, 20, 30}));
-    EXPECT_TRUE(pixel_eq(s8(s, 3, 2.5, 0.5, 0.5), PF_Pixel8{100, 10, 20, 30}));
+    EXPECT_EQ(s8(s, -0.5, 1, 0.5, 0.5), (PF_Pixel8{100, 10, 20, 30}));
+    EXPECT_EQ(s8(s, 3, 2.5, 0.5, 0.5), (PF_Pixel8{100, 10, 20, 30}));
     // A quarter inside (corner).
-    EXPECT_TRUE(pixel_eq(s8(s, 3.5, -0.5, 0.5, 0.5), PF_Pixel8{50, 10, 20, 30}));
+    EXPECT_EQ(s8(s, 3.5, -0.5, 0.5, 0.5), (PF_Pixel8{50, 10, 20, 30}));
     // The whole world inside a box of 8 × 6: 12 of 48 pixels covered.
-    EXPECT_TRUE(pixel_eq(s8(s, 1.5, 1, 4, 3), PF_Pixel8{50, 10, 20, 30}));
+    EXPECT_EQ(s8(s, 1.5, 1, 4, 3), (PF_Pixel8{50, 10, 20, 30}));
 }
 
 // Uniform value in a world larger than a table tile, with noise outside the
@@ -186,7 +177,7 @@ TEST(AreaSampler, UniformRegionIsExact8) {
     const PF_Pixel8 v{173, 11, 254, 97};
     uniform_block(w, v, 200, 150, 1400, 1200, PF_Pixel8{255, 0, 255, 0});
     const AreaSampler s(w.world, PF_PixelFormat_ARGB32);
-    for (const Box& b : kUniformBoxes) EXPECT_TRUE(pixel_eq(s8(s, b.x, b.y, b.rx, b.ry), v)) << b.x << "," << b.y;
+    for (const Box& b : kUniformBoxes) EXPECT_EQ(s8(s, b.x, b.y, b.rx, b.ry), v) << b.x << "," << b.y;
 }
 
 TEST(AreaSampler, UniformRegionIsExact16) {
@@ -194,7 +185,7 @@ TEST(AreaSampler, UniformRegionIsExact16) {
     const PF_Pixel16 v{31111, 1, 32768, 12345};
     uniform_block(w, v, 200, 150, 1400, 1200, PF_Pixel16{32768, 32768, 0, 32768});
     const AreaSampler s(w.world, PF_PixelFormat_ARGB64);
-    for (const Box& b : kUniformBoxes) EXPECT_TRUE(pixel_eq(s16(s, b.x, b.y, b.rx, b.ry), v)) << b.x << "," << b.y;
+    for (const Box& b : kUniformBoxes) EXPECT_EQ(s16(s, b.x, b.y, b.rx, b.ry), v) << b.x << "," << b.y;
 }
 
 TEST(AreaSampler, UniformRegionIsAccurateFloat) {
@@ -220,10 +211,10 @@ TEST(AreaSampler, HugeBoxesOverAUniformWorld) {
         const double cover = double(W) * H / (4 * r * r);
         const PF_Pixel8 p8 = s8(a8, 350, 300, r, r);
         EXPECT_EQ(p8.alpha, std::floor(201 * cover + 0.5));
-        EXPECT_TRUE(pixel_eq(p8, PF_Pixel8{p8.alpha, 3, 77, 250}));
+        EXPECT_EQ(p8, (PF_Pixel8{p8.alpha, 3, 77, 250}));
         const PF_Pixel16 p16 = s16(a16, 350, 300, r, r);
         EXPECT_EQ(p16.alpha, std::floor(20001 * cover + 0.5));
-        EXPECT_TRUE(pixel_eq(p16, PF_Pixel16{p16.alpha, 3, 32767, 250}));
+        EXPECT_EQ(p16, (PF_Pixel16{p16.alpha, 3, 32767, 250}));
         EXPECT_TRUE(float_near(sf(af, 350, 300, r, r), PF_PixelFloat{float(0.8 * cover), 0.25f, 0.6f, 0.05f}, 1e-6));
     }
     // The largest fixed-point values do not overflow anything.
@@ -231,7 +222,7 @@ TEST(AreaSampler, HugeBoxesOverAUniformWorld) {
     EXPECT_EQ(a8.sample8(INT_MIN, INT_MAX, INT_MAX, INT_MAX, &p), PF_Err_NONE);
     EXPECT_EQ(p.red, 3);  // a sliver of column 0 is covered
     EXPECT_EQ(a8.sample8(INT_MAX, INT_MAX, INT_MIN, INT_MIN, &p), PF_Err_NONE);
-    EXPECT_TRUE(pixel_eq(p, PF_Pixel8{0, 0, 0, 0}));
+    EXPECT_EQ(p, (PF_Pixel8{0, 0, 0, 0}));
     EXPECT_EQ(a8.sample8(0, 0, INT_MAX, INT_MAX, &p), PF_Err_NONE);
     EXPECT_EQ(p.green, 77);
 }
@@ -302,8 +293,7 @@ TEST(AreaSampler, ClampsIntegerResultsNotFloat) {
     // 16-bit channels above full scale (malformed input) clamp to 32768.
     TestWorld<PF_Pixel16> w16(1, 1);
     *w16.at(0, 0) = {65535, 65535, 40000, 32768};
-    EXPECT_TRUE(pixel_eq(s16(AreaSampler(w16.world, PF_PixelFormat_ARGB64), 0, 0, 0.5, 0.5),
-                         PF_Pixel16{32768, 32768, 32768, 32768}));
+    EXPECT_EQ(s16(AreaSampler(w16.world, PF_PixelFormat_ARGB64), 0, 0, 0.5, 0.5), (PF_Pixel16{32768, 32768, 32768, 32768}));
     TestWorld<PF_PixelFloat> wf(1, 1);
     *wf.at(0, 0) = {2.0f, 3.5f, -1.25f, 1000.0f};
     EXPECT_TRUE(float_near(sf(AreaSampler(wf.world, PF_PixelFormat_ARGB128), 0, 0, 0.5, 0.5),
@@ -318,7 +308,7 @@ TEST(AreaSampler, RowPaddingIsIgnored) {
     const AreaSampler a(tight.world, PF_PixelFormat_ARGB32), b(padded.world, PF_PixelFormat_ARGB32);
     for (double x = -1; x < 41; x += 2.3)
         for (double y = -1; y < 31; y += 1.9)
-            for (double r : {0.5, 1.3, 6.0}) EXPECT_TRUE(pixel_eq(s8(b, x, y, r, r), s8(a, x, y, r, r))) << x << "," << y;
+            for (double r : {0.5, 1.3, 6.0}) EXPECT_EQ(s8(b, x, y, r, r), s8(a, x, y, r, r)) << x << "," << y;
     // The padding's junk would show at the right edge if it were read.
     EXPECT_EQ(s8(b, 39.5, 10, 0.5, 0.5).alpha, 128);
 }
@@ -348,7 +338,7 @@ TEST(AreaSampler, TransparentAreasGiveZeroAtEveryDepth) {
     for (double x = 251; x < 269; x += 1.7)
         for (double y = 101; y < 119; y += 2.9) {
             EXPECT_TRUE(float_near(sf(af, x, y, 0.5, 0.5), PF_PixelFloat{0, 0, 0, 0}, 0)) << x << "," << y;
-            EXPECT_TRUE(pixel_eq(s16(a16, x, y, 0.9, 0.6), PF_Pixel16{0, 0, 0, 0})) << x << "," << y;
+            EXPECT_EQ(s16(a16, x, y, 0.9, 0.6), (PF_Pixel16{0, 0, 0, 0})) << x << "," << y;
         }
 }
 
@@ -381,19 +371,19 @@ TEST(AreaSampler, DegenerateWorldsAndCalls) {
         const AreaSampler s(d, c.format);
         PF_Pixel8 p{9, 9, 9, 9};
         EXPECT_EQ(s.sample8(kHalf, kHalf, kHalf, kHalf, &p), PF_Err_NONE) << c.name;
-        EXPECT_TRUE(pixel_eq(p, PF_Pixel8{0, 0, 0, 0})) << c.name;
+        EXPECT_EQ(p, (PF_Pixel8{0, 0, 0, 0})) << c.name;
         EXPECT_EQ(s.table_bytes(), 0u) << c.name;
     }
     const AreaSampler good(w, PF_PixelFormat_ARGB32);
     EXPECT_EQ(good.sample8(0, 0, kHalf, kHalf, nullptr), PF_Err_BAD_CALLBACK_PARAM);
     PF_Pixel16 p16{9, 9, 9, 9};
     EXPECT_EQ(good.sample16(0, 0, kHalf, kHalf, &p16), PF_Err_BAD_CALLBACK_PARAM);
-    EXPECT_TRUE(pixel_eq(p16, PF_Pixel16{0, 0, 0, 0}));
+    EXPECT_EQ(p16, (PF_Pixel16{0, 0, 0, 0}));
     PF_PixelFloat pf{};
     EXPECT_EQ(good.sample_float(0, 0, kHalf, kHalf, &pf), PF_Err_BAD_CALLBACK_PARAM);
     // Copies share the tables and sample alike.
     const AreaSampler copy = good;
-    EXPECT_TRUE(pixel_eq(s8(copy, 1.5, 1.5, 2, 2), PF_Pixel8{255, 255, 255, 255}));
+    EXPECT_EQ(s8(copy, 1.5, 1.5, 2, 2), (PF_Pixel8{255, 255, 255, 255}));
 }
 
 TEST(AreaSampler, TableMemoryPerPixel) {

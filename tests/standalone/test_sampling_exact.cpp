@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "standalone/sampling.h"
+#include "tests/support/pixels.h"
 
 namespace standalone {
 namespace {
@@ -117,10 +118,7 @@ TEST(AreaSamplerExact, EightBitsIsTheArithmeticOnThePixels) {
         PF_Pixel8 got{};
         ASSERT_EQ(sampler.sample8(b.x, b.y, b.rx, b.ry, &got), PF_Err_NONE);
         const PF_Pixel8 want = reference(img, b.x, b.y, b.rx, b.ry, 255.0);
-        EXPECT_TRUE(got.alpha == want.alpha && got.red == want.red && got.green == want.green && got.blue == want.blue)
-            << b.x << "," << b.y << " r " << b.rx << "," << b.ry << ": got " << +got.alpha << " " << +got.red << " "
-            << +got.green << " " << +got.blue << " want " << +want.alpha << " " << +want.red << " " << +want.green
-            << " " << +want.blue;
+        EXPECT_EQ(got, want) << b.x << "," << b.y << " r " << b.rx << "," << b.ry;
     }
 }
 
@@ -137,10 +135,7 @@ TEST(AreaSamplerExact, SixteenBitsIsTheArithmeticOnThePixels) {
         PF_Pixel16 got{};
         ASSERT_EQ(sampler.sample16(b.x, b.y, b.rx, b.ry, &got), PF_Err_NONE);
         const PF_Pixel16 want = reference(img, b.x, b.y, b.rx, b.ry, 32768.0);
-        EXPECT_TRUE(got.alpha == want.alpha && got.red == want.red && got.green == want.green && got.blue == want.blue)
-            << b.x << "," << b.y << " r " << b.rx << "," << b.ry << ": got " << got.alpha << " " << got.red << " "
-            << got.green << " " << got.blue << " want " << want.alpha << " " << want.red << " " << want.green << " "
-            << want.blue;
+        EXPECT_EQ(got, want) << b.x << "," << b.y << " r " << b.rx << "," << b.ry;
     }
 }
 
