@@ -1,7 +1,6 @@
 #include "cli/movie_source.h"
 
 #include <chrono>
-#include <filesystem>
 #include <vector>
 
 #include "cli/session.h"
@@ -62,8 +61,7 @@ private:
 }  // namespace
 
 std::unique_ptr<Footage> open_movie_footage(const std::string& flag, const std::string& path) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) usage_error(flag + ": " + path + ": no such file");
+    require_file(flag, path);
     return flag_value(flag, [&] { return std::make_unique<MovieFootage>(flag, std::make_unique<MovieReader>(path)); });
 }
 

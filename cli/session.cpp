@@ -132,6 +132,11 @@ std::vector<Pixel> copy_from_world(const standalone::World& world) {
 
 void usage_error(const std::string& message) { throw Failure(kExitUsage, message); }
 
+void require_file(const std::string& flag, const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) usage_error(flag + ": " + path + ": no such file");
+}
+
 void make_parent_folder(const std::string& path) {
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
     std::error_code ec;

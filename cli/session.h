@@ -58,6 +58,9 @@ auto flag_value(const std::string& flag, Read&& read) -> decltype(read()) {
     }
 }
 
+// A usage error against `flag` when `path` does not exist.
+void require_file(const std::string& flag, const std::string& path);
+
 // Creates the folder `path` is to be written in, when missing.
 void make_parent_folder(const std::string& path);
 

@@ -1,8 +1,6 @@
 #include "cli/source.h"
 
-#include <filesystem>
 #include <stdexcept>
-#include <system_error>
 
 #include "cli/frame_pattern.h"
 #include "cli/movie_source.h"
@@ -13,10 +11,7 @@ namespace cli {
 namespace {
 
 Image read_file(const std::string& flag, const std::string& path, std::optional<Image::Depth> depth) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
-        usage_error(flag + ": " + path + ": no such file");
-    }
+    require_file(flag, path);
     return flag_value(flag, [&] { return depth ? read_image(path, *depth) : read_image(path); });
 }
 
