@@ -1,7 +1,6 @@
 #include "cli/frame_pattern.h"
 
 #include <cstdlib>
-#include <stdexcept>
 
 namespace cli {
 namespace {
@@ -33,11 +32,11 @@ std::optional<FramePattern> FramePattern::parse(std::string_view text) {
         int w = 0;
         while (j < text.size() && text[j] >= '0' && text[j] <= '9') {
             w = w * 10 + (text[j] - '0');
-            if (w > 32) throw std::invalid_argument("frame token width above 32 in '" + std::string(text) + "'");
+            if (w > 32) throw ValueError("frame token width above 32 in '" + std::string(text) + "'");
             ++j;
         }
         if (j >= text.size() || text[j] != 'd')
-            throw std::invalid_argument("'" + std::string(text) + "': only %d and %0Nd stand for the frame number");
+            throw ValueError("'" + std::string(text) + "': only %d and %0Nd stand for the frame number");
         start = i;
         end = j + 1;
         width = w;

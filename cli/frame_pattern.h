@@ -8,13 +8,15 @@
 #include <string>
 #include <string_view>
 
+#include "cli/keyframes.h"
+
 namespace cli {
 
 class FramePattern {
 public:
     // The pattern in `text`, or nullopt when it has no frame token (a still).
-    // Only the last token counts; "%%" is a literal '%'. Throws
-    // std::invalid_argument for a printf token other than %d / %0Nd.
+    // Only the last token counts; "%%" is a literal '%'. Throws ValueError
+    // for a printf token other than %d / %0Nd.
     static std::optional<FramePattern> parse(std::string_view text);
 
     // The file name of `frame`.

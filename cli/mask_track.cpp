@@ -82,11 +82,7 @@ standalone::MaskShape outline_of(const MaskText& mask, const std::string& contex
 }
 
 std::optional<FramePattern> sequence_of(const std::string& file) {
-    try {
-        return FramePattern::parse(file);
-    } catch (const std::invalid_argument& e) {
-        usage_error(std::string("--mask: ") + e.what());
-    }
+    return flag_value("--mask", [&] { return FramePattern::parse(file); });
 }
 
 // Length of "FRAME:" (digits, blanks, colon) at the start of `s`, or 0.

@@ -1,6 +1,5 @@
 #include "cli/source.h"
 
-#include <stdexcept>
 
 #include "cli/frame_pattern.h"
 #include "cli/movie_source.h"
@@ -72,12 +71,7 @@ private:
 }  // namespace
 
 std::unique_ptr<Footage> open_footage(const std::string& flag, const std::string& name) {
-    std::optional<FramePattern> pattern;
-    try {
-        pattern = FramePattern::parse(name);
-    } catch (const std::invalid_argument& e) {
-        usage_error(flag + ": " + e.what());
-    }
+    std::optional<FramePattern> pattern = flag_value(flag, [&] { return FramePattern::parse(name); });
     if (pattern) return std::make_unique<Sequence>(flag, std::move(*pattern));
     if (is_movie_name(name)) return open_movie_footage(flag, name);
     return std::make_unique<StillFile>(flag, name);
