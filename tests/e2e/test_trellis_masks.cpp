@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -17,16 +16,14 @@
 #include "cli/image_io.h"
 #include "cli/mask_track.h"
 #include "cli/session.h"
+#include "tests/support/files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using test_support::slurp;
 
 std::string quoted(const std::string& s) {
     std::string q = "'";
