@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,6 +67,25 @@ struct MovieInfo {
 // Every failure (no file, not a movie, no video stream, no decoder, too
 // large, damaged data, a frame past the end) throws ImageError naming the
 // file.
+// A frame a reader has decoded, converted to pixels by whichever thread
+// holds it, so that the reader may decode on for another meanwhile.
+class DecodedFrame {
+public:
+    DecodedFrame(DecodedFrame&&) noexcept;
+    DecodedFrame& operator=(DecodedFrame&&) noexcept;
+    ~DecodedFrame();
+
+    // The pixels MovieReader::read(frame, depth) gives. Throws ImageError.
+    Image image(Image::Depth depth) const;
+
+    struct Data;
+
+private:
+    friend class MovieReader;
+    explicit DecodedFrame(std::unique_ptr<Data> data);
+    std::unique_ptr<Data> data_;
+};
+
 class MovieReader {
 public:
     explicit MovieReader(const std::string& path, const MovieLimits& limits = {});
@@ -87,8 +107,22 @@ public:
     Image read(int64_t frame);
     Image read(int64_t frame, Image::Depth depth);
 
-    // The last frame read; -1 before the first.
+    // read() in two steps: the decoding here, the conversion by
+    // DecodedFrame::image on any thread. The frames decoded on the way that
+    // are whole (decoded on from the last frame read, or from their own key
+    // frame) go to `passed` with their numbers, if it is given.
+    using PassedFrame = std::function<void(int64_t frame, DecodedFrame decoded)>;
+    DecodedFrame decode(int64_t frame, const PassedFrame& passed = {});
+
+    // The last frame read; -1 before the first and after a failed read.
     int64_t position() const;
+
+    // What reading `frame` takes from a reader at position `from`, judged
+    // from the index alone: about how many frames it decodes (those between
+    // where it can go on forward, else those from the frame's key frame),
+    // and whether frame `n` is among those it hands on the way.
+    int64_t decode_cost(int64_t from, int64_t frame) const;
+    bool passes(int64_t from, int64_t frame, int64_t n) const;
 
     // Frames decoded so far (for checking that forward reading decodes each
     // frame once).

@@ -20,8 +20,9 @@ struct FrameIndex {
     // Presentation timestamps of the frames, in presentation order.
     std::vector<int64_t> frame_ts;
     // Per frame: the packet (in decode order) that decoding it starts from,
-    // a key frame.
+    // a key frame, and its own packet.
     std::vector<int> frame_start;
+    std::vector<int> frame_packet;
     // Per packet in decode order: its timestamp (pts, else dts) and the one to
     // seek by (dts, else pts).
     std::vector<int64_t> packet_ts;
@@ -78,6 +79,69 @@ int64_t memory_seek(void* opaque, int64_t offset, int whence) {
     return offset;
 }
 
+// Decoded frame `n` as straight ARGB at the movie's depth; `sws` is a
+// converter kept from an earlier call, if any.
+Image convert_frame(const AVFrame& f, int64_t n, const MovieInfo& info, const std::string& name, ff::Sws& sws) {
+    const auto error = [&](const std::string& what) { return ImageError(name + ": " + what); };
+    if (f.width != info.width || f.height != info.height) {
+        throw error("frame " + std::to_string(n) + " is " + std::to_string(f.width) + "x" + std::to_string(f.height) +
+                    ", the movie " + std::to_string(info.width) + "x" + std::to_string(info.height));
+    }
+    const auto src_format = static_cast<AVPixelFormat>(f.format);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(src_format);
+    if (!desc || (desc->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM)) != 0) {
+        throw error("frame " + std::to_string(n) + " has an unsupported pixel format");
+    }
+    const bool deep = info.depth == Image::k16;
+    const AVPixelFormat dst_format = deep ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_ARGB;
+    sws.reset(sws_getCachedContext(sws.release(), f.width, f.height, src_format, f.width, f.height, dst_format,
+                                   SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_BITEXACT, nullptr,
+                                   nullptr, nullptr));
+    if (!sws) throw error(std::string("cannot convert frames from ") + desc->name);
+    if ((desc->flags & AV_PIX_FMT_FLAG_RGB) == 0 && desc->nb_components >= 3) {
+        int space = f.colorspace;
+        if (space == AVCOL_SPC_UNSPECIFIED || space == AVCOL_SPC_RESERVED || space == AVCOL_SPC_RGB) {
+            space = f.width >= 1280 || f.height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+        }
+        sws_setColorspaceDetails(sws.get(), sws_getCoefficients(space), full_range(f) ? 1 : 0,
+                                 sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+    }
+    const int pixel = deep ? 8 : 4;
+    const int stride = FFALIGN(f.width * pixel, 64);
+    // Every byte is written by the conversion.
+    const auto rgb = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(stride) *
+                                                                static_cast<std::size_t>(f.height));
+    uint8_t* planes[4] = {rgb.get(), nullptr, nullptr, nullptr};
+    int strides[4] = {stride, 0, 0, 0};
+    sws_scale(sws.get(), f.data, f.linesize, 0, f.height, planes, strides);
+
+    Image image = make_image(info.width, info.height, info.depth);
+    const auto w = static_cast<std::size_t>(info.width);
+    for (int y = 0; y < info.height; ++y) {
+        const uint8_t* row = rgb.get() + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride);
+        if (deep) {
+            PF_Pixel16* out = image.get<PF_Pixel16>().data() + static_cast<std::size_t>(y) * w;
+            for (std::size_t x = 0; x < w; ++x) {
+                uint16_t s[4];
+                std::memcpy(s, row + x * 8, sizeof s);
+                out[x] = PF_Pixel16{sample::png16_to_world(s[3]), sample::png16_to_world(s[0]),
+                                    sample::png16_to_world(s[1]), sample::png16_to_world(s[2])};
+            }
+        } else {
+            std::memcpy(image.get<PF_Pixel8>().data() + static_cast<std::size_t>(y) * w, row, w * 4);
+        }
+    }
+    if (!info.alpha) {
+        // Some conversions leave alpha undefined for sources without one.
+        if (deep) {
+            for (PF_Pixel16& p : image.get<PF_Pixel16>()) p.alpha = 32768;
+        } else {
+            for (PF_Pixel8& p : image.get<PF_Pixel8>()) p.alpha = 255;
+        }
+    }
+    return image;
+}
+
 }  // namespace
 
 bool is_movie_name(const std::string& name) {
@@ -118,6 +182,13 @@ FrameRate parse_frame_rate(const std::string& text) {
     return FrameRate{q.num, q.den};
 }
 
+struct DecodedFrame::Data {
+    ff::Frame frame = ff::make_frame();
+    int64_t n = 0;
+    MovieInfo info;
+    std::string name;
+};
+
 struct MovieReader::State {
     std::string name;
     std::string path;  // empty for memory
@@ -131,8 +202,8 @@ struct MovieReader::State {
     ff::CodecContext decoder;
     ff::Frame frame = ff::make_frame();
     ff::Packet packet = ff::make_packet();
+    // Kept between reads: making a converter costs a third of a millisecond.
     ff::Sws sws;
-    std::vector<uint8_t> rgb;
 
     std::shared_ptr<const FrameIndex> index;
     MovieInfo info;
@@ -286,6 +357,7 @@ struct MovieReader::State {
         for (int p : shown) {
             ix.frame_ts.push_back(ix.packet_ts[static_cast<std::size_t>(p)]);
             ix.frame_start.push_back(start_of_packet[static_cast<std::size_t>(p)]);
+            ix.frame_packet.push_back(p);
         }
         info.frames = static_cast<int64_t>(shown.size());
         index = std::move(built);
@@ -373,17 +445,35 @@ struct MovieReader::State {
         }
     }
 
-    // Decodes on to frame `n`; leaves it in `frame`.
-    void decode_to(int64_t n) {
+    // Frame index of a decoded frame's timestamp; -1 for none.
+    int64_t frame_at(int64_t ts) const {
+        const std::vector<int64_t>& all = index->frame_ts;
+        const auto it = std::lower_bound(all.begin(), all.end(), ts);
+        return it != all.end() && *it == ts ? it - all.begin() : -1;
+    }
+
+    // Decodes on to frame `n`; leaves it in `frame`. The frames decoded on
+    // the way that are whole (decoded on from the last frame read, or from
+    // their own key frame) go to `passed`, if given.
+    void decode_to(int64_t n, const PassedFrame* passed) {
         const FrameIndex& ix = *index;
         const auto i = static_cast<std::size_t>(n);
+        const int64_t before = last_frame;
+        bool ahead = false;
         if (ix.timed) {
             const int start = ix.frame_start[i];
-            const bool ahead = last_frame >= 0 && n > last_frame && next_packet >= 0 && start < next_packet;
+            ahead = last_frame >= 0 && n > last_frame && next_packet >= 0 && start < next_packet;
             if (!ahead && !(last_frame < 0 && next_packet == 0 && start == 0)) seek_to(start);
         } else if (n <= last_frame || last_frame < 0) {
             if (last_frame >= 0 || next_packet != 0) rewind();
+        } else {
+            ahead = true;
         }
+        const auto whole = [&](int64_t f) {
+            if (f < 0 || f >= n) return false;
+            if (ahead) return f > before;
+            return !ix.timed || ix.frame_start[static_cast<std::size_t>(f)] == ix.frame_start[i];
+        };
         const int64_t target = ix.timed ? ix.frame_ts[i] : n;
         for (;;) {
             const int rc = avcodec_receive_frame(decoder.get(), frame.get());
@@ -402,74 +492,35 @@ struct MovieReader::State {
                 last_ts = at;
                 return;
             }
-            av_frame_unref(frame.get());
             if (ix.timed && at != AV_NOPTS_VALUE && at > target) {
+                av_frame_unref(frame.get());
                 throw error("damaged movie: frame " + std::to_string(n) + " is missing");
             }
+            const int64_t f = ix.timed ? frame_at(at) : at;
+            if (passed && *passed && whole(f)) {
+                (*passed)(f, take_frame(f));
+            } else {
+                av_frame_unref(frame.get());
+            }
         }
     }
 
-    // The decoded frame as straight ARGB at the movie's depth.
-    Image convert_frame(int64_t n) {
-        const AVFrame& f = *frame;
-        if (f.width != info.width || f.height != info.height) {
-            throw error("frame " + std::to_string(n) + " is " + std::to_string(f.width) + "x" +
-                        std::to_string(f.height) + ", the movie " + std::to_string(info.width) + "x" +
-                        std::to_string(info.height));
-        }
-        const auto src_format = static_cast<AVPixelFormat>(f.format);
-        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(src_format);
-        if (!desc || (desc->flags & (AV_PIX_FMT_FLAG_HWACCEL | AV_PIX_FMT_FLAG_BITSTREAM)) != 0) {
-            throw error("frame " + std::to_string(n) + " has an unsupported pixel format");
-        }
-        const bool deep = info.depth == Image::k16;
-        const AVPixelFormat dst_format = deep ? AV_PIX_FMT_RGBA64 : AV_PIX_FMT_ARGB;
-        sws.reset(sws_getCachedContext(sws.release(), f.width, f.height, src_format, f.width, f.height, dst_format,
-                                       SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_BITEXACT, nullptr,
-                                       nullptr, nullptr));
-        if (!sws) throw error(std::string("cannot convert frames from ") + desc->name);
-        if ((desc->flags & AV_PIX_FMT_FLAG_RGB) == 0 && desc->nb_components >= 3) {
-            int space = f.colorspace;
-            if (space == AVCOL_SPC_UNSPECIFIED || space == AVCOL_SPC_RESERVED || space == AVCOL_SPC_RGB) {
-                space = f.width >= 1280 || f.height >= 720 ? SWS_CS_ITU709 : SWS_CS_ITU601;
-            }
-            sws_setColorspaceDetails(sws.get(), sws_getCoefficients(space), full_range(f) ? 1 : 0,
-                                     sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-        }
-        const int pixel = deep ? 8 : 4;
-        const int stride = FFALIGN(f.width * pixel, 64);
-        rgb.resize(static_cast<std::size_t>(stride) * static_cast<std::size_t>(f.height) + 64);
-        uint8_t* planes[4] = {rgb.data(), nullptr, nullptr, nullptr};
-        int strides[4] = {stride, 0, 0, 0};
-        sws_scale(sws.get(), f.data, f.linesize, 0, f.height, planes, strides);
-        av_frame_unref(frame.get());
-
-        Image image = make_image(info.width, info.height, info.depth);
-        const auto w = static_cast<std::size_t>(info.width);
-        for (int y = 0; y < info.height; ++y) {
-            const uint8_t* row = rgb.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride);
-            if (deep) {
-                PF_Pixel16* out = image.get<PF_Pixel16>().data() + static_cast<std::size_t>(y) * w;
-                for (std::size_t x = 0; x < w; ++x) {
-                    uint16_t s[4];
-                    std::memcpy(s, row + x * 8, sizeof s);
-                    out[x] = PF_Pixel16{sample::png16_to_world(s[3]), sample::png16_to_world(s[0]),
-                                        sample::png16_to_world(s[1]), sample::png16_to_world(s[2])};
-                }
-            } else {
-                std::memcpy(image.get<PF_Pixel8>().data() + static_cast<std::size_t>(y) * w, row, w * 4);
-            }
-        }
-        if (!info.alpha) {
-            // Some conversions leave alpha undefined for sources without one.
-            if (deep) {
-                for (PF_Pixel16& p : image.get<PF_Pixel16>()) p.alpha = 32768;
-            } else {
-                for (PF_Pixel8& p : image.get<PF_Pixel8>()) p.alpha = 255;
-            }
-        }
-        return image;
+    // The decoded frame, out of the decoder's hands.
+    DecodedFrame take_frame(int64_t n) {
+        auto data = std::make_unique<DecodedFrame::Data>();
+        av_frame_move_ref(data->frame.get(), frame.get());
+        data->n = n;
+        data->info = info;
+        data->name = name;
+        return DecodedFrame(std::move(data));
     }
+
+    // decode_to with the frame checked; a failure leaves the place unknown.
+    void decode_frame(int64_t n, const PassedFrame* passed = nullptr);
+
+    // Whether reading `frame` from just after `from` decodes on, as decode_to
+    // decides (from the index alone).
+    bool forward(int64_t from, int64_t frame) const;
 
     // Opened, described and indexed, at the first frame.
     void start() {
@@ -519,21 +570,69 @@ std::unique_ptr<MovieReader> MovieReader::open() const {
     return other;
 }
 
-Image MovieReader::read(int64_t frame) {
-    State& s = *state_;
-    if (frame < 0 || frame >= s.info.frames) {
-        throw s.error("no frame " + std::to_string(frame) + " (the movie has " + std::to_string(s.info.frames) +
-                      " frames, 0-" + std::to_string(s.info.frames - 1) + ")");
+DecodedFrame::DecodedFrame(std::unique_ptr<Data> data) : data_(std::move(data)) {}
+DecodedFrame::DecodedFrame(DecodedFrame&&) noexcept = default;
+DecodedFrame& DecodedFrame::operator=(DecodedFrame&&) noexcept = default;
+DecodedFrame::~DecodedFrame() = default;
+
+Image DecodedFrame::image(Image::Depth depth) const {
+    ff::Sws sws;
+    Image image = convert_frame(*data_->frame, data_->n, data_->info, data_->name, sws);
+    return image.depth() == depth ? image : convert(image, depth);
+}
+
+void MovieReader::State::decode_frame(int64_t n, const PassedFrame* passed) {
+    if (n < 0 || n >= info.frames) {
+        throw error("no frame " + std::to_string(n) + " (the movie has " + std::to_string(info.frames) +
+                    " frames, 0-" + std::to_string(info.frames - 1) + ")");
     }
     try {
-        s.decode_to(frame);
+        decode_to(n, passed);
     } catch (...) {
         // Where the decoder stands is unknown now: the next read seeks.
-        s.last_frame = -1;
-        s.next_packet = -1;
+        last_frame = -1;
+        next_packet = -1;
         throw;
     }
-    return s.convert_frame(frame);
+}
+
+DecodedFrame MovieReader::decode(int64_t frame, const PassedFrame& passed) {
+    State& s = *state_;
+    s.decode_frame(frame, &passed);
+    return s.take_frame(frame);
+}
+
+bool MovieReader::State::forward(int64_t from, int64_t frame) const {
+    const FrameIndex& ix = *index;
+    if (from < 0 || from >= info.frames || frame <= from) return false;
+    return !ix.timed || ix.frame_start[static_cast<std::size_t>(frame)] <= ix.frame_packet[static_cast<std::size_t>(from)];
+}
+
+int64_t MovieReader::decode_cost(int64_t from, int64_t frame) const {
+    const State& s = *state_;
+    if (frame < 0 || frame >= s.info.frames) return 1;
+    const FrameIndex& ix = *s.index;
+    if (!ix.timed) return s.forward(from, frame) ? frame - from : frame + 1;
+    const auto at = [&](int64_t n) { return static_cast<int64_t>(ix.frame_packet[static_cast<std::size_t>(n)]); };
+    const int64_t start = ix.frame_start[static_cast<std::size_t>(frame)];
+    if (s.forward(from, frame)) return std::max<int64_t>(1, at(frame) - at(from));
+    return at(frame) - start + 1;
+}
+
+bool MovieReader::passes(int64_t from, int64_t frame, int64_t n) const {
+    const State& s = *state_;
+    if (frame < 0 || frame >= s.info.frames || n < 0 || n >= frame) return false;
+    if (s.forward(from, frame)) return n > from;
+    const FrameIndex& ix = *s.index;
+    return !ix.timed || ix.frame_start[static_cast<std::size_t>(n)] == ix.frame_start[static_cast<std::size_t>(frame)];
+}
+
+Image MovieReader::read(int64_t frame) {
+    State& s = *state_;
+    s.decode_frame(frame);
+    Image image = convert_frame(*s.frame, frame, s.info, s.name, s.sws);
+    av_frame_unref(s.frame.get());
+    return image;
 }
 
 Image MovieReader::read(int64_t frame, Image::Depth depth) {

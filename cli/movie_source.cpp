@@ -1,6 +1,7 @@
 #include "cli/movie_source.h"
 
 #include <chrono>
+#include <map>
 #include <vector>
 
 #include "cli/session.h"
@@ -13,7 +14,7 @@ class MovieFootage final : public Footage {
 public:
     MovieFootage(std::string flag, std::unique_ptr<MovieReader> first)
         : flag_(std::move(flag)), info_(first->info()), path_(first->name()), model_(first.get()) {
-        idle_.push_back(std::move(first));
+        readers_.push_back(Reader{std::move(first), -1, false});
     }
 
     bool still() const override { return false; }
@@ -22,39 +23,105 @@ public:
     const MovieInfo& info() const { return info_; }
 
     Image read(long n, Image::Depth depth) const override {
-        // Back to the pool whatever happens: another reader may open from it.
-        const std::unique_ptr<MovieReader, std::function<void(MovieReader*)>> reader(
-            take(n).release(), [this](MovieReader* r) { give_back(std::unique_ptr<MovieReader>(r)); });
-        return flag_value(flag_, [&] { return reader->read(n, depth); });
+        return flag_value(flag_, [&] { return decoded(n).image(depth); });
+    }
+
+    int64_t decoded_frames() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        int64_t total = 0;
+        for (const Reader& r : readers_) total += r.reader->decoded_frames();
+        return total;
     }
 
 private:
-    // The idle reader placed last before `n`, else any, else a new one.
-    std::unique_ptr<MovieReader> take(long n) const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (idle_.empty()) return model_->open();
-        auto score = [n](const std::unique_ptr<MovieReader>& r) { return r->position() < n ? r->position() : -2; };
-        std::size_t best = 0;
-        for (std::size_t i = 1; i < idle_.size(); ++i) {
-            if (score(idle_[i]) > score(idle_[best])) best = i;
+    struct Reader {
+        std::unique_ptr<MovieReader> reader;
+        // Where it stands, or will once its read in progress is done, and
+        // where that read started.
+        int64_t place = -1;
+        int64_t from = -1;
+        bool busy = false;
+    };
+
+    // Frames decoded on the way to others, kept for a worker just behind:
+    // workers rarely ask in exactly the order they took their frames.
+    static constexpr std::size_t kKept = 4;
+
+    // Frame `n` from the reader that reaches it decoding the fewest frames.
+    // A busy one is waited for when that is fewest (or it will hand `n` on):
+    // two workers on a long group of pictures then share one reader, not
+    // decode every frame twice.
+    DecodedFrame decoded(long n) const {
+        std::unique_lock<std::mutex> lock(mutex_);
+        Reader* best = nullptr;
+        for (;;) {
+            if (const auto kept = kept_.find(n); kept != kept_.end()) {
+                DecodedFrame frame = std::move(kept->second);
+                kept_.erase(kept);
+                return frame;
+            }
+            best = nullptr;
+            int64_t best_cost = model_->decode_cost(-1, n);  // a new reader's
+            for (Reader& r : readers_) {
+                const int64_t cost = r.busy && model_->passes(r.from, r.place, n) ? 0 : model_->decode_cost(r.place, n);
+                if (cost < best_cost || (cost == best_cost && !r.busy && (!best || best->busy))) {
+                    best = &r;
+                    best_cost = cost;
+                }
+            }
+            if (!best || !best->busy) break;
+            returned_.wait(lock);
         }
-        std::unique_ptr<MovieReader> reader = std::move(idle_[best]);
-        idle_.erase(idle_.begin() + static_cast<std::ptrdiff_t>(best));
-        return reader;
+        if (!best) {
+            lock.unlock();
+            std::unique_ptr<MovieReader> reader = model_->open();
+            lock.lock();
+            readers_.push_back(Reader{std::move(reader)});
+            best = &readers_.back();
+        }
+        best->busy = true;
+        best->from = best->place;
+        best->place = n;
+        MovieReader* reader = best->reader.get();
+        lock.unlock();
+        const auto give_back = [&] {
+            {
+                std::lock_guard<std::mutex> relock(mutex_);
+                for (Reader& r : readers_) {
+                    if (r.reader.get() == reader) {
+                        r.busy = false;
+                        r.place = reader->position();
+                    }
+                }
+            }
+            returned_.notify_all();
+        };
+        try {
+            DecodedFrame frame = reader->decode(n, [this](int64_t f, DecodedFrame passed) { keep(f, std::move(passed)); });
+            give_back();
+            return frame;
+        } catch (...) {
+            give_back();
+            throw;
+        }
     }
 
-    void give_back(std::unique_ptr<MovieReader> reader) const {
+    void keep(int64_t n, DecodedFrame frame) const {
         std::lock_guard<std::mutex> lock(mutex_);
-        idle_.push_back(std::move(reader));
+        kept_.insert_or_assign(n, std::move(frame));
+        if (kept_.size() > kKept) kept_.erase(kept_.begin());
     }
 
     std::string flag_;
     MovieInfo info_;
     std::string path_;
     mutable std::mutex mutex_;
-    mutable std::vector<std::unique_ptr<MovieReader>> idle_;
-    // Readers live as long as the footage; open() only reads what never
-    // changes after opening, so it may be called while this one is busy.
+    mutable std::condition_variable returned_;
+    mutable std::vector<Reader> readers_;
+    mutable std::map<int64_t, DecodedFrame> kept_;
+    // Readers live as long as the footage; open(), decode_cost() and passes() only read
+    // what never changes after opening, so they may be called while this
+    // one is busy.
     const MovieReader* model_;
 };
 
@@ -63,6 +130,12 @@ private:
 std::unique_ptr<Footage> open_movie_footage(const std::string& flag, const std::string& path) {
     require_file(flag, path);
     return flag_value(flag, [&] { return std::make_unique<MovieFootage>(flag, std::make_unique<MovieReader>(path)); });
+}
+
+std::optional<int64_t> frames_decoded(const Footage& footage) {
+    const auto* movie = dynamic_cast<const MovieFootage*>(&footage);
+    if (!movie) return std::nullopt;
+    return movie->decoded_frames();
 }
 
 std::optional<FrameRate> footage_rate(const Footage& footage) {

@@ -17,11 +17,18 @@
 namespace cli {
 
 // A movie as --input or --layer footage. Reads by several workers at once
-// each take a reader of their own (made as needed, kept for the next read):
-// the one just behind the wanted frame, so that a worker walking forward
-// decodes only the frames between. Errors are Failure (kExitUsage) naming
-// `flag` and the file.
+// share a few readers (made as needed, kept for the next read): each read
+// takes the one that decodes the fewest frames to reach it, waiting for a
+// busy one where that is fewest, and converts the decoded frame after
+// handing the reader back. Workers walking forward through a long group of
+// pictures so decode each frame once between them, and workers on an
+// intra-only movie decode side by side. Errors are Failure (kExitUsage)
+// naming `flag` and the file.
 std::unique_ptr<Footage> open_movie_footage(const std::string& flag, const std::string& path);
+
+// Frames decoded so far by all of a movie's readers; nullopt for footage
+// that is not a movie.
+std::optional<int64_t> frames_decoded(const Footage& footage);
 
 // The movie's own frame rate, for --fps's default; nullopt for footage that
 // is not a movie or a movie without a rate.

@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,9 +13,11 @@
 #include <map>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/movie_io.h"
+#include "cli/movie_source.h"
 #include "tests/support/pixels.h"
 
 namespace {
@@ -229,6 +232,27 @@ TEST_F(MovieTest, H264WithBFramesGivesEachFrameItsOwnNumber) {
     EXPECT_EQ(number_in(other->read(13)), 13);
     EXPECT_EQ(number_in(reader.read(12)), 12);
     EXPECT_EQ(number_in(other->read(14)), 14);
+}
+
+// Two workers taking frames in turn, as a parallel render does, from one
+// long group of pictures: they share the decoding whichever of them asks
+// first, where a reader each would decode every frame twice.
+TEST_F(MovieTest, WorkersTakingFramesInTurnShareTheDecoding) {
+    if (!have_tool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
+    const int frames = 30;
+    const std::string movie = h264_numbered(dir_.string(), frames, "-g 100 -keyint_min 100");
+    ASSERT_FALSE(movie.empty());
+    const std::unique_ptr<cli::Footage> footage = cli::open_movie_footage("--input", movie);
+    std::atomic<int> next{0};
+    std::vector<int> got(frames, -1);
+    auto work = [&] {
+        for (int n = next++; n < frames; n = next++) got[static_cast<std::size_t>(n)] = number_in(footage->read(n, Image::k8));
+    };
+    std::thread other(work);
+    work();
+    other.join();
+    for (int n = 0; n < frames; ++n) EXPECT_EQ(got[static_cast<std::size_t>(n)], n) << "frame " << n;
+    EXPECT_EQ(*cli::frames_decoded(*footage), frames);
 }
 
 TEST_F(MovieTest, VariableFrameRateIsCountedInPresentationOrder) {
