@@ -48,25 +48,6 @@ struct MovieInfo {
     std::string codec;
 };
 
-// Reads frame n of a movie: the nth in presentation order counted from its
-// first (whatever its start time, with B-frames or a variable rate), by
-// seeking to the key frame at or before it and decoding forward. Reading
-// frames in increasing order decodes each once: the reader keeps its place
-// and only seeks when the next frame is behind it or past its next key
-// frame. One reader is for one thread; open() more for parallel reading
-// (they share the index of frames, built once by a scan of the packets).
-//
-// Pixels: straight ARGB, 8-bit at depth k8, else 16-bit world samples (a
-// 16-bit sample p becomes sample::png16_to_world(p); narrower samples are
-// widened to 16 bits first). YUV is converted with the stream's own matrix
-// and range; where it names no matrix, Rec. 709 for HD pictures (at least
-// 1280 wide or 720 high) and Rec. 601 below. Alpha comes from the codec
-// where it carries one, else frames are opaque. Lossless RGB(A) codecs give
-// their pixels exactly.
-//
-// Every failure (no file, not a movie, no video stream, no decoder, too
-// large, damaged data, a frame past the end) throws ImageError naming the
-// file.
 // A frame a reader has decoded, converted to pixels by whichever thread
 // holds it, so that the reader may decode on for another meanwhile.
 class DecodedFrame {
@@ -86,6 +67,25 @@ private:
     std::unique_ptr<Data> data_;
 };
 
+// Reads frame n of a movie: the nth in presentation order counted from its
+// first (whatever its start time, with B-frames or a variable rate), by
+// seeking to the key frame at or before it and decoding forward. Reading
+// frames in increasing order decodes each once: the reader keeps its place
+// and only seeks when the next frame is behind it or past its next key
+// frame. One reader is for one thread; open() more for parallel reading
+// (they share the index of frames, built once by a scan of the packets).
+//
+// Pixels: straight ARGB, 8-bit at depth k8, else 16-bit world samples (a
+// 16-bit sample p becomes sample::png16_to_world(p); narrower samples are
+// widened to 16 bits first). YUV is converted with the stream's own matrix
+// and range; where it names no matrix, Rec. 709 for HD pictures (at least
+// 1280 wide or 720 high) and Rec. 601 below. Alpha comes from the codec
+// where it carries one, else frames are opaque. Lossless RGB(A) codecs give
+// their pixels exactly.
+//
+// Every failure (no file, not a movie, no video stream, no decoder, too
+// large, damaged data, a frame past the end) throws ImageError naming the
+// file.
 class MovieReader {
 public:
     explicit MovieReader(const std::string& path, const MovieLimits& limits = {});

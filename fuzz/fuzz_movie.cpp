@@ -62,6 +62,11 @@ int fuzz_one(const std::uint8_t* data, std::size_t size) {
         const std::int64_t last = std::min<std::int64_t>(info.frames, kMostFrames) - 1;
         for (std::int64_t n = 0; n <= last; ++n) check_frame(reader.read(n), info, n);
         if (last > 0) check_frame(reader.read(last - 1), info, last - 1);
+        // Once more from the start, the frames on the way handed on as a
+        // parallel render takes them.
+        const auto again = reader.open();
+        const auto passed = [&](std::int64_t f, cli::DecodedFrame d) { check_frame(d.image(info.depth), info, f); };
+        check_frame(again->decode(last, passed).image(info.depth), info, last);
     } catch (const cli::ImageError& e) {
         trace("refused: %s", e.what());
         if (std::string_view(e.what()).empty()) fail(kName, "an ImageError without a message");
