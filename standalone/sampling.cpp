@@ -25,6 +25,13 @@
 #define TRELLIS_SAMPLING_SSE2 1
 #include <emmintrin.h>
 #endif
+// The float build takes all four lanes per instruction where the processor
+// has AVX, chosen as it runs: the same operations lane by lane again.
+#if defined(TRELLIS_SAMPLING_SSE2) && defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) && \
+    !defined(_WIN32)
+#define TRELLIS_SAMPLING_AVX 1
+#include <immintrin.h>
+#endif
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
@@ -284,6 +291,22 @@ struct DD2 {
     return a + DD2{_mm_xor_pd(b.hi, sign), _mm_xor_pd(b.lo, sign)};
 }
 
+#if defined(TRELLIS_SAMPLING_AVX)
+// Four double-doubles, lane by lane: DD's + again.
+struct DD4 {
+    __m256d hi, lo;
+};
+
+[[gnu::always_inline, gnu::target("avx")]] inline DD4 add(DD4 a, DD4 b) {
+    const __m256d s = _mm256_add_pd(a.hi, b.hi);
+    const __m256d bb = _mm256_sub_pd(s, a.hi);
+    const __m256d s_lo = _mm256_add_pd(_mm256_sub_pd(a.hi, _mm256_sub_pd(s, bb)), _mm256_sub_pd(b.hi, bb));
+    const __m256d e = _mm256_add_pd(_mm256_add_pd(s_lo, a.lo), b.lo);
+    const __m256d hi = _mm256_add_pd(s, e);
+    return DD4{hi, _mm256_sub_pd(e, _mm256_sub_pd(hi, s))};
+}
+#endif
+
 // Lanes k and k + 1 of an array of DD.
 [[gnu::always_inline]] inline DD2 load_pair(const DD* p) {
     const __m128d x = _mm_loadu_pd(&p[0].hi), y = _mm_loadu_pd(&p[1].hi);
@@ -435,7 +458,7 @@ class Tables final : public AreaSampler::Impl {
     using Local = typename D::Local;
 
 public:
-    explicit Tables(const PF_EffectWorld& world) {
+    Tables(const PF_EffectWorld& world, [[maybe_unused]] bool wide) {
         width = world.width;
         height = world.height;
         const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
@@ -452,7 +475,7 @@ public:
         else if constexpr (std::is_same_v<D, Depth16>)
             build16(world);
         else if constexpr (std::is_same_v<D, DepthFloat>)
-            build_float(world);
+            build_float(world, wide);
 #endif
         else
             build(world);
@@ -701,9 +724,9 @@ private:
         }
     }
 
-    // build() at float depth, two lanes per instruction and the same
-    // operations lane by lane.
-    void build_float(const PF_EffectWorld& world) {
+    // build() at float depth, two lanes per instruction (four with AVX
+    // where `wide`) and the same operations lane by lane.
+    void build_float(const PF_EffectWorld& world, [[maybe_unused]] bool wide) {
         const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
         // Unrounded L of the previous row in the tile row, its high and low
         // parts apart so that lane pairs load and store whole.
@@ -713,41 +736,104 @@ private:
             for (std::size_t i = 0; i < n; ++i) out[i] = DD{above_hi[from + i], above_lo[from + i]};
             return out;
         };
+#if defined(TRELLIS_SAMPLING_AVX)
+        const bool avx = wide && __builtin_cpu_supports("avx");
+#endif
         const char* base = static_cast<const char*>(world.data);
-        const std::ptrdiff_t rowbytes = world.rowbytes;
-        double* const local = depth_.local.data();
-        const __m128d zero = _mm_setzero_pd();
         for (std::size_t j = 0; j < h; ++j) {
             const bool tile_top = (j & (kTile - 1)) == 0;
             if (tile_top && j > 0) next_tile_row(j >> kTileShift, j - 1, packed(0, w * kLanes).data());
-            const char* row = base + static_cast<std::ptrdiff_t>(j) * rowbytes;
-            for (std::size_t I = 0; I < tx_; ++I) {
-                const std::size_t i_begin = I << kTileShift, i_end = std::min(w, i_begin + kTile);
-                if (I > 0) next_row_strip(I, j, packed((i_begin - 1) * kLanes, kLanes).data());
-                DD2 run[2] = {{zero, zero}, {zero, zero}};
-                for (std::size_t i = i_begin; i < i_end; ++i) {
-                    // (α, α·r) and (α·g, α·b): float × float is exact in
-                    // double, and 1 × α is α; zero for a non-finite pixel.
-                    const __m128 p = _mm_loadu_ps(reinterpret_cast<const float*>(row + i * sizeof(PF_PixelFloat)));
-                    const __m128 d = _mm_sub_ps(p, p);
-                    const bool ok = _mm_movemask_ps(_mm_cmpord_ps(d, d)) == 0xF;
-                    const __m128d ar = _mm_cvtps_pd(p), gb = _mm_cvtps_pd(_mm_movehl_ps(p, p));
-                    const __m128d a = _mm_unpacklo_pd(ar, ar);
-                    const __m128d v[2] = {ok ? _mm_mul_pd(ar, _mm_unpacklo_pd(_mm_set_sd(1.0), a)) : zero,
-                                          ok ? _mm_mul_pd(gb, a) : zero};
-                    for (int half = 0; half < 2; ++half) {
-                        const std::size_t k = i * kLanes + 2 * static_cast<std::size_t>(half);
-                        run[half] = run[half] + DD2{v[half], zero};
-                        const DD2 l =
-                            tile_top ? run[half] : DD2{_mm_loadu_pd(&above_hi[k]), _mm_loadu_pd(&above_lo[k])} + run[half];
-                        _mm_storeu_pd(&above_hi[k], l.hi);
-                        _mm_storeu_pd(&above_lo[k], l.lo);
-                        _mm_storeu_pd(local + j * w * kLanes + k, _mm_add_pd(l.hi, l.lo));
-                    }
+            const FloatRow row{base + static_cast<std::ptrdiff_t>(j) * world.rowbytes, tile_top, above_hi.data(),
+                               above_lo.data(), depth_.local.data() + j * w * kLanes};
+#if defined(TRELLIS_SAMPLING_AVX)
+            if (avx) {
+                float_row_avx(row);
+            } else
+#endif
+            {
+                float_row(row);
+            }
+            // The row's strips, once its L is whole.
+            for (std::size_t I = 1; I < tx_; ++I) next_row_strip(I, j, packed(((I << kTileShift) - 1) * kLanes, kLanes).data());
+        }
+    }
+
+    // One row of the float build: its pixels, whether it starts a tile row,
+    // the unrounded L of the row above (made this row's) and where its
+    // rounded L goes.
+    struct FloatRow {
+        const char* pixels;
+        bool tile_top;
+        double* above_hi;
+        double* above_lo;
+        double* l;
+    };
+
+    void float_row(const FloatRow& row) const {
+        const std::size_t w = static_cast<std::size_t>(width);
+        const __m128d zero = _mm_setzero_pd();
+        for (std::size_t I = 0; I < tx_; ++I) {
+            const std::size_t i_begin = I << kTileShift, i_end = std::min(w, i_begin + kTile);
+            DD2 run[2] = {{zero, zero}, {zero, zero}};
+            for (std::size_t i = i_begin; i < i_end; ++i) {
+                // (α, α·r) and (α·g, α·b): float × float is exact in
+                // double, and 1 × α is α; zero for a non-finite pixel.
+                const __m128 p = _mm_loadu_ps(reinterpret_cast<const float*>(row.pixels + i * sizeof(PF_PixelFloat)));
+                const __m128 d = _mm_sub_ps(p, p);
+                const bool ok = _mm_movemask_ps(_mm_cmpord_ps(d, d)) == 0xF;
+                const __m128d ar = _mm_cvtps_pd(p), gb = _mm_cvtps_pd(_mm_movehl_ps(p, p));
+                const __m128d a = _mm_unpacklo_pd(ar, ar);
+                const __m128d v[2] = {ok ? _mm_mul_pd(ar, _mm_unpacklo_pd(_mm_set_sd(1.0), a)) : zero,
+                                      ok ? _mm_mul_pd(gb, a) : zero};
+                for (int half = 0; half < 2; ++half) {
+                    const std::size_t k = i * kLanes + 2 * static_cast<std::size_t>(half);
+                    run[half] = run[half] + DD2{v[half], zero};
+                    const DD2 l = row.tile_top ? run[half]
+                                               : DD2{_mm_loadu_pd(&row.above_hi[k]), _mm_loadu_pd(&row.above_lo[k])} + run[half];
+                    _mm_storeu_pd(&row.above_hi[k], l.hi);
+                    _mm_storeu_pd(&row.above_lo[k], l.lo);
+                    _mm_storeu_pd(row.l + k, _mm_add_pd(l.hi, l.lo));
                 }
             }
         }
     }
+
+#if defined(TRELLIS_SAMPLING_AVX)
+    static constexpr std::size_t kSideBySide = 4;
+
+    // float_row with all four lanes per instruction, and up to four tiles
+    // side by side, pixel by pixel: their running sums are chains apart,
+    // which the processor overlaps.
+    [[gnu::target("avx")]] void float_row_avx(const FloatRow& row) const {
+        const std::size_t w = static_cast<std::size_t>(width);
+        const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0);
+        for (std::size_t first = 0; first < tx_; first += kSideBySide) {
+            const std::size_t tiles = std::min(kSideBySide, tx_ - first);
+            DD4 run[kSideBySide];
+            for (DD4& r : run) r = DD4{zero, zero};
+            for (std::size_t at = 0; at < kTile; ++at) {
+                for (std::size_t t = 0; t < tiles; ++t) {
+                    const std::size_t i = ((first + t) << kTileShift) + at;
+                    if (i >= w) break;  // past the narrower last tile
+                    // (α, α·r, α·g, α·b) as (α, r, g, b) × (1, α, α, α).
+                    const __m128 p = _mm_loadu_ps(reinterpret_cast<const float*>(row.pixels + i * sizeof(PF_PixelFloat)));
+                    const __m128 d = _mm_sub_ps(p, p);
+                    const bool ok = _mm_movemask_ps(_mm_cmpord_ps(d, d)) == 0xF;
+                    const __m256d x = _mm256_cvtps_pd(p);
+                    const __m256d m = _mm256_blend_pd(_mm256_set1_pd(static_cast<double>(_mm_cvtss_f32(p))), one, 1);
+                    run[t] = add(run[t], DD4{ok ? _mm256_mul_pd(x, m) : zero, zero});
+                    const std::size_t k = i * kLanes;
+                    const DD4 l = row.tile_top
+                                      ? run[t]
+                                      : add(DD4{_mm256_loadu_pd(&row.above_hi[k]), _mm256_loadu_pd(&row.above_lo[k])}, run[t]);
+                    _mm256_storeu_pd(&row.above_hi[k], l.hi);
+                    _mm256_storeu_pd(&row.above_lo[k], l.lo);
+                    _mm256_storeu_pd(row.l + k, _mm256_add_pd(l.hi, l.lo));
+                }
+            }
+        }
+    }
+#endif
 #endif
 
     // T(i, j) as one exact (wrapping) sum; 0 left of or above the world.
@@ -885,7 +971,7 @@ private:
 
 }  // namespace
 
-AreaSampler::AreaSampler(const PF_EffectWorld& world, PF_PixelFormat format) noexcept : format_(format) {
+AreaSampler::AreaSampler(const PF_EffectWorld& world, PF_PixelFormat format, bool wide) noexcept : format_(format) {
     const std::size_t size = pixel_bytes(format);
     if (size == 0 || world.data == nullptr || world.width <= 0 || world.height <= 0) return;
     const long long min_rowbytes = static_cast<long long>(world.width) * static_cast<long long>(size);
@@ -893,13 +979,13 @@ AreaSampler::AreaSampler(const PF_EffectWorld& world, PF_PixelFormat format) noe
     try {
         switch (format) {
             case PF_PixelFormat_ARGB32:
-                impl_ = std::make_shared<const Tables<Depth8>>(world);
+                impl_ = std::make_shared<const Tables<Depth8>>(world, wide);
                 break;
             case PF_PixelFormat_ARGB64:
-                impl_ = std::make_shared<const Tables<Depth16>>(world);
+                impl_ = std::make_shared<const Tables<Depth16>>(world, wide);
                 break;
             default:
-                impl_ = std::make_shared<const Tables<DepthFloat>>(world);
+                impl_ = std::make_shared<const Tables<DepthFloat>>(world, wide);
                 break;
         }
         state_ = State::ready;

@@ -45,7 +45,9 @@ public:
     // |rowbytes| below width × pixel size, give a sampler whose every sample
     // is all zero. Never throws: if the tables cannot be allocated, every
     // sample reports PF_Err_OUT_OF_MEMORY.
-    AreaSampler(const PF_EffectWorld& world, PF_PixelFormat format) noexcept;
+    // `wide` false keeps to the SSE2 build where the processor has wider
+    // instructions (the same tables: for comparing the two).
+    AreaSampler(const PF_EffectWorld& world, PF_PixelFormat format, bool wide = true) noexcept;
 
     // Each writes the sample to *out and returns PF_Err_NONE. A null `out`, or
     // a function of another depth than the sampler's format (for a non-empty

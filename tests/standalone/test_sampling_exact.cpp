@@ -1,4 +1,4 @@
-// Area sampling at 8 and 16 bits, bit for bit: the sampler's answer is the
+// Area sampling bit for bit. At 8 and 16 bits the sampler's answer is the
 // documented arithmetic done directly on the pixels. A box splits along each
 // axis into at most three segments (a partial first pixel, whole pixels, a
 // partial last pixel); every segment pair (a, b) has an exact integer block
@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -136,6 +137,36 @@ TEST(AreaSamplerExact, SixteenBitsIsTheArithmeticOnThePixels) {
         ASSERT_EQ(sampler.sample16(b.x, b.y, b.rx, b.ry, &got), PF_Err_NONE);
         const PF_Pixel16 want = reference(img, b.x, b.y, b.rx, b.ry, 32768.0);
         EXPECT_EQ(got, want) << b.x << "," << b.y << " r " << b.rx << "," << b.ry;
+    }
+}
+
+// Where the processor has AVX the float tables are built four lanes at a
+// time, in tiles side by side; they must be the two-lane tables to the bit.
+// Six tiles across (four side by side, then two, the last one narrow) and
+// two down; magnitudes far apart, so that the double-double sums matter,
+// and non-finite pixels.
+TEST(AreaSamplerExact, FloatTablesAreTheSameBuiltFourLanesAtATime) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    if (!__builtin_cpu_supports("avx")) GTEST_SKIP() << "no AVX here: one build only";
+#else
+    GTEST_SKIP() << "one build only on this processor";
+#endif
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::uniform_int_distribution<int> scale(-40, 40);
+    Image<PF_PixelFloat> img(1300, 300);
+    for (auto& p : img.px) {
+        auto v = [&] { return std::ldexp(unit(rng), scale(rng)); };
+        p = {std::fabs(v()), v(), v(), v()};
+        if (rng() % 97 == 0) p.green = (rng() & 1) ? INFINITY : NAN;
+    }
+    const AreaSampler wide(img.world, PF_PixelFormat_ARGB128, true);
+    const AreaSampler narrow(img.world, PF_PixelFormat_ARGB128, false);
+    for (const Box& b : boxes(img.w, img.h, rng)) {
+        PF_PixelFloat a{}, n{};
+        ASSERT_EQ(wide.sample_float(b.x, b.y, b.rx, b.ry, &a), PF_Err_NONE);
+        ASSERT_EQ(narrow.sample_float(b.x, b.y, b.rx, b.ry, &n), PF_Err_NONE);
+        EXPECT_EQ(std::memcmp(&a, &n, sizeof a), 0) << b.x << "," << b.y << " r " << b.rx << "," << b.ry;
     }
 }
 
