@@ -79,9 +79,17 @@ int64_t memory_seek(void* opaque, int64_t offset, int whence) {
     return offset;
 }
 
-// Decoded frame `n` as straight ARGB at the movie's depth; `sws` is a
-// converter kept from an earlier call, if any.
-Image convert_frame(const AVFrame& f, int64_t n, const MovieInfo& info, const std::string& name, ff::Sws& sws) {
+// What converting frames keeps from one to the next: the converter (a third
+// of a millisecond to make) and the converted rows (fresh pages otherwise).
+struct Converter {
+    ff::Sws sws;
+    std::unique_ptr<uint8_t[]> rgb;
+    std::size_t rgb_size = 0;
+};
+
+// Decoded frame `n` as straight ARGB at the movie's depth.
+Image convert_frame(const AVFrame& f, int64_t n, const MovieInfo& info, const std::string& name, Converter& c) {
+    ff::Sws& sws = c.sws;
     const auto error = [&](const std::string& what) { return ImageError(name + ": " + what); };
     if (f.width != info.width || f.height != info.height) {
         throw error("frame " + std::to_string(n) + " is " + std::to_string(f.width) + "x" + std::to_string(f.height) +
@@ -108,17 +116,20 @@ Image convert_frame(const AVFrame& f, int64_t n, const MovieInfo& info, const st
     }
     const int pixel = deep ? 8 : 4;
     const int stride = FFALIGN(f.width * pixel, 64);
-    // Every byte is written by the conversion.
-    const auto rgb = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(stride) *
-                                                                static_cast<std::size_t>(f.height));
-    uint8_t* planes[4] = {rgb.get(), nullptr, nullptr, nullptr};
+    const std::size_t rgb_size = static_cast<std::size_t>(stride) * static_cast<std::size_t>(f.height);
+    if (c.rgb_size < rgb_size) {
+        // Every byte is written by the conversion.
+        c.rgb = std::make_unique_for_overwrite<uint8_t[]>(rgb_size);
+        c.rgb_size = rgb_size;
+    }
+    uint8_t* planes[4] = {c.rgb.get(), nullptr, nullptr, nullptr};
     int strides[4] = {stride, 0, 0, 0};
     sws_scale(sws.get(), f.data, f.linesize, 0, f.height, planes, strides);
 
     Image image = make_image(info.width, info.height, info.depth);
     const auto w = static_cast<std::size_t>(info.width);
     for (int y = 0; y < info.height; ++y) {
-        const uint8_t* row = rgb.get() + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride);
+        const uint8_t* row = c.rgb.get() + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride);
         if (deep) {
             PF_Pixel16* out = image.get<PF_Pixel16>().data() + static_cast<std::size_t>(y) * w;
             for (std::size_t x = 0; x < w; ++x) {
@@ -202,8 +213,7 @@ struct MovieReader::State {
     ff::CodecContext decoder;
     ff::Frame frame = ff::make_frame();
     ff::Packet packet = ff::make_packet();
-    // Kept between reads: making a converter costs a third of a millisecond.
-    ff::Sws sws;
+    Converter converter;
 
     std::shared_ptr<const FrameIndex> index;
     MovieInfo info;
@@ -225,7 +235,7 @@ struct MovieReader::State {
 
     void close() {
         decoder.reset();
-        sws.reset();
+        converter.sws.reset();
         if (format) avformat_close_input(&format);
         if (avio) {
             av_freep(&avio->buffer);
@@ -576,8 +586,8 @@ DecodedFrame& DecodedFrame::operator=(DecodedFrame&&) noexcept = default;
 DecodedFrame::~DecodedFrame() = default;
 
 Image DecodedFrame::image(Image::Depth depth) const {
-    ff::Sws sws;
-    Image image = convert_frame(*data_->frame, data_->n, data_->info, data_->name, sws);
+    Converter converter;
+    Image image = convert_frame(*data_->frame, data_->n, data_->info, data_->name, converter);
     return image.depth() == depth ? image : convert(image, depth);
 }
 
@@ -630,7 +640,7 @@ bool MovieReader::passes(int64_t from, int64_t frame, int64_t n) const {
 Image MovieReader::read(int64_t frame) {
     State& s = *state_;
     s.decode_frame(frame);
-    Image image = convert_frame(*s.frame, frame, s.info, s.name, s.sws);
+    Image image = convert_frame(*s.frame, frame, s.info, s.name, s.converter);
     av_frame_unref(s.frame.get());
     return image;
 }
