@@ -116,7 +116,8 @@ Image convert_frame(const AVFrame& f, int64_t n, const MovieInfo& info, const st
     }
     const int pixel = deep ? 8 : 4;
     const int stride = FFALIGN(f.width * pixel, 64);
-    const std::size_t rgb_size = static_cast<std::size_t>(stride) * static_cast<std::size_t>(f.height);
+    // Some slack past the last row, as vector code may store a little beyond.
+    const std::size_t rgb_size = static_cast<std::size_t>(stride) * static_cast<std::size_t>(f.height) + 64;
     if (c.rgb_size < rgb_size) {
         // Every byte is written by the conversion.
         c.rgb = std::make_unique_for_overwrite<uint8_t[]>(rgb_size);

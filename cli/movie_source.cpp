@@ -44,8 +44,9 @@ private:
     };
 
     // Frames decoded on the way to others, kept for a worker just behind:
-    // workers rarely ask in exactly the order they took their frames.
-    static constexpr std::size_t kKept = 4;
+    // workers rarely ask in exactly the order they took their frames. A few
+    // frames of memory, as a decoder's own reference frames are.
+    static constexpr std::size_t kKept = 8;
 
     // Frame `n` from the reader that reaches it decoding the fewest frames.
     // A busy one is waited for when that is fewest (or it will hand `n` on):
@@ -119,9 +120,9 @@ private:
     mutable std::condition_variable returned_;
     mutable std::vector<Reader> readers_;
     mutable std::map<int64_t, DecodedFrame> kept_;
-    // Readers live as long as the footage; open(), decode_cost() and passes() only read
-    // what never changes after opening, so they may be called while this
-    // one is busy.
+    // Readers live as long as the footage; open(), decode_cost() and
+    // passes() only read what never changes after opening, so they may be
+    // called while this one is busy.
     const MovieReader* model_;
 };
 

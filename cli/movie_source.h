@@ -26,8 +26,8 @@ namespace cli {
 // naming `flag` and the file.
 std::unique_ptr<Footage> open_movie_footage(const std::string& flag, const std::string& path);
 
-// Frames decoded so far by all of a movie's readers; nullopt for footage
-// that is not a movie.
+// Frames decoded so far by all of a movie's readers (asked while no read is
+// in flight); nullopt for footage that is not a movie.
 std::optional<int64_t> frames_decoded(const Footage& footage);
 
 // The movie's own frame rate, for --fps's default; nullopt for footage that
