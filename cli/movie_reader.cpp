@@ -154,6 +154,8 @@ Image convert_frame(const AVFrame& f, int64_t n, const MovieInfo& info, const st
     return image;
 }
 
+Image at_depth(Image image, Image::Depth depth) { return image.depth() == depth ? image : convert(image, depth); }
+
 }  // namespace
 
 bool is_movie_name(const std::string& name) {
@@ -480,11 +482,6 @@ struct MovieReader::State {
         } else {
             ahead = true;
         }
-        const auto whole = [&](int64_t f) {
-            if (f < 0 || f >= n) return false;
-            if (ahead) return f > before;
-            return !ix.timed || ix.frame_start[static_cast<std::size_t>(f)] == ix.frame_start[i];
-        };
         const int64_t target = ix.timed ? ix.frame_ts[i] : n;
         for (;;) {
             const int rc = avcodec_receive_frame(decoder.get(), frame.get());
@@ -508,7 +505,7 @@ struct MovieReader::State {
                 throw error("damaged movie: frame " + std::to_string(n) + " is missing");
             }
             const int64_t f = ix.timed ? frame_at(at) : at;
-            if (passed && *passed && whole(f)) {
+            if (passed && *passed && f >= 0 && whole_on_the_way(ahead, before, n, f)) {
                 (*passed)(f, take_frame(f));
             } else {
                 av_frame_unref(frame.get());
@@ -532,6 +529,16 @@ struct MovieReader::State {
     // Whether reading `frame` from just after `from` decodes on, as decode_to
     // decides (from the index alone).
     bool forward(int64_t from, int64_t frame) const;
+
+    // Whether frame `f` (0 <= f), decoded on the way to `frame`, is whole: on
+    // from `before` when the read went `ahead`, else from the key frame
+    // `frame` starts from.
+    bool whole_on_the_way(bool ahead, int64_t before, int64_t frame, int64_t f) const {
+        if (f >= frame) return false;
+        if (ahead) return f > before;
+        const FrameIndex& ix = *index;
+        return !ix.timed || ix.frame_start[static_cast<std::size_t>(f)] == ix.frame_start[static_cast<std::size_t>(frame)];
+    }
 
     // Opened, described and indexed, at the first frame.
     void start() {
@@ -588,8 +595,7 @@ DecodedFrame::~DecodedFrame() = default;
 
 Image DecodedFrame::image(Image::Depth depth) const {
     Converter converter;
-    Image image = convert_frame(*data_->frame, data_->n, data_->info, data_->name, converter);
-    return image.depth() == depth ? image : convert(image, depth);
+    return at_depth(convert_frame(*data_->frame, data_->n, data_->info, data_->name, converter), depth);
 }
 
 void MovieReader::State::decode_frame(int64_t n, const PassedFrame* passed) {
@@ -632,10 +638,8 @@ int64_t MovieReader::decode_cost(int64_t from, int64_t frame) const {
 
 bool MovieReader::passes(int64_t from, int64_t frame, int64_t n) const {
     const State& s = *state_;
-    if (frame < 0 || frame >= s.info.frames || n < 0 || n >= frame) return false;
-    if (s.forward(from, frame)) return n > from;
-    const FrameIndex& ix = *s.index;
-    return !ix.timed || ix.frame_start[static_cast<std::size_t>(n)] == ix.frame_start[static_cast<std::size_t>(frame)];
+    if (frame < 0 || frame >= s.info.frames || n < 0) return false;
+    return s.whole_on_the_way(s.forward(from, frame), from, frame, n);
 }
 
 Image MovieReader::read(int64_t frame) {
@@ -646,9 +650,6 @@ Image MovieReader::read(int64_t frame) {
     return image;
 }
 
-Image MovieReader::read(int64_t frame, Image::Depth depth) {
-    Image image = read(frame);
-    return image.depth() == depth ? image : convert(image, depth);
-}
+Image MovieReader::read(int64_t frame, Image::Depth depth) { return at_depth(read(frame), depth); }
 
 }  // namespace cli
