@@ -197,8 +197,8 @@ struct Host::Impl {
     void end_call();
 
     // Digest of all declared parameters at the current time, and the
-    // fingerprints it was made of.
-    PF_State digest(std::vector<std::uint64_t>* fingerprints) const;
+    // fingerprints it was made of: two 64-bit words, the 16 bytes of a state.
+    std::pair<std::uint64_t, std::uint64_t> digest(std::vector<std::uint64_t>* fingerprints) const;
 
     void free_all();
 };

@@ -29,9 +29,11 @@ TEST_F(StandaloneSuites, RegistryMatchesExactNameAndVersion) {
     };
     const std::vector<Probe> probes = {
         {"PF iterate16 Suite", 1, true},   {"PF Iterate16 Suite", 1, false}, {"PF iterate16 Suite", 2, false},
-        {"PF iterate16 Suite ", 1, false}, {"PF Handle Suite", 1, true},     {"PF Handle Suite", 2, false},
+        {"PF iterate16 Suite ", 1, false}, {"PF Handle Suite", 2, true},     {"PF Handle Suite", 1, false},
         {"PF World Suite", 2, true},       {"PF World Suite", 1, false},     {"PF ColorParamSuite", 1, false},
-        {"AEGP Utility Suite", 7, true},   {"PF SamplingFloat Suite", 1, true},
+        {"AEGP Utility Suite", 7, true},   {"AEGP Utility Suite", 13, false}, {"PF SamplingFloat Suite", 1, true},
+        {"PF Param Utils Suite", 2, true}, {"PF Param Utils Suite", 1, false}, {"AEGP Mask Suite", 1, true},
+        {"AEGP Layer Mask Suite", 2, false},
     };
     for (const Probe& probe : probes) {
         const void* suite = reinterpret_cast<const void*>(1);
@@ -77,15 +79,15 @@ TEST_F(StandaloneSuites, LedgerCountsAndUnbalancedRelease) {
 }
 
 TEST_F(StandaloneSuites, RefusedSuiteFromTheNthAcquisition) {
-    host().faults().refuse_suite(kPFHandleSuite, 1, 2);
+    host().faults().refuse_suite(kPFHandleSuite, kPFHandleSuiteVersion1, 2);
     std::vector<bool> got;
     run([&](PF_InData* in, PF_OutData*) {
         for (int i = 0; i < 3; ++i) {
             const void* s = reinterpret_cast<const void*>(1);
-            const SPErr err = in->pica_basicP->AcquireSuite(kPFHandleSuite, 1, &s);
+            const SPErr err = in->pica_basicP->AcquireSuite(kPFHandleSuite, kPFHandleSuiteVersion1, &s);
             got.push_back(err == 0 && s != nullptr);
             if (err == 0) {
-                in->pica_basicP->ReleaseSuite(kPFHandleSuite, 1);
+                in->pica_basicP->ReleaseSuite(kPFHandleSuite, kPFHandleSuiteVersion1);
             }
             // Other suites are unaffected.
             EXPECT_EQ(in->pica_basicP->AcquireSuite(kPFANSISuite, 1, &s), 0);
@@ -132,7 +134,7 @@ TEST_F(StandaloneSuites, RegisterWithAEGP) {
     host().set_plugin_id(99);
     AEGP_PluginID id = 0;
     PF_Err err = run([&](PF_InData* in, PF_OutData*) {
-        auto* utility = acquire<AEGP_UtilitySuite7>(in, kAEGPUtilitySuite, 7);
+        auto* utility = acquire<AEGP_UtilitySuite3>(in, kAEGPUtilitySuite, 7);
         PF_Err e = utility->AEGP_RegisterWithAEGP(nullptr, "Error!", &id);
         in->pica_basicP->ReleaseSuite(kAEGPUtilitySuite, 7);
         return e;
@@ -143,7 +145,7 @@ TEST_F(StandaloneSuites, RegisterWithAEGP) {
 
     host().faults().fail_callback(FaultTarget::register_with_aegp, 21);
     err = run([&](PF_InData* in, PF_OutData*) {
-        auto* utility = acquire<AEGP_UtilitySuite7>(in, kAEGPUtilitySuite, 7);
+        auto* utility = acquire<AEGP_UtilitySuite3>(in, kAEGPUtilitySuite, 7);
         PF_Err e = utility->AEGP_RegisterWithAEGP(nullptr, "Again", &id);
         in->pica_basicP->ReleaseSuite(kAEGPUtilitySuite, 7);
         return e;
@@ -167,10 +169,10 @@ protected:
     // PF_GetCurrentState into `state` (or PF_HasParamChanged against it).
     PF_Err state_call(PF_State* state, PF_ParamIndex compare = 0, PF_Boolean* changed = nullptr) {
         return run([&](PF_InData* in, PF_OutData*) {
-            auto* utils = acquire<PF_ParamUtilsSuite1>(in, kPFParamUtilsSuite, 1);
-            PF_Err e = compare == 0 ? utils->PF_GetCurrentState(in->effect_ref, state)
-                                    : utils->PF_HasParamChanged(in->effect_ref, state, compare, changed);
-            in->pica_basicP->ReleaseSuite(kPFParamUtilsSuite, 1);
+            auto* utils = acquire<PF_ParamUtilsSuite1>(in, kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1);
+            PF_Err e = compare == 0 ? utils->PF_GetCurrentStateObsolete(in->effect_ref, state)
+                                    : utils->PF_HasParamChangedObsolete(in->effect_ref, state, compare, changed);
+            in->pica_basicP->ReleaseSuite(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1);
             return e;
         });
     }
@@ -213,11 +215,11 @@ TEST_F(StandaloneState, ShortBlockIsRefusedAndFaultsApply) {
     PF_Handle block = nullptr;
     PF_Err err = run([&](PF_InData* in, PF_OutData*) {
         block = in->utils->host_new_handle(1);
-        auto* utils = acquire<PF_ParamUtilsSuite1>(in, kPFParamUtilsSuite, 1);
+        auto* utils = acquire<PF_ParamUtilsSuite1>(in, kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1);
         PF_Boolean changed = 0;
-        PF_Err e = utils->PF_HasParamChanged(in->effect_ref, static_cast<const PF_State*>(*block), -3, &changed);
+        PF_Err e = utils->PF_HasParamChangedObsolete(in->effect_ref, static_cast<const PF_State*>(*block), -3, &changed);
         in->utils->host_dispose_handle(block);
-        in->pica_basicP->ReleaseSuite(kPFParamUtilsSuite, 1);
+        in->pica_basicP->ReleaseSuite(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1);
         return e;
     });
     EXPECT_EQ(err, PF_Err_BAD_CALLBACK_PARAM);
@@ -230,9 +232,9 @@ TEST_F(StandaloneState, ShortBlockIsRefusedAndFaultsApply) {
 
 TEST_F(StandaloneSuites, UpdateParamUIIsCounted) {
     run([](PF_InData* in, PF_OutData*) {
-        auto* utils = acquire<PF_ParamUtilsSuite1>(in, kPFParamUtilsSuite, 1);
+        auto* utils = acquire<PF_ParamUtilsSuite1>(in, kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1);
         utils->PF_UpdateParamUI(in->effect_ref, 3, nullptr);
-        in->pica_basicP->ReleaseSuite(kPFParamUtilsSuite, 1);
+        in->pica_basicP->ReleaseSuite(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1);
         return PF_Err_NONE;
     });
     EXPECT_EQ(host().update_param_ui_calls(), 1);
@@ -317,18 +319,18 @@ TEST_F(StandaloneSuites, AreaSamplingLogsTheWholeBlock) {
     pb.samp_behave = 6;
     pb.allow_asynch = 7;
     pb.motion_blur = 8;
-    pb.comp_mode = 9;
+    pb.comp_mode.xfer = 9;
     A_u_char table = 0;
-    pb.fcm_table_size = &table;
+    pb.fcd_table = &table;
     pb.reserved[3] = 1;
     PF_Err with_block = PF_Err_NONE;
     PF_Err without_block = PF_Err_NONE;
     run([&](PF_InData* in, PF_OutData*) {
-        const auto* sampling = acquire<PF_Sampling8Suite1>(in, kPFSampling8Suite, kPFSamplingSuiteVersion1);
+        const auto* sampling = acquire<PF_Sampling8Suite1>(in, kPFSampling8Suite, kPFSampling8SuiteVersion1);
         PF_Pixel8 out{};
         with_block = sampling->area_sample(in->effect_ref, 1, 2, &pb, &out);
         without_block = sampling->area_sample(in->effect_ref, 10, 20, nullptr, &out);
-        in->pica_basicP->ReleaseSuite(kPFSampling8Suite, kPFSamplingSuiteVersion1);
+        in->pica_basicP->ReleaseSuite(kPFSampling8Suite, kPFSampling8SuiteVersion1);
         return PF_Err_NONE;
     });
     EXPECT_EQ(with_block, PF_Err_NONE);
