@@ -1,5 +1,6 @@
 // The basic suite's registry and ledger, the ANSI, utility and parameter
 // utility suites.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -368,6 +369,78 @@ TEST(StandaloneCallLog, MemoryLimitStopsStoringButNotCounting) {
     EXPECT_EQ(log.memory_used(), 0u);
     EXPECT_FALSE(log.full());
     EXPECT_GE(log.record("floor", {1.5, 1.0}), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Every 8-byte slot of a table that holds a function in the host's layout.
+template <class Table>
+std::vector<const void*> function_slots(const Table& table, std::initializer_list<std::size_t> data_offsets) {
+    std::vector<const void*> slots;
+    for (std::size_t offset = 0; offset + sizeof(void*) <= sizeof(Table); offset += sizeof(void*)) {
+        if (std::find(data_offsets.begin(), data_offsets.end(), offset) != data_offsets.end()) continue;
+        const void* slot = nullptr;
+        std::memcpy(&slot, reinterpret_cast<const char*>(&table) + offset, sizeof slot);
+        slots.push_back(slot);
+    }
+    return slots;
+}
+
+TEST_F(StandaloneSuites, InDataIsTheHostsRecordFilledThroughout) {
+    host().set_time(48, 2, 24);
+    PF_InData seen{};
+    ASSERT_EQ(run([&](PF_InData* in, PF_OutData*) {
+                  seen = *in;
+                  return PF_Err_NONE;
+              }),
+              PF_Err_NONE);
+    EXPECT_EQ(seen.version.major, 13);
+    EXPECT_EQ(seen.version.minor, 28);
+    EXPECT_EQ(seen.quality, PF_Quality_HI);
+    EXPECT_EQ(seen.field, PF_Field_FRAME);
+    EXPECT_EQ(seen.current_time, 48);
+    EXPECT_EQ(seen.time_step, 2);
+    EXPECT_EQ(seen.time_scale, 24u);
+    EXPECT_EQ(seen.pixel_aspect_ratio.num, 1);
+    EXPECT_EQ(seen.pixel_aspect_ratio.den, 1u);
+    EXPECT_EQ(seen.downsample_x.den, 1u);
+    EXPECT_NE(seen.pica_basicP, nullptr);
+    EXPECT_NE(seen.utils, nullptr);
+
+    // Beyond the data members (get_batch_func_is_deprecated, the ANSI
+    // table's trailing word and padding, the last word), no slot is empty.
+    const auto utils = function_slots(*seen.utils, {24, 360, 544});
+    const auto inter = function_slots(seen.inter, {72, 80, 88, 96, 104, 112, 120, 128, 136, 144, 152, 160, 168});
+    EXPECT_EQ(utils.size(), 39u + 19u + 8u);
+    EXPECT_EQ(inter.size(), 9u);
+    for (const auto* slots : {&utils, &inter}) {
+        EXPECT_EQ(std::count(slots->begin(), slots->end(), nullptr), 0);
+    }
+}
+
+// Functions this host does not offer answer an error, and the ledger holds
+// the call against the effect.
+TEST_F(StandaloneSuites, UnofferedFunctionsAnswerAnErrorAndAreNoted) {
+    PF_Err util_err = PF_Err_NONE;
+    PF_Err inter_err = PF_Err_NONE;
+    PF_Err suite_err = PF_Err_NONE;
+    ASSERT_EQ(run([&](PF_InData* in, PF_OutData*) {
+                  util_err = in->utils->premultiply(in->effect_ref, 1, nullptr);
+                  inter_err = in->inter.register_ui(in->effect_ref, nullptr);
+                  auto* utility = acquire<AEGP_UtilitySuite3>(in, kAEGPUtilitySuite, kAEGPUtilitySuiteVersion3);
+                  suite_err = utility->AEGP_WriteToOSConsole("text");
+                  in->pica_basicP->ReleaseSuite(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion3);
+                  return PF_Err_NONE;
+              }),
+              PF_Err_NONE);
+    EXPECT_EQ(util_err, PF_Err_INVALID_CALLBACK);
+    EXPECT_EQ(inter_err, PF_Err_INVALID_CALLBACK);
+    EXPECT_EQ(suite_err, PF_Err_INVALID_CALLBACK);
+    EXPECT_EQ(host().log().count("premultiply"), 1u);
+    EXPECT_EQ(host().ledger().errors().size(), 3u);
+    EXPECT_FALSE(host().balanced());
 }
 
 }  // namespace
