@@ -211,7 +211,7 @@ void Host::Impl::end_call() {
     }
 }
 
-std::pair<std::uint64_t, std::uint64_t> Host::Impl::digest(std::vector<std::uint64_t>* fingerprints) const {
+StateWords Host::Impl::digest(std::vector<std::uint64_t>* fingerprints) const {
     std::uint64_t a = 0x6a09e667f3bcc908ULL;
     std::uint64_t b = 0xbb67ae8584caa73bULL;
     const double frame = host.current_frame();
@@ -448,13 +448,7 @@ PF_Err Host::param_value(PF_ParamIndex index, PF_ParamDef* def) const {
     return params_.evaluate(index, current_frame(), input_, def);
 }
 
-PF_State Host::current_state() const {
-    const auto words = impl_->digest(nullptr);
-    PF_State state{};
-    std::memcpy(&state.reservedAL[0], &words.first, sizeof words.first);
-    std::memcpy(&state.reservedAL[2], &words.second, sizeof words.second);
-    return state;
-}
+PF_State Host::current_state() const { return state_of(impl_->digest(nullptr)); }
 
 PF_PreRenderCallbacks* Host::pre_render_callbacks() { return &impl_->pre_callbacks; }
 PF_SmartRenderCallbacks* Host::smart_render_callbacks() { return &impl_->render_callbacks; }

@@ -76,10 +76,9 @@ PF_Err PF_CALL get_current_state(PF_ProgPtr effect_ref, PF_State* state) {
     auto check = [&](Host&) -> PF_Err { return state == nullptr ? PF_Err_BAD_CALLBACK_PARAM : PF_Err_NONE; };
     return serve(host_of(effect_ref), FaultTarget::get_current_state, {}, check, [&](Host& host) -> PF_Err {
         std::vector<std::uint64_t> fingerprints;
-        const auto digest = host.impl().digest(&fingerprints);
+        const StateWords digest = host.impl().digest(&fingerprints);
         host.impl().states[digest] = std::move(fingerprints);
-        std::memcpy(&state->reservedAL[0], &digest.first, sizeof digest.first);
-        std::memcpy(&state->reservedAL[2], &digest.second, sizeof digest.second);
+        *state = state_of(digest);
         return PF_Err_NONE;
     });
 }
@@ -103,11 +102,11 @@ PF_Err PF_CALL has_param_changed(PF_ProgPtr effect_ref, const PF_State* state, P
     };
     return serve(host_of(effect_ref), FaultTarget::has_param_changed, {as_int(param_index)}, check,
                  [&](Host& host) -> PF_Err {
-        std::pair<std::uint64_t, std::uint64_t> old;
-        std::memcpy(&old.first, &state->reservedAL[0], sizeof old.first);
-        std::memcpy(&old.second, &state->reservedAL[2], sizeof old.second);
+        PF_State copy;
+        std::memcpy(&copy, state, sizeof copy);
+        const StateWords old = words_of(copy);
         std::vector<std::uint64_t> now;
-        const auto digest = host.impl().digest(&now);
+        const StateWords digest = host.impl().digest(&now);
         bool differs = old != digest;
         if (param_index >= 1 && differs) {
             auto it = host.impl().states.find(old);

@@ -11,16 +11,8 @@ namespace standalone {
 
 namespace {
 
-// ---------------------------------------------------------------------------
-// AEGP Mask Suite 1: held by the render, never called; answers "no".
-// ---------------------------------------------------------------------------
-PF_Err PF_CALL mask_world_with_path(PF_ProgPtr effect_ref, PF_PathOutlinePtr*, PF_FpLong, PF_FpLong, PF_Boolean,
-                                    PF_FpLong, PF_Quality, PF_EffectWorld*, PF_Rect*) {
-    Call call(host_of(effect_ref), "PF_MaskWorldWithPath", {});
-    return call.finish(PF_Err_INVALID_CALLBACK);
-}
-
-constexpr PF_MaskSuite1 kMaskSuite = {mask_world_with_path};
+// "AEGP Mask Suite" 1: held by the render, never called.
+constexpr PF_MaskSuite1 kMaskSuite = {unsupported<"PF_MaskWorldWithPath">};
 
 // ---------------------------------------------------------------------------
 // PF Path Query Suite 1
