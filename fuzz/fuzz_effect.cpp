@@ -64,16 +64,16 @@ struct SuiteId {
 };
 constexpr SuiteId kSuites[] = {
     {kPFANSISuite, kPFANSISuiteVersion1},
-    {kAEGPUtilitySuite, kAEGPUtilitySuiteVersion7},
+    {kAEGPUtilitySuite, kAEGPUtilitySuiteVersion3},
     {kPFHandleSuite, kPFHandleSuiteVersion1},
     {kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1},
     {kPFWorldSuite, kPFWorldSuiteVersion2},
-    {kAEGPMaskSuite, kAEGPMaskSuiteVersion1},
+    {kPF_MaskSuite, kPF_MaskSuiteVersion1},
     {kPFPathQuerySuite, kPFPathQuerySuiteVersion1},
     {kPFPathDataSuite, kPFPathDataSuiteVersion1},
-    {kPFSampling8Suite, kPFSamplingSuiteVersion1},
-    {kPFSampling16Suite, kPFSamplingSuiteVersion1},
-    {kPFSamplingFloatSuite, kPFSamplingSuiteVersion1},
+    {kPFSampling8Suite, kPFSampling8SuiteVersion1},
+    {kPFSampling16Suite, kPFSampling16SuiteVersion1},
+    {kPFSamplingFloatSuite, kPFSamplingFloatSuiteVersion1},
 };
 
 // Host functions whose failure the effect must carry through.

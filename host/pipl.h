@@ -44,7 +44,7 @@ constexpr A_u_long kReservedInfo = 8;
 
 constexpr std::size_t kHeaderSize = 10;
 constexpr std::size_t kPropertyFieldsSize = 16;
-constexpr A_u_long kPropertyCount = 12;
+constexpr A_u_long kPropertyCount = 13;
 
 namespace detail {
 
@@ -60,6 +60,7 @@ constexpr std::size_t list_size() {
            counted_size(effect_info::kRegisteredName) +      // name
            counted_size(effect_info::kCategory) +            // catg
            c_string_size(effect_info::kEntryPointName) +     // wx86
+           c_string_size(effect_info::kEntryPointName) +     // 8664
            4 + 4 + 4 +                                       // ePVR, eSVR, eVER
            4 +                                               // eINF: 2 counted, 2 alignment
            4 + 4 +                                           // eGLO, eGL2
@@ -150,6 +151,8 @@ constexpr Bytes build() {
     w.counted_property(fourcc("name"), effect_info::kRegisteredName);
     w.counted_property(fourcc("catg"), effect_info::kCategory);
     w.c_string_property(fourcc("wx86"), effect_info::kEntryPointName);
+    // 64-bit hosts take the entry point's name from here, not from 'wx86'.
+    w.c_string_property(fourcc("8664"), effect_info::kEntryPointName);
     w.version_property(fourcc("ePVR"), kPiplVersionMajor, kPiplVersionMinor);
     w.version_property(fourcc("eSVR"), kInterfaceVersionMajor, kInterfaceVersionMinor);
     w.u32_property(fourcc("eVER"), effect_info::kVersionWord);
@@ -164,7 +167,7 @@ constexpr Bytes build() {
     return out;
 }
 
-static_assert(kSize == 302);
+static_assert(kSize == 334);
 
 // The resource's bytes, for the generator and the tests.
 std::span<const std::uint8_t> resource();

@@ -16,12 +16,12 @@ constexpr SuitePair kPairs[] = {
     {kPFPathQuerySuite, kPFPathQuerySuiteVersion1},
     {kPFPathDataSuite, kPFPathDataSuiteVersion1},
     {kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1},
-    {kAEGPUtilitySuite, kAEGPUtilitySuiteVersion7},
+    {kAEGPUtilitySuite, kAEGPUtilitySuiteVersion3},
     {kPFANSISuite, kPFANSISuiteVersion1},
     {kPFHandleSuite, kPFHandleSuiteVersion1},
-    {kPFSampling8Suite, kPFSamplingSuiteVersion1},
-    {kPFSampling16Suite, kPFSamplingSuiteVersion1},
-    {kPFSamplingFloatSuite, kPFSamplingSuiteVersion1},
+    {kPFSampling8Suite, kPFSampling8SuiteVersion1},
+    {kPFSampling16Suite, kPFSampling16SuiteVersion1},
+    {kPFSamplingFloatSuite, kPFSamplingFloatSuiteVersion1},
 };
 
 constexpr int kPairCount = static_cast<int>(sizeof(kPairs) / sizeof(kPairs[0]));
@@ -36,14 +36,14 @@ consteval int slot_of(std::string_view name, A_long version) {
 }
 
 constexpr int kAnsiSlot = slot_of(kPFANSISuite, kPFANSISuiteVersion1);
-constexpr int kUtilitySlot = slot_of(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion7);
+constexpr int kUtilitySlot = slot_of(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion3);
 constexpr int kHandleSlot = slot_of(kPFHandleSuite, kPFHandleSuiteVersion1);
 constexpr int kParamUtilsSlot = slot_of(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1);
 constexpr int kPathQuerySlot = slot_of(kPFPathQuerySuite, kPFPathQuerySuiteVersion1);
 constexpr int kPathDataSlot = slot_of(kPFPathDataSuite, kPFPathDataSuiteVersion1);
-constexpr int kSampling8Slot = slot_of(kPFSampling8Suite, kPFSamplingSuiteVersion1);
-constexpr int kSampling16Slot = slot_of(kPFSampling16Suite, kPFSamplingSuiteVersion1);
-constexpr int kSamplingFloatSlot = slot_of(kPFSamplingFloatSuite, kPFSamplingSuiteVersion1);
+constexpr int kSampling8Slot = slot_of(kPFSampling8Suite, kPFSampling8SuiteVersion1);
+constexpr int kSampling16Slot = slot_of(kPFSampling16Suite, kPFSampling16SuiteVersion1);
+constexpr int kSamplingFloatSlot = slot_of(kPFSamplingFloatSuite, kPFSamplingFloatSuiteVersion1);
 
 // The longest text the host's return message holds, before its terminator.
 constexpr const char* kMessageFormat = "%.255s";
@@ -90,8 +90,8 @@ const PF_ANSICallbacksSuite1* SuiteCache::ansi_suite() {
     return static_cast<const PF_ANSICallbacksSuite1*>(acquire(kAnsiSlot));
 }
 
-const AEGP_UtilitySuite7* SuiteCache::utility_suite() {
-    return static_cast<const AEGP_UtilitySuite7*>(acquire(kUtilitySlot));
+const AEGP_UtilitySuite3* SuiteCache::utility_suite() {
+    return static_cast<const AEGP_UtilitySuite3*>(acquire(kUtilitySlot));
 }
 
 const PF_HandleSuite1* SuiteCache::handle_suite() {

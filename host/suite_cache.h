@@ -20,7 +20,7 @@ public:
 
     // Each returns the suite, never null; throws PF_Err 516 on refusal.
     const PF_ANSICallbacksSuite1* ansi_suite();
-    const AEGP_UtilitySuite7* utility_suite();
+    const AEGP_UtilitySuite3* utility_suite();
     const PF_HandleSuite1* handle_suite();
     const PF_ParamUtilsSuite1* param_utils_suite();
     const PF_PathQuerySuite1* path_query_suite();

@@ -37,8 +37,8 @@ PF_Err update_params_ui(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* /
         const PF_Handle old_state = in_data->sequence_data;
         const PF_State* state = stored_state(suites, old_state);
         if (state != nullptr) {
-            err = param_utils->PF_HasParamChanged(in_data->effect_ref, state, PF_ParamIndex_CHECK_ALL_HONOR_EXCLUDE,
-                                                  &changed);
+            err = param_utils->PF_HasParamChangedObsolete(in_data->effect_ref, state,
+                                                          PF_ParamIndex_CHECK_ALL_HONOR_EXCLUDE, &changed);
         } else {
             // Nothing to compare with yet: the first snapshot is taken as if changed.
             changed = 1;
@@ -50,7 +50,8 @@ PF_Err update_params_ui(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* /
             const PF_Handle fresh = in_data->utils->host_new_handle(sizeof(PF_State));
             if (fresh != nullptr) {
                 if (err == PF_Err_NONE) {
-                    err = param_utils->PF_GetCurrentState(in_data->effect_ref, static_cast<PF_State*>(*fresh));
+                    err = param_utils->PF_GetCurrentStateObsolete(in_data->effect_ref,
+                                                                  static_cast<PF_State*>(*fresh));
                 }
                 if (err == PF_Err_NONE) {
                     if (handles != nullptr) {

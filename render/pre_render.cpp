@@ -72,7 +72,8 @@ PF_Err pre_render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRenderExtr
         ~Unlock() { handles->host_unlock_handle(handle); }
     } unlock{handles, handle};
     // Handed over before any parameter is read: from here on the host owns it
-    // and gives it back through the delete function.
+    // and gives it back through the delete function, rendered or not.
+    info->dispose = handles->host_dispose_handle;
     extra->output->pre_render_data = handle;
     extra->output->delete_pre_render_data_func = delete_pre_render_data;
 
@@ -101,6 +102,7 @@ PF_Err pre_render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRenderExtr
 
     if (err == PF_Err_NONE) {
         std::memset(info, 0, sizeof(*info));
+        info->dispose = handles->host_dispose_handle;
         info->path_id = static_cast<A_long>(defs[PARAM_PATH].u.path_d.path_id);
         info->mode = static_cast<RevealMode>(defs[PARAM_MODE].u.pd.value);
         info->time_fraction = percent_fraction(defs[PARAM_TIME].u.fd.value);
@@ -123,9 +125,15 @@ PF_Err pre_render(PF_InData* in_data, PF_OutData* /*out_data*/, PF_PreRenderExtr
     return err;
 }
 
-void PF_CALL delete_pre_render_data(PF_InData* in_data, void* pre_render_data) {
-    if (in_data == nullptr || in_data->utils == nullptr || pre_render_data == nullptr) {
+void PF_CALL delete_pre_render_data(void* pre_render_data) {
+    const auto handle = static_cast<PF_Handle>(pre_render_data);
+    if (handle == nullptr || *handle == nullptr) {
         return;
     }
-    in_data->utils->host_dispose_handle(static_cast<PF_Handle>(pre_render_data));
+    // Read without a lock, as the host's handles allow: the render's lock is
+    // gone by now.
+    const auto* info = static_cast<const PreRenderInfo*>(*handle);
+    if (info->dispose != nullptr) {
+        info->dispose(handle);
+    }
 }

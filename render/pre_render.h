@@ -12,5 +12,6 @@ A_long half_max_width(A_long max_width, PF_RationalScale downsample);
 
 PF_Err pre_render(PF_InData* in_data, PF_OutData* out_data, PF_PreRenderExtra* extra);
 
-// Registered with the host as the pre-render data's delete function.
-void PF_CALL delete_pre_render_data(PF_InData* in_data, void* pre_render_data);
+// Registered with the host as the pre-render data's delete function: gives
+// the PreRenderInfo handle back through the host function the record names.
+void PF_CALL delete_pre_render_data(void* pre_render_data);

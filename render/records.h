@@ -22,6 +22,11 @@ struct PreRenderInfo {
     A_long various_directions;
     BlendMode blend_mode;   // indexes the blend tables
     double opacity;         // "Color Opacity" as a fraction
+    // The host's disposal of this very handle. The host's delete function
+    // gets nothing but the handle, and the effect keeps no state of its own,
+    // so the record carries the way back to the host. Set as soon as the
+    // handle is handed over, before anything can fail.
+    void(PF_CALL* dispose)(PF_Handle);
 };
 
 // The frame's worlds and geometry, handed from the render driver to

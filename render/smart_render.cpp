@@ -47,7 +47,7 @@ public:
         }
         if (mask_suite_held) {
             mask_suite_held = false;
-            keep_first(release_suite_with_message(in_data_, out_data_, kAEGPMaskSuite, kAEGPMaskSuiteVersion1,
+            keep_first(release_suite_with_message(in_data_, out_data_, kPF_MaskSuite, kPF_MaskSuiteVersion1,
                                                   kReleaseSuiteMessage));
         }
         if (world_suite_held) {
@@ -211,7 +211,7 @@ void render_stages(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
 
     if (err == PF_Err_NONE) {
         const void* suite = nullptr;
-        err = acquire_suite_with_message(in_data, out_data, kAEGPMaskSuite, kAEGPMaskSuiteVersion1, kLoadSuiteMessage,
+        err = acquire_suite_with_message(in_data, out_data, kPF_MaskSuite, kPF_MaskSuiteVersion1, kLoadSuiteMessage,
                                          &suite);
         if (err == PF_Err_NONE) hold.mask_suite_held = true;
     }

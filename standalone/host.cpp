@@ -43,16 +43,16 @@ Host::Impl::Impl(Host& owner) : host(owner) {
     fill_callbacks(&utils, &inter, &basic);
     fill_frame_callbacks(&pre_callbacks, &render_callbacks);
     suites[{kPFANSISuite, kPFANSISuiteVersion1}] = ansi_suite_table();
-    suites[{kAEGPUtilitySuite, kAEGPUtilitySuiteVersion7}] = utility_suite_table();
+    suites[{kAEGPUtilitySuite, kAEGPUtilitySuiteVersion3}] = utility_suite_table();
     suites[{kPFHandleSuite, kPFHandleSuiteVersion1}] = handle_suite_table();
     suites[{kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1}] = param_utils_suite_table();
     suites[{kPFWorldSuite, kPFWorldSuiteVersion2}] = world_suite_table();
-    suites[{kAEGPMaskSuite, kAEGPMaskSuiteVersion1}] = mask_suite_table();
+    suites[{kPF_MaskSuite, kPF_MaskSuiteVersion1}] = mask_suite_table();
     suites[{kPFPathQuerySuite, kPFPathQuerySuiteVersion1}] = path_query_suite_table();
     suites[{kPFPathDataSuite, kPFPathDataSuiteVersion1}] = path_data_suite_table();
-    suites[{kPFSampling8Suite, kPFSamplingSuiteVersion1}] = sampling8_suite_table();
-    suites[{kPFSampling16Suite, kPFSamplingSuiteVersion1}] = sampling16_suite_table();
-    suites[{kPFSamplingFloatSuite, kPFSamplingSuiteVersion1}] = sampling_float_suite_table();
+    suites[{kPFSampling8Suite, kPFSampling8SuiteVersion1}] = sampling8_suite_table();
+    suites[{kPFSampling16Suite, kPFSampling16SuiteVersion1}] = sampling16_suite_table();
+    suites[{kPFSamplingFloatSuite, kPFSamplingFloatSuiteVersion1}] = sampling_float_suite_table();
 }
 
 Host::Impl::~Impl() { free_all(); }
@@ -211,7 +211,7 @@ void Host::Impl::end_call() {
     }
 }
 
-PF_State Host::Impl::digest(std::vector<std::uint64_t>* fingerprints) const {
+StateWords Host::Impl::digest(std::vector<std::uint64_t>* fingerprints) const {
     std::uint64_t a = 0x6a09e667f3bcc908ULL;
     std::uint64_t b = 0xbb67ae8584caa73bULL;
     const double frame = host.current_frame();
@@ -223,10 +223,7 @@ PF_State Host::Impl::digest(std::vector<std::uint64_t>* fingerprints) const {
         a = splitmix(a ^ fp);
         b = splitmix(b + fp * 0x9e3779b97f4a7c15ULL + static_cast<std::uint64_t>(index));
     }
-    PF_State state{};
-    state.bytes[0] = a;
-    state.bytes[1] = b;
-    return state;
+    return {a, b};
 }
 
 void Host::Impl::free_all() {
@@ -257,15 +254,18 @@ Host::Host(std::shared_ptr<Module> module) : module_(std::move(module)), impl_(s
 
 Host::~Host() = default;
 
+// Every member, as the application fills it for an effect on a layer of the
+// input's size: full frame, no field rendering, no motion blur, no audio.
 void Host::prepare_call() {
     in_data_.inter = impl_->inter;
     in_data_.utils = &impl_->utils;
     in_data_.effect_ref = reinterpret_cast<PF_ProgPtr>(&impl_->context);
-    in_data_.quality = 0;
-    in_data_.version = 0x000D001C;
+    in_data_.quality = PF_Quality_HI;
+    in_data_.version = PF_SpecVersion{PF_PLUG_IN_VERSION, PF_PLUG_IN_SUBVERS};
     in_data_.serial_num = 0;
     in_data_.appl_id = 0x46585443;  // 'FXTC'
     in_data_.num_params = 1 + params_.count();
+    in_data_.reserved = 0;
     in_data_.what_cpu = 0;
     in_data_.what_fpu = 0;
     in_data_.current_time = current_time_;
@@ -273,15 +273,26 @@ void Host::prepare_call() {
     in_data_.total_time = time_step_ > 0 ? time_step_ * 240 : 240;
     in_data_.local_time_step = time_step_;
     in_data_.time_scale = time_scale_;
+    in_data_.field = PF_Field_FRAME;
+    in_data_.shutter_angle = 0;
     in_data_.width = input_ != nullptr ? input_->width() : 0;
     in_data_.height = input_ != nullptr ? input_->height() : 0;
     in_data_.extent_hint = PF_Rect{0, 0, in_data_.width, in_data_.height};
+    in_data_.output_origin_x = 0;
+    in_data_.output_origin_y = 0;
     in_data_.downsample_x = downsample_x_;
     in_data_.downsample_y = downsample_y_;
     in_data_.pixel_aspect_ratio = PF_RationalScale{1, 1};
-    in_data_.in_flags = 0;
+    in_data_.in_flags = PF_InFlag_NONE;
     in_data_.frame_data = nullptr;
+    in_data_.start_sampL = 0;
+    in_data_.dur_sampL = 0;
+    in_data_.total_sampL = 0;
+    in_data_.src_snd = PF_SoundWorld{};
     in_data_.pica_basicP = &impl_->basic;
+    in_data_.pre_effect_source_origin_x = 0;
+    in_data_.pre_effect_source_origin_y = 0;
+    in_data_.shutter_phase = 0;
     out_data_ = PF_OutData{};
 }
 
@@ -437,7 +448,7 @@ PF_Err Host::param_value(PF_ParamIndex index, PF_ParamDef* def) const {
     return params_.evaluate(index, current_frame(), input_, def);
 }
 
-PF_State Host::current_state() const { return impl_->digest(nullptr); }
+PF_State Host::current_state() const { return state_of(impl_->digest(nullptr)); }
 
 PF_PreRenderCallbacks* Host::pre_render_callbacks() { return &impl_->pre_callbacks; }
 PF_SmartRenderCallbacks* Host::smart_render_callbacks() { return &impl_->render_callbacks; }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
@@ -31,6 +32,22 @@ constexpr int kFreshHandleByte = 0xA5;
 // size must fit size_t, and allocators abort on absurd requests under the
 // sanitizers instead of failing).
 constexpr bool handle_size_fits(A_u_longlong size) { return size <= static_cast<A_u_longlong>(SIZE_MAX / 2); }
+
+// A parameter-state snapshot as the two 64-bit words of the host's digest,
+// and back; the 16 bytes are the host's alone.
+using StateWords = std::pair<std::uint64_t, std::uint64_t>;
+inline PF_State state_of(const StateWords& words) {
+    PF_State state{};
+    std::memcpy(&state.reservedAL[0], &words.first, sizeof words.first);
+    std::memcpy(&state.reservedAL[2], &words.second, sizeof words.second);
+    return state;
+}
+inline StateWords words_of(const PF_State& state) {
+    StateWords words;
+    std::memcpy(&words.first, &state.reservedAL[0], sizeof words.first);
+    std::memcpy(&words.second, &state.reservedAL[2], sizeof words.second);
+    return words;
+}
 
 // What effect_ref points at.
 struct HostContext {
@@ -118,7 +135,7 @@ struct Host::Impl {
 
     // State snapshots handed out by PF_GetCurrentState: per digest, the
     // parameters' fingerprints at the time.
-    std::map<std::pair<std::uint64_t, std::uint64_t>, std::vector<std::uint64_t>> states;
+    std::map<StateWords, std::vector<std::uint64_t>> states;
     long update_param_ui_calls = 0;
     std::vector<std::pair<A_long, A_long>> progress;
     long abort_calls = 0;
@@ -198,7 +215,7 @@ struct Host::Impl {
 
     // Digest of all declared parameters at the current time, and the
     // fingerprints it was made of.
-    PF_State digest(std::vector<std::uint64_t>* fingerprints) const;
+    StateWords digest(std::vector<std::uint64_t>* fingerprints) const;
 
     void free_all();
 };

@@ -34,7 +34,7 @@ struct LoggedCall {
 // Argument positions of a logged area_sample8 / area_sample16 /
 // area_sample_float call: the point, then the whole sampling block. `src` is
 // the block's world pointer as an integer; mask0, fcm_table and
-// fcm_table_size are 1 when not null, reserved is 1 when any reserved word is
+// fcd_table are 1 when not null, reserved is 1 when any reserved word is
 // not zero. A call without a block logs only x and y.
 namespace sample_arg {
 enum : std::size_t {
@@ -50,7 +50,7 @@ enum : std::size_t {
     comp_mode,
     mask0,
     fcm_table,
-    fcm_table_size,
+    fcd_table,
     reserved,
     count
 };

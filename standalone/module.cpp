@@ -29,13 +29,13 @@ void* open_library(const std::string& path, std::string* error) {
 #endif
 }
 
-PF_EntryPointFunc find_entry(void* library, std::string* error) {
+PF_FilterProc find_entry(void* library, std::string* error) {
 #if defined(_WIN32)
     FARPROC symbol = GetProcAddress(reinterpret_cast<HMODULE>(library), "EntryPointFunc");
     if (symbol == nullptr && error != nullptr) {
         *error = "EntryPointFunc not found: error " + std::to_string(static_cast<unsigned long>(GetLastError()));
     }
-    return reinterpret_cast<PF_EntryPointFunc>(reinterpret_cast<void*>(symbol));
+    return reinterpret_cast<PF_FilterProc>(reinterpret_cast<void*>(symbol));
 #else
     dlerror();
     void* symbol = dlsym(library, "EntryPointFunc");
@@ -44,7 +44,7 @@ PF_EntryPointFunc find_entry(void* library, std::string* error) {
         *error = std::string("EntryPointFunc not found: ") + (why != nullptr ? why : "null symbol");
     }
     // POSIX guarantees that a data pointer from dlsym converts to a function pointer.
-    return reinterpret_cast<PF_EntryPointFunc>(symbol);
+    return reinterpret_cast<PF_FilterProc>(symbol);
 #endif
 }
 
@@ -58,7 +58,7 @@ void close_library(void* library) {
 
 }  // namespace
 
-Module::Module(void* library, PF_EntryPointFunc entry, std::string name)
+Module::Module(void* library, PF_FilterProc entry, std::string name)
     : library_(library), entry_(entry), name_(std::move(name)) {}
 
 Module::~Module() {
@@ -72,7 +72,7 @@ std::shared_ptr<Module> Module::load(const std::string& path, std::string* error
     if (library == nullptr) {
         return nullptr;
     }
-    PF_EntryPointFunc entry = find_entry(library, error);
+    PF_FilterProc entry = find_entry(library, error);
     if (entry == nullptr) {
         close_library(library);
         return nullptr;
@@ -80,7 +80,7 @@ std::shared_ptr<Module> Module::load(const std::string& path, std::string* error
     return std::shared_ptr<Module>(new Module(library, entry, path));
 }
 
-std::shared_ptr<Module> Module::from_entry(PF_EntryPointFunc entry, std::string name) {
+std::shared_ptr<Module> Module::from_entry(PF_FilterProc entry, std::string name) {
     if (entry == nullptr) {
         return nullptr;
     }

@@ -19,22 +19,22 @@ public:
 
     // Wraps an entry point that is linked into the program (no library).
     // Returns null for a null `entry`.
-    static std::shared_ptr<Module> from_entry(PF_EntryPointFunc entry, std::string name = "static");
+    static std::shared_ptr<Module> from_entry(PF_FilterProc entry, std::string name = "static");
 
     ~Module();
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;
 
-    PF_EntryPointFunc entry() const { return entry_; }
+    PF_FilterProc entry() const { return entry_; }
     // The library path, or the name given to from_entry.
     const std::string& name() const { return name_; }
     bool is_library() const { return library_ != nullptr; }
 
 private:
-    Module(void* library, PF_EntryPointFunc entry, std::string name);
+    Module(void* library, PF_FilterProc entry, std::string name);
 
     void* library_;
-    PF_EntryPointFunc entry_;
+    PF_FilterProc entry_;
     std::string name_;
 };
 

@@ -76,6 +76,9 @@ PF_Err Host::pre_render(const RenderOptions& options, RenderResult* result) {
     im.pre_input = PF_PreRenderInput{};
     im.pre_input.output_request = request;
     im.pre_input.bitdepth = bit_depth(input_.get());
+    im.pre_input.gpu_data = nullptr;
+    im.pre_input.what_gpu = PF_GPU_Framework_NONE;
+    im.pre_input.device_index = 0;
     im.pre_output = PF_PreRenderOutput{};
     im.pre_output.result_rect = options.preset_result_rect;
     im.pre_output.max_result_rect = options.preset_max_result_rect;
@@ -109,6 +112,9 @@ PF_Err Host::smart_render(RenderResult* result) {
     im.render_input.output_request = im.pre_input.output_request;
     im.render_input.bitdepth = im.pre_input.bitdepth;
     im.render_input.pre_render_data = im.pre_output.pre_render_data;
+    im.render_input.gpu_data = nullptr;
+    im.render_input.what_gpu = PF_GPU_Framework_NONE;
+    im.render_input.device_index = 0;
     im.render_extra = PF_SmartRenderExtra{&im.render_input, &im.render_callbacks};
 
     prepare_call();
@@ -129,7 +135,7 @@ void Host::end_frame(RenderResult* result) {
         CurrentHostScope scope(this);
         const long position = log_.record("delete_pre_render_data_func", {});
         try {
-            im.pre_output.delete_pre_render_data_func(&in_data_, im.pre_output.pre_render_data);
+            im.pre_output.delete_pre_render_data_func(im.pre_output.pre_render_data);
         } catch (...) {
             ledger_.error("an exception escaped the delete-pre-render-data function");
         }

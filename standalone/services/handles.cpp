@@ -152,6 +152,7 @@ void fill_handle_callbacks(PF_UtilCallbacks* utils) {
     utils->host_unlock_handle = host_unlock_handle;
     utils->host_dispose_handle = host_dispose_handle;
     utils->host_get_handle_size = host_get_handle_size;
+    utils->host_resize_handle = host_resize_handle;
 }
 
 }  // namespace standalone

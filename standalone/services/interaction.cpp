@@ -144,6 +144,7 @@ void fill_interaction_callbacks(PF_InteractCallbacks* inter) {
 
 void fill_frame_callbacks(PF_PreRenderCallbacks* pre, PF_SmartRenderCallbacks* render) {
     pre->checkout_layer = checkout_layer;
+    pre->GuidMixInPtr = unsupported<"GuidMixInPtr">;
     render->checkout_layer_pixels = checkout_layer_pixels;
     render->checkin_layer_pixels = checkin_layer_pixels;
     render->checkout_output = checkout_output;

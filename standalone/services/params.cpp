@@ -76,9 +76,9 @@ PF_Err PF_CALL get_current_state(PF_ProgPtr effect_ref, PF_State* state) {
     auto check = [&](Host&) -> PF_Err { return state == nullptr ? PF_Err_BAD_CALLBACK_PARAM : PF_Err_NONE; };
     return serve(host_of(effect_ref), FaultTarget::get_current_state, {}, check, [&](Host& host) -> PF_Err {
         std::vector<std::uint64_t> fingerprints;
-        const PF_State digest = host.impl().digest(&fingerprints);
-        host.impl().states[{digest.bytes[0], digest.bytes[1]}] = std::move(fingerprints);
-        std::memcpy(state, &digest, sizeof digest);
+        const StateWords digest = host.impl().digest(&fingerprints);
+        host.impl().states[digest] = std::move(fingerprints);
+        *state = state_of(digest);
         return PF_Err_NONE;
     });
 }
@@ -102,13 +102,14 @@ PF_Err PF_CALL has_param_changed(PF_ProgPtr effect_ref, const PF_State* state, P
     };
     return serve(host_of(effect_ref), FaultTarget::has_param_changed, {as_int(param_index)}, check,
                  [&](Host& host) -> PF_Err {
-        PF_State old{};
-        std::memcpy(&old, state, sizeof old);
+        PF_State copy;
+        std::memcpy(&copy, state, sizeof copy);
+        const StateWords old = words_of(copy);
         std::vector<std::uint64_t> now;
-        const PF_State digest = host.impl().digest(&now);
-        bool differs = old.bytes[0] != digest.bytes[0] || old.bytes[1] != digest.bytes[1];
+        const StateWords digest = host.impl().digest(&now);
+        bool differs = old != digest;
         if (param_index >= 1 && differs) {
-            auto it = host.impl().states.find({old.bytes[0], old.bytes[1]});
+            auto it = host.impl().states.find(old);
             const auto slot = static_cast<std::size_t>(param_index - 1);
             if (it != host.impl().states.end() && slot < it->second.size() && slot < now.size() &&
                 it->second.size() == now.size()) {
@@ -120,7 +121,20 @@ PF_Err PF_CALL has_param_changed(PF_ProgPtr effect_ref, const PF_State* state, P
     });
 }
 
-constexpr PF_ParamUtilsSuite1 kParamUtilsSuite = {update_param_ui, get_current_state, has_param_changed};
+// "PF Param Utils Suite" 2, in the host's order; what the effect never asks
+// for answers an error.
+constexpr PF_ParamUtilsSuite1 kParamUtilsSuite = {
+    update_param_ui,
+    get_current_state,
+    has_param_changed,
+    unsupported<"PF_HaveInputsChangedOverTimeSpanObsolete">,
+    unsupported<"PF_IsIdenticalCheckout">,
+    unsupported<"PF_FindKeyframeTime">,
+    unsupported<"PF_GetKeyframeCount">,
+    unsupported<"PF_CheckoutKeyframe">,
+    unsupported<"PF_CheckinKeyframe">,
+    unsupported<"PF_KeyIndexToTime">,
+};
 
 }  // namespace
 

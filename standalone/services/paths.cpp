@@ -11,39 +11,8 @@ namespace standalone {
 
 namespace {
 
-// ---------------------------------------------------------------------------
-// AEGP Mask Suite 1: held by the render, never called; answers "no".
-// ---------------------------------------------------------------------------
-PF_Err PF_CALL mask_num_masks(void*, A_long* num_masks) {
-    Call call(current_host(), "AEGP_GetLayerNumMasks", {});
-    if (num_masks != nullptr) {
-        *num_masks = 0;
-    }
-    return call.finish(PF_Err_INVALID_CALLBACK);
-}
-
-PF_Err PF_CALL mask_by_index(void*, A_long index, AEGP_MaskRefH* mask) {
-    Call call(current_host(), "AEGP_GetLayerMaskByIndex", {as_int(index)});
-    if (mask != nullptr) {
-        *mask = nullptr;
-    }
-    return call.finish(PF_Err_INVALID_CALLBACK);
-}
-
-PF_Err PF_CALL mask_dispose(AEGP_MaskRefH) {
-    Call call(current_host(), "AEGP_DisposeMask", {});
-    return call.finish(PF_Err_INVALID_CALLBACK);
-}
-
-PF_Err PF_CALL mask_invert(AEGP_MaskRefH, A_Boolean* invert) {
-    Call call(current_host(), "AEGP_GetMaskInvert", {});
-    if (invert != nullptr) {
-        *invert = 0;
-    }
-    return call.finish(PF_Err_INVALID_CALLBACK);
-}
-
-constexpr AEGP_MaskSuite1 kMaskSuite = {mask_num_masks, mask_by_index, mask_dispose, mask_invert};
+// "AEGP Mask Suite" 1: held by the render, never called.
+constexpr PF_MaskSuite1 kMaskSuite = {unsupported<"PF_MaskWorldWithPath">};
 
 // ---------------------------------------------------------------------------
 // PF Path Query Suite 1
@@ -274,7 +243,8 @@ PF_Err PF_CALL path_cleanup_seg_length(PF_ProgPtr effect_ref, PF_PathOutlinePtr 
 constexpr PF_PathDataSuite1 kPathDataSuite = {
     path_is_open,           path_num_segments,    path_vertex_info,
     path_prepare_seg_length, path_get_seg_length, path_eval_seg_length,
-    path_eval_seg_length_deriv1, path_cleanup_seg_length,
+    path_eval_seg_length_deriv1, path_cleanup_seg_length, unsupported<"PF_PathIsInverted">,
+    unsupported<"PF_PathGetMaskMode">, unsupported<"PF_PathGetName">,
 };
 
 }  // namespace

@@ -87,10 +87,10 @@ std::vector<LogArg> sample_args(PF_Fixed x, PF_Fixed y, const PF_SampPB* params)
         as_int(params->samp_behave),
         as_int(params->allow_asynch),
         as_int(params->motion_blur),
-        as_int(params->comp_mode),
+        as_int(params->comp_mode.xfer),
         as_int(params->mask0 != nullptr),
         as_int(params->fcm_table != nullptr),
-        as_int(params->fcm_table_size != nullptr),
+        as_int(params->fcd_table != nullptr),
         as_int(reserved),
     };
     return args;

@@ -16,6 +16,7 @@ CurrentHostScope::CurrentHostScope(Host* host) : previous_(t_current_host) { t_c
 CurrentHostScope::~CurrentHostScope() { t_current_host = previous_; }
 
 void fill_callbacks(PF_UtilCallbacks* utils, PF_InteractCallbacks* inter, SPBasicSuite* basic) {
+    fill_unsupported_callbacks(utils, inter);
     fill_world_callbacks(utils);
     fill_handle_callbacks(utils);
     fill_ansi_callbacks(&utils->ansi);

@@ -4,6 +4,8 @@
 // here and in host_impl.h.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -73,6 +75,28 @@ PF_Err serve(Host* host, FaultTarget target, std::vector<LogArg> args, Work&& wo
     return serve(host, target, std::move(args), no_check, std::forward<Work>(work));
 }
 
+// A function name as a template argument.
+template <std::size_t N>
+struct FunctionName {
+    char text[N];
+    constexpr FunctionName(const char (&name)[N]) { std::copy_n(name, N, text); }  // NOLINT: implicit on purpose
+};
+
+// A host function this host does not offer, of whatever signature the table
+// slot has: logged, noted as misuse in the ledger (the effect never calls
+// one), and answered with PF_Err_INVALID_CALLBACK, so that no slot of a table
+// the effect is handed is a null pointer.
+template <FunctionName name, class... Args>
+PF_Err PF_CALL unsupported(Args...) {
+    Host* host = current_host();
+    if (host == nullptr) {
+        return PF_Err_INVALID_CALLBACK;
+    }
+    Call call(host, name.text, {});
+    host->ledger().error(std::string("call of ") + name.text + ", which this host does not offer");
+    return call.finish(PF_Err_INVALID_CALLBACK);
+}
+
 // Each service's share of the in-data's callback records.
 void fill_handle_callbacks(PF_UtilCallbacks* utils);
 void fill_ansi_callbacks(PF_ANSICallbacks* ansi);
@@ -80,5 +104,7 @@ void fill_world_callbacks(PF_UtilCallbacks* utils);  // copy and fill
 void fill_param_callbacks(PF_InteractCallbacks* inter);
 void fill_interaction_callbacks(PF_InteractCallbacks* inter);  // abort and progress
 void fill_basic_suite(SPBasicSuite* basic);
+// Every slot no service fills: unsupported<>.
+void fill_unsupported_callbacks(PF_UtilCallbacks* utils, PF_InteractCallbacks* inter);
 
 }  // namespace standalone

@@ -52,11 +52,11 @@ SPErr PF_CALL sp_release_suite(const char* name, A_long version) {
     return call.finish(injected(*host, FaultTarget::release_suite));
 }
 
-A_Boolean PF_CALL sp_is_equal(const char* a, const char* b) {
+SPBoolean PF_CALL sp_is_equal(const char* a, const char* b) {
     return a != nullptr && b != nullptr && std::strcmp(a, b) == 0 ? 1 : 0;
 }
 
-SPErr PF_CALL sp_allocate_block(A_u_longlong size, void** block) {
+SPErr PF_CALL sp_allocate_block(std::size_t size, void** block) {
     Host* host = current_host();
     if (host == nullptr || block == nullptr) {
         return kSPBadParameter;
@@ -88,7 +88,7 @@ SPErr PF_CALL sp_free_block(void* block) {
     return call.finish(0);
 }
 
-SPErr PF_CALL sp_reallocate_block(void* block, A_u_longlong new_size, void** new_block) {
+SPErr PF_CALL sp_reallocate_block(void* block, std::size_t new_size, void** new_block) {
     Host* host = current_host();
     if (host == nullptr || new_block == nullptr) {
         return kSPBadParameter;
@@ -127,11 +127,6 @@ PF_Err PF_CALL aegp_report_info(AEGP_PluginID plugin_id, const A_char* info) {
     return call.finish(PF_Err_NONE);
 }
 
-PF_Err PF_CALL aegp_report_info_unicode(AEGP_PluginID plugin_id, const A_u_short*) {
-    Call call(current_host(), "AEGP_ReportInfoUnicode", {as_int(plugin_id)});
-    return call.finish(PF_Err_NONE);
-}
-
 PF_Err PF_CALL aegp_driver_init_version(A_short* major, A_short* minor) {
     Call call(current_host(), "AEGP_GetDriverPluginInitFuncVersion", {});
     if (major == nullptr || minor == nullptr) {
@@ -162,17 +157,6 @@ PF_Err PF_CALL aegp_end_quiet_errors(A_Boolean, void*) {
     return call.finish(PF_Err_NONE);
 }
 
-PF_Err PF_CALL aegp_last_error_message(A_long buffer_size, A_char* error_string, PF_Err* error) {
-    Call call(current_host(), "AEGP_GetLastErrorMessage", {as_int(buffer_size)});
-    if (error_string != nullptr && buffer_size > 0) {
-        error_string[0] = '\0';
-    }
-    if (error != nullptr) {
-        *error = PF_Err_NONE;
-    }
-    return call.finish(PF_Err_NONE);
-}
-
 PF_Err PF_CALL aegp_register_with_aegp(AEGP_GlobalRefcon, const A_char* plugin_name, AEGP_PluginID* plugin_id) {
     auto check = [&](Host&) {
         return plugin_name == nullptr || plugin_id == nullptr ? PF_Err_BAD_CALLBACK_PARAM : PF_Err_NONE;
@@ -192,10 +176,34 @@ PF_Err PF_CALL aegp_main_hwnd(void* main_hwnd) {
     return call.finish(PF_Err_NONE);
 }
 
-constexpr AEGP_UtilitySuite7 kUtilitySuite = {
-    aegp_report_info,        aegp_report_info_unicode, aegp_driver_init_version,
-    aegp_driver_impl_version, aegp_start_quiet_errors, aegp_end_quiet_errors,
-    aegp_last_error_message, aegp_register_with_aegp,  aegp_main_hwnd,
+// "AEGP Utility Suite" 7, in the host's order; what the effect never asks
+// for answers an error.
+constexpr AEGP_UtilitySuite3 kUtilitySuite = {
+    aegp_report_info,
+    aegp_driver_init_version,
+    aegp_driver_impl_version,
+    aegp_start_quiet_errors,
+    aegp_end_quiet_errors,
+    unsupported<"AEGP_StartUndoGroup">,
+    unsupported<"AEGP_EndUndoGroup">,
+    aegp_register_with_aegp,
+    aegp_main_hwnd,
+    unsupported<"AEGP_ShowHideAllFloaters">,
+    unsupported<"AEGP_PaintPalGetForeColor">,
+    unsupported<"AEGP_PaintPalGetBackColor">,
+    unsupported<"AEGP_PaintPalSetForeColor">,
+    unsupported<"AEGP_PaintPalSetBackColor">,
+    unsupported<"AEGP_CharPalGetFillColor">,
+    unsupported<"AEGP_CharPalGetStrokeColor">,
+    unsupported<"AEGP_CharPalSetFillColor">,
+    unsupported<"AEGP_CharPalSetStrokeColor">,
+    unsupported<"AEGP_CharPalIsFillColorUIFrontmost">,
+    unsupported<"AEGP_ConvertFpLongToHSFRatio">,
+    unsupported<"AEGP_ConvertHSFRatioToFpLong">,
+    unsupported<"AEGP_CauseIdleRoutinesToBeCalled">,
+    unsupported<"AEGP_GetSuppressInteractiveUI">,
+    unsupported<"AEGP_WriteToOSConsole">,
+    unsupported<"AEGP_WriteToDebugLog">,
 };
 
 

@@ -19,8 +19,8 @@ bool rect_inside(const PF_Rect& r, const World& world) {
            r.bottom <= world.height();
 }
 
-PF_Err PF_CALL util_copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, const PF_Rect* src_r,
-                         const PF_Rect* dst_r) {
+PF_Err PF_CALL util_copy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, PF_Rect* src_r,
+                         PF_Rect* dst_r) {
     return serve(host_of(effect_ref), FaultTarget::copy, {as_int(src_r != nullptr), as_int(dst_r != nullptr)},
                  [&](Host& host) -> PF_Err {
         World* from = host.impl().find_world(src);

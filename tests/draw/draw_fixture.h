@@ -97,7 +97,7 @@ struct Sample {
     A_long comp_mode = 0;
     bool mask0 = false;
     bool fcm_table = false;
-    bool fcm_table_size = false;
+    bool fcd_table = false;
     bool reserved = false;
     PF_Err result = PF_Err_NONE;
 };
@@ -113,7 +113,7 @@ inline void expect_plain_block(const Sample& call, const PF_ParamDef& layer) {
     EXPECT_EQ(call.comp_mode, 0);
     EXPECT_FALSE(call.mask0);
     EXPECT_FALSE(call.fcm_table);
-    EXPECT_FALSE(call.fcm_table_size);
+    EXPECT_FALSE(call.fcd_table);
     EXPECT_FALSE(call.reserved);
 }
 
@@ -187,7 +187,7 @@ public:
             s.comp_mode = static_cast<A_long>(call.int_arg(arg::comp_mode));
             s.mask0 = call.int_arg(arg::mask0) != 0;
             s.fcm_table = call.int_arg(arg::fcm_table) != 0;
-            s.fcm_table_size = call.int_arg(arg::fcm_table_size) != 0;
+            s.fcd_table = call.int_arg(arg::fcd_table) != 0;
             s.reserved = call.int_arg(arg::reserved) != 0;
             s.result = static_cast<PF_Err>(call.result);
             out.push_back(s);

@@ -501,7 +501,7 @@ TEST(PaintCarry, TheBufferStartsAllZeroAndCarriesFromStrokeToStroke) {
 
 TEST(PaintCarry, ARefusedSamplingSuiteIsRaisedAs516) {
     DrawHost host;
-    host.host().faults().refuse_suite(kPFSampling16Suite, kPFSamplingSuiteVersion1);
+    host.host().faults().refuse_suite(kPFSampling16Suite, kPFSampling16SuiteVersion1);
     const PF_Pixel16 clear{0, 0, 0, 0};
     const WorldPtr in = frame<PF_Pixel16>(3, 3, 0, clear);
     const WorldPtr out = frame<PF_Pixel16>(3, 3, 0, clear);

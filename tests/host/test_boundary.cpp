@@ -69,7 +69,7 @@ TEST_F(Boundary, NullRecordsAreRefusedNotFollowed) {
                                PF_Cmd_SEQUENCE_SETUP, PF_Cmd_SEQUENCE_RESETUP,   PF_Cmd_SEQUENCE_SETDOWN,
                                PF_Cmd_UPDATE_PARAMS_UI, PF_Cmd_USER_CHANGED_PARAM, PF_Cmd_COMPLETELY_GENERAL,
                                PF_Cmd_SMART_PRE_RENDER, PF_Cmd_SMART_RENDER};
-    PF_EntryPointFunc entry = module_->entry();
+    PF_FilterProc entry = module_->entry();
     PF_OutData out_data{};
     char text[] = "text";
     for (PF_Cmd cmd : commands) {
@@ -170,7 +170,7 @@ TEST_F(Boundary, GlobalSetupAddsVersionFlagsAndBlock) {
     EXPECT_EQ(global_block()->plugin_id, 4242);
     EXPECT_EQ(host().registered_names(), std::vector<std::string>{"Error!"});
     EXPECT_EQ(out().return_msg[0], '\0');
-    EXPECT_EQ(acquisitions(kHandle, 1), 1);
+    EXPECT_EQ(acquisitions(kHandle, kPFHandleSuiteVersion1), 1);
     EXPECT_EQ(acquisitions(kUtility, 7), 1);
     // Each suite released and the block unlocked (the ledger checks the
     // balance on tear-down); the order between them is the effect's own.
@@ -191,7 +191,7 @@ struct GlobalFailure {
 TEST_F(Boundary, GlobalSetupFailures) {
     const GlobalFailure rows[] = {
         {"no basic suite", nullptr, PF_Err_BAD_CALLBACK_PARAM, false},
-        {"handle suite refused", [](standalone::Host& h) { h.faults().refuse_suite(kHandle, 1); },
+        {"handle suite refused", [](standalone::Host& h) { h.faults().refuse_suite(kHandle, kPFHandleSuiteVersion1); },
          PF_Err_BAD_CALLBACK_PARAM, true},
         {"utility suite refused", [](standalone::Host& h) { h.faults().refuse_suite(kUtility, 7); },
          PF_Err_BAD_CALLBACK_PARAM, true},
@@ -277,7 +277,7 @@ struct SequenceFailure {
 TEST_F(Boundary, SequenceSetupFailures) {
     const SequenceFailure rows[] = {
         {"no basic suite", nullptr, PF_Err_BAD_CALLBACK_PARAM, false},
-        {"handle suite refused", [](standalone::Host& h) { h.faults().refuse_suite(kHandle, 1); },
+        {"handle suite refused", [](standalone::Host& h) { h.faults().refuse_suite(kHandle, kPFHandleSuiteVersion1); },
          PF_Err_BAD_CALLBACK_PARAM, false},
         {"no handle", [](standalone::Host& h) { h.faults().fail_allocation(1); }, PF_Err_OUT_OF_MEMORY, true},
         {"no lock", [](standalone::Host& h) { h.faults().fail_lock(1); }, PF_Err_NONE, true},
@@ -357,20 +357,20 @@ TEST_F(Boundary, RefusedSuiteGives516AndReleasesTheRest) {
     const Refusal rows[] = {
         {"about", kAnsi, 1, [](standalone::Host& h) { return h.about(); }},
         {"general", kAnsi, 1, [](standalone::Host& h) { return h.completely_general("x"); }},
-        {"global set-up, first suite", kHandle, 1, [](standalone::Host& h) { return h.global_setup(); }},
+        {"global set-up, first suite", kHandle, kPFHandleSuiteVersion1, [](standalone::Host& h) { return h.global_setup(); }},
         {"global set-up, second suite", kUtility, 7, [](standalone::Host& h) { return h.global_setup(); }},
-        {"re-set-up", kHandle, 1,
+        {"re-set-up", kHandle, kPFHandleSuiteVersion1,
          [](standalone::Host& h) {
              h.faults().clear();
              EXPECT_EQ(h.setup_all(), PF_Err_NONE);
-             h.faults().refuse_suite(kHandle, 1);
+             h.faults().refuse_suite(kHandle, kPFHandleSuiteVersion1);
              return h.sequence_resetup();
          }},
-        {"set-down", kHandle, 1,
+        {"set-down", kHandle, kPFHandleSuiteVersion1,
          [](standalone::Host& h) {
              h.faults().clear();
              EXPECT_EQ(h.setup_all(), PF_Err_NONE);
-             h.faults().refuse_suite(kHandle, 1);
+             h.faults().refuse_suite(kHandle, kPFHandleSuiteVersion1);
              const PF_Handle block = h.in_data().sequence_data;
              const PF_Err err = h.sequence_setdown();
              // The block survived the failed set-down; a second one disposes it.
@@ -380,26 +380,26 @@ TEST_F(Boundary, RefusedSuiteGives516AndReleasesTheRest) {
              EXPECT_EQ(h.call(PF_Cmd_SEQUENCE_SETDOWN, nullptr), PF_Err_NONE);
              return err;
          }},
-        {"parameter UI, first suite", kParamUtils, 1,
+        {"parameter UI, first suite", kParamUtils, kPFParamUtilsSuiteVersion1,
          [](standalone::Host& h) {
              h.faults().clear();
              EXPECT_EQ(h.setup_all(), PF_Err_NONE);
-             h.faults().refuse_suite(kParamUtils, 1);
+             h.faults().refuse_suite(kParamUtils, kPFParamUtilsSuiteVersion1);
              return h.update_params_ui();
          }},
-        {"parameter UI, second suite", kHandle, 1,
+        {"parameter UI, second suite", kHandle, kPFHandleSuiteVersion1,
          [](standalone::Host& h) {
              h.faults().clear();
              EXPECT_EQ(h.setup_all(), PF_Err_NONE);
-             h.faults().refuse_suite(kHandle, 1);
+             h.faults().refuse_suite(kHandle, kPFHandleSuiteVersion1);
              return h.update_params_ui();
          }},
-        {"pre-render", kHandle, 1,
+        {"pre-render", kHandle, kPFHandleSuiteVersion1,
          [](standalone::Host& h) {
              h.faults().clear();
              EXPECT_EQ(h.setup_all(), PF_Err_NONE);
              h.set_input(std::make_shared<standalone::World>(4, 4, PF_PixelFormat_ARGB32));
-             h.faults().refuse_suite(kHandle, 1);
+             h.faults().refuse_suite(kHandle, kPFHandleSuiteVersion1);
              standalone::RenderOptions options;
              options.pre_render_only = true;
              const PF_Err err = h.render_frame(options).pre_render_err;
@@ -417,7 +417,7 @@ TEST_F(Boundary, RefusedSuiteGives516AndReleasesTheRest) {
         // Every suite acquired was released once, under the same name.
         EXPECT_TRUE(host().ledger().suites_held().empty());
         for (const char* name : {kAnsi, kHandle, kUtility, kParamUtils}) {
-            for (A_long version : {1, 7}) {
+            for (A_long version : {1, 2, 7}) {
                 EXPECT_EQ(acquisitions(name, version), releases(name, version)) << name << " " << version;
             }
         }
@@ -601,10 +601,10 @@ TEST_F(FreeFunctions, CacheReleasesInItsTableOrderUnderTheAcquiredNames) {
     EXPECT_EQ(FakeBasic::acquired.size(), 9u);
     EXPECT_EQ(FakeBasic::released, (Pairs{{"PF Path Query Suite", 1},
                                           {"PF Path Data Suite", 1},
-                                          {"PF Param Utils Suite", 1},
+                                          {"PF Param Utils Suite", 2},
                                           {"AEGP Utility Suite", 7},
                                           {"PF ANSI Suite", 1},
-                                          {"PF Handle Suite", 1},
+                                          {"PF Handle Suite", 2},
                                           {"PF Sampling8 Suite", 1},
                                           {"PF Sampling16 Suite", 1},
                                           {"PF SamplingFloat Suite", 1}}));
@@ -623,7 +623,7 @@ TEST_F(FreeFunctions, CacheRefusalThrowsAndReleasesEarlierSuites) {
     }
     EXPECT_TRUE(thrown);
     using Pairs = std::vector<std::pair<std::string, A_long>>;
-    EXPECT_EQ(FakeBasic::released, (Pairs{{"PF Handle Suite", 1}}));
+    EXPECT_EQ(FakeBasic::released, (Pairs{{"PF Handle Suite", 2}}));
 
     thrown = false;
     try {

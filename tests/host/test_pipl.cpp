@@ -103,20 +103,20 @@ std::string counted(const Property& p) {
 
 TEST(Pipl, HeaderAndWalkEndExactlyAtTheEnd) {
     const auto bytes = resource_bytes();
-    ASSERT_EQ(bytes.size(), 302u);
+    ASSERT_EQ(bytes.size(), 334u);
     const auto w = walk(bytes);
     ASSERT_TRUE(w.has_value());
     EXPECT_EQ(w->leading, 1u);
     EXPECT_EQ(w->version, 0u);
-    EXPECT_EQ(w->count, 12u);
-    EXPECT_EQ(w->properties.size(), 12u);
+    EXPECT_EQ(w->count, 13u);
+    EXPECT_EQ(w->properties.size(), 13u);
     EXPECT_EQ(w->end, bytes.size());
 }
 
 TEST(Pipl, PropertiesInOrderUnderTheVendorCode) {
     const auto w = walk(resource_bytes());
     ASSERT_TRUE(w.has_value());
-    const std::uint32_t keys[] = {code("kind"), code("name"), code("catg"), code("wx86"),
+    const std::uint32_t keys[] = {code("kind"), code("name"), code("catg"), code("wx86"), code("8664"),
                                   code("ePVR"), code("eSVR"), code("eVER"), code("eINF"),
                                   code("eGLO"), code("eGL2"), code("eMNA"), code("aeFL")};
     ASSERT_EQ(w->properties.size(), std::size(keys));
@@ -160,11 +160,17 @@ TEST(Pipl, StringsAreCountedOrTerminatedAndPadded) {
     EXPECT_EQ(std::string_view(effect_info::kCategory), "Norvex");
     EXPECT_EQ(std::string_view(effect_info::kMatchName), "NorvexTrellis by Dorsaveli");
 
-    const Property* entry = find(*w, code("wx86"));
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(entry->length, 16u);
-    ASSERT_EQ(entry->data.size(), 16u);
-    EXPECT_STREQ(reinterpret_cast<const char*>(entry->data.data()), "EntryPointFunc");
+    // The entry point's name for 32-bit and for 64-bit hosts, the same bytes.
+    for (const char* key : {"wx86", "8664"}) {
+        SCOPED_TRACE(key);
+        const Property* entry = find(*w, code(key));
+        ASSERT_NE(entry, nullptr);
+        EXPECT_EQ(entry->length, 16u);
+        ASSERT_EQ(entry->data.size(), 16u);
+        EXPECT_STREQ(reinterpret_cast<const char*>(entry->data.data()), "EntryPointFunc");
+        EXPECT_EQ(entry->data[14], 0);
+        EXPECT_EQ(entry->data[15], 0);
+    }
 }
 
 TEST(Pipl, InfoFlagsCountTwoBytesButOccupyFour) {

@@ -129,7 +129,7 @@ protected:
         const standalone::Ledger& l = host_->ledger();
         const standalone::CallLog& log = host_->log();
         return {l.acquisitions(kPFWorldSuite, 2),        l.releases(kPFWorldSuite, 2),
-                l.acquisitions(kAEGPMaskSuite, 1),       l.releases(kAEGPMaskSuite, 1),
+                l.acquisitions(kPF_MaskSuite, kPF_MaskSuiteVersion1),       l.releases(kPF_MaskSuite, kPF_MaskSuiteVersion1),
                 static_cast<long>(log.count("PF_CheckoutPath")), static_cast<long>(log.count("PF_CheckinPath")),
                 static_cast<long>(log.count("host_dispose_handle"))};
     }
@@ -276,7 +276,7 @@ TEST_F(SmartRender, FailureTable) {
     const FailureCase cases[] = {
         {"pre-render record not lockable", [](Host& h) { h.faults().fail_lock(2); }, PF_Err_BAD_CALLBACK_PARAM, nullptr,
          Expect::Untouched, 0},
-        {"handle suite refused", [](Host& h) { h.faults().refuse_suite(kPFHandleSuite, 1, 2); },
+        {"handle suite refused", [](Host& h) { h.faults().refuse_suite(kPFHandleSuite, kPFHandleSuiteVersion1, 2); },
          PF_Err_BAD_CALLBACK_PARAM, nullptr, Expect::Untouched, 0},
         {"input not checked out", failing(FaultTarget::checkout_layer_pixels, code),
          PF_Err_BAD_CALLBACK_PARAM, nullptr, Expect::Untouched, 0},
@@ -291,7 +291,7 @@ TEST_F(SmartRender, FailureTable) {
          Expect::Copy, 0},
         {"abort", failing(FaultTarget::abort, PF_Interrupt_CANCEL), PF_Interrupt_CANCEL,
          nullptr, Expect::Copy, 0},
-        {"mask suite refused", [](Host& h) { h.faults().refuse_suite(kAEGPMaskSuite, 1); }, PF_Err_BAD_CALLBACK_PARAM,
+        {"mask suite refused", [](Host& h) { h.faults().refuse_suite(kPF_MaskSuite, kPF_MaskSuiteVersion1); }, PF_Err_BAD_CALLBACK_PARAM,
          "Couldn't load suite.", Expect::Copy, 0},
         {"path query suite refused", [](Host& h) { h.faults().refuse_suite(kPFPathQuerySuite, 1); },
          PF_Err_BAD_CALLBACK_PARAM, nullptr, Expect::Copy, 0},
@@ -615,7 +615,7 @@ PF_Err PF_CALL big_output(PF_ProgPtr ref, PF_EffectWorld** world) {
     *world = &t_big_output;
     return PF_Err_NONE;
 }
-PF_Err PF_CALL no_copy(PF_ProgPtr, PF_EffectWorld*, PF_EffectWorld*, const PF_Rect*, const PF_Rect*) { return 0; }
+PF_Err PF_CALL no_copy(PF_ProgPtr, PF_EffectWorld*, PF_EffectWorld*, PF_Rect*, PF_Rect*) { return 0; }
 PF_Err PF_CALL no_fill(PF_ProgPtr, const PF_Pixel*, const PF_Rect*, PF_EffectWorld*) { return 0; }
 
 TEST(SmartRenderMemory, IdMapSizedIn64BitsAndRefusalShowsMemoryError) {

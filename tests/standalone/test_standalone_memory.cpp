@@ -79,9 +79,7 @@ TEST_F(StandaloneHandles, ResizeBeyondAnySizeIsRefusedBeforeAllocating) {
     EXPECT_TRUE(host().ledger().errors().empty());
 }
 
-void PF_CALL dispose_pre_render_data(PF_InData* in, void* data) {
-    in->utils->host_dispose_handle(static_cast<PF_Handle>(data));
-}
+
 
 // A lock the effect leaves when it disposes a handle is its fault; a lock
 // left on the pre-render data it hands over is noted once, at hand-over, and
@@ -107,8 +105,9 @@ TEST_F(StandaloneHandles, DisposeWhileLockedIsReported) {
                 auto* pre = static_cast<PF_PreRenderExtra*>(extra);
                 PF_Handle h = in->utils->host_new_handle(8);
                 in->utils->host_lock_handle(h);
+                standalone_test::t_delete_utils = in->utils;
                 pre->output->pre_render_data = h;
-                pre->output->delete_pre_render_data_func = dispose_pre_render_data;
+                pre->output->delete_pre_render_data_func = standalone_test::dispose_pre_render_handle;
             } else if (cmd == PF_Cmd_SMART_RENDER) {
                 auto* h = static_cast<PF_Handle>(static_cast<PF_SmartRenderExtra*>(extra)->input->pre_render_data);
                 in->utils->host_lock_handle(h);

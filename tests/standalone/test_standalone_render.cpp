@@ -12,9 +12,6 @@ using standalone::World;
 using standalone_test::acquire;
 using standalone_test::ScriptedHost;
 
-void PF_CALL delete_data(PF_InData* in_data, void* data) {
-    in_data->utils->host_dispose_handle(static_cast<PF_Handle>(data));
-}
 
 // A small effect: pre-render keeps a handle and checks out the input;
 // render copies the input, samples a layer, reports progress three times.
@@ -30,7 +27,8 @@ struct FrameScript {
             auto* pre = static_cast<PF_PreRenderExtra*>(extra);
             pre->output->pre_render_data = in->utils->host_new_handle(8);
             if (register_delete) {
-                pre->output->delete_pre_render_data_func = delete_data;
+                standalone_test::t_delete_utils = in->utils;
+                pre->output->delete_pre_render_data_func = standalone_test::dispose_pre_render_handle;
             }
             PF_RenderRequest req = pre->input->output_request;
             req.preserve_rgb_of_zero_alpha = 1;

@@ -1,5 +1,6 @@
 // The basic suite's registry and ledger, the ANSI, utility and parameter
 // utility suites.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -29,9 +30,11 @@ TEST_F(StandaloneSuites, RegistryMatchesExactNameAndVersion) {
     };
     const std::vector<Probe> probes = {
         {"PF iterate16 Suite", 1, true},   {"PF Iterate16 Suite", 1, false}, {"PF iterate16 Suite", 2, false},
-        {"PF iterate16 Suite ", 1, false}, {"PF Handle Suite", 1, true},     {"PF Handle Suite", 2, false},
+        {"PF iterate16 Suite ", 1, false}, {"PF Handle Suite", 2, true},     {"PF Handle Suite", 1, false},
         {"PF World Suite", 2, true},       {"PF World Suite", 1, false},     {"PF ColorParamSuite", 1, false},
-        {"AEGP Utility Suite", 7, true},   {"PF SamplingFloat Suite", 1, true},
+        {"AEGP Utility Suite", 7, true},   {"AEGP Utility Suite", 13, false}, {"PF SamplingFloat Suite", 1, true},
+        {"PF Param Utils Suite", 2, true}, {"PF Param Utils Suite", 1, false}, {"AEGP Mask Suite", 1, true},
+        {"AEGP Layer Mask Suite", 2, false},
     };
     for (const Probe& probe : probes) {
         const void* suite = reinterpret_cast<const void*>(1);
@@ -77,15 +80,15 @@ TEST_F(StandaloneSuites, LedgerCountsAndUnbalancedRelease) {
 }
 
 TEST_F(StandaloneSuites, RefusedSuiteFromTheNthAcquisition) {
-    host().faults().refuse_suite(kPFHandleSuite, 1, 2);
+    host().faults().refuse_suite(kPFHandleSuite, kPFHandleSuiteVersion1, 2);
     std::vector<bool> got;
     run([&](PF_InData* in, PF_OutData*) {
         for (int i = 0; i < 3; ++i) {
             const void* s = reinterpret_cast<const void*>(1);
-            const SPErr err = in->pica_basicP->AcquireSuite(kPFHandleSuite, 1, &s);
+            const SPErr err = in->pica_basicP->AcquireSuite(kPFHandleSuite, kPFHandleSuiteVersion1, &s);
             got.push_back(err == 0 && s != nullptr);
             if (err == 0) {
-                in->pica_basicP->ReleaseSuite(kPFHandleSuite, 1);
+                in->pica_basicP->ReleaseSuite(kPFHandleSuite, kPFHandleSuiteVersion1);
             }
             // Other suites are unaffected.
             EXPECT_EQ(in->pica_basicP->AcquireSuite(kPFANSISuite, 1, &s), 0);
@@ -132,7 +135,7 @@ TEST_F(StandaloneSuites, RegisterWithAEGP) {
     host().set_plugin_id(99);
     AEGP_PluginID id = 0;
     PF_Err err = run([&](PF_InData* in, PF_OutData*) {
-        auto* utility = acquire<AEGP_UtilitySuite7>(in, kAEGPUtilitySuite, 7);
+        auto* utility = acquire<AEGP_UtilitySuite3>(in, kAEGPUtilitySuite, 7);
         PF_Err e = utility->AEGP_RegisterWithAEGP(nullptr, "Error!", &id);
         in->pica_basicP->ReleaseSuite(kAEGPUtilitySuite, 7);
         return e;
@@ -143,7 +146,7 @@ TEST_F(StandaloneSuites, RegisterWithAEGP) {
 
     host().faults().fail_callback(FaultTarget::register_with_aegp, 21);
     err = run([&](PF_InData* in, PF_OutData*) {
-        auto* utility = acquire<AEGP_UtilitySuite7>(in, kAEGPUtilitySuite, 7);
+        auto* utility = acquire<AEGP_UtilitySuite3>(in, kAEGPUtilitySuite, 7);
         PF_Err e = utility->AEGP_RegisterWithAEGP(nullptr, "Again", &id);
         in->pica_basicP->ReleaseSuite(kAEGPUtilitySuite, 7);
         return e;
@@ -167,10 +170,10 @@ protected:
     // PF_GetCurrentState into `state` (or PF_HasParamChanged against it).
     PF_Err state_call(PF_State* state, PF_ParamIndex compare = 0, PF_Boolean* changed = nullptr) {
         return run([&](PF_InData* in, PF_OutData*) {
-            auto* utils = acquire<PF_ParamUtilsSuite1>(in, kPFParamUtilsSuite, 1);
-            PF_Err e = compare == 0 ? utils->PF_GetCurrentState(in->effect_ref, state)
-                                    : utils->PF_HasParamChanged(in->effect_ref, state, compare, changed);
-            in->pica_basicP->ReleaseSuite(kPFParamUtilsSuite, 1);
+            auto* utils = acquire<PF_ParamUtilsSuite1>(in, kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1);
+            PF_Err e = compare == 0 ? utils->PF_GetCurrentStateObsolete(in->effect_ref, state)
+                                    : utils->PF_HasParamChangedObsolete(in->effect_ref, state, compare, changed);
+            in->pica_basicP->ReleaseSuite(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1);
             return e;
         });
     }
@@ -213,11 +216,11 @@ TEST_F(StandaloneState, ShortBlockIsRefusedAndFaultsApply) {
     PF_Handle block = nullptr;
     PF_Err err = run([&](PF_InData* in, PF_OutData*) {
         block = in->utils->host_new_handle(1);
-        auto* utils = acquire<PF_ParamUtilsSuite1>(in, kPFParamUtilsSuite, 1);
+        auto* utils = acquire<PF_ParamUtilsSuite1>(in, kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1);
         PF_Boolean changed = 0;
-        PF_Err e = utils->PF_HasParamChanged(in->effect_ref, static_cast<const PF_State*>(*block), -3, &changed);
+        PF_Err e = utils->PF_HasParamChangedObsolete(in->effect_ref, static_cast<const PF_State*>(*block), -3, &changed);
         in->utils->host_dispose_handle(block);
-        in->pica_basicP->ReleaseSuite(kPFParamUtilsSuite, 1);
+        in->pica_basicP->ReleaseSuite(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1);
         return e;
     });
     EXPECT_EQ(err, PF_Err_BAD_CALLBACK_PARAM);
@@ -230,9 +233,9 @@ TEST_F(StandaloneState, ShortBlockIsRefusedAndFaultsApply) {
 
 TEST_F(StandaloneSuites, UpdateParamUIIsCounted) {
     run([](PF_InData* in, PF_OutData*) {
-        auto* utils = acquire<PF_ParamUtilsSuite1>(in, kPFParamUtilsSuite, 1);
+        auto* utils = acquire<PF_ParamUtilsSuite1>(in, kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1);
         utils->PF_UpdateParamUI(in->effect_ref, 3, nullptr);
-        in->pica_basicP->ReleaseSuite(kPFParamUtilsSuite, 1);
+        in->pica_basicP->ReleaseSuite(kPFParamUtilsSuite, kPFParamUtilsSuiteVersion1);
         return PF_Err_NONE;
     });
     EXPECT_EQ(host().update_param_ui_calls(), 1);
@@ -317,18 +320,18 @@ TEST_F(StandaloneSuites, AreaSamplingLogsTheWholeBlock) {
     pb.samp_behave = 6;
     pb.allow_asynch = 7;
     pb.motion_blur = 8;
-    pb.comp_mode = 9;
+    pb.comp_mode.xfer = 9;
     A_u_char table = 0;
-    pb.fcm_table_size = &table;
+    pb.fcd_table = &table;
     pb.reserved[3] = 1;
     PF_Err with_block = PF_Err_NONE;
     PF_Err without_block = PF_Err_NONE;
     run([&](PF_InData* in, PF_OutData*) {
-        const auto* sampling = acquire<PF_Sampling8Suite1>(in, kPFSampling8Suite, kPFSamplingSuiteVersion1);
+        const auto* sampling = acquire<PF_Sampling8Suite1>(in, kPFSampling8Suite, kPFSampling8SuiteVersion1);
         PF_Pixel8 out{};
         with_block = sampling->area_sample(in->effect_ref, 1, 2, &pb, &out);
         without_block = sampling->area_sample(in->effect_ref, 10, 20, nullptr, &out);
-        in->pica_basicP->ReleaseSuite(kPFSampling8Suite, kPFSamplingSuiteVersion1);
+        in->pica_basicP->ReleaseSuite(kPFSampling8Suite, kPFSampling8SuiteVersion1);
         return PF_Err_NONE;
     });
     EXPECT_EQ(with_block, PF_Err_NONE);
@@ -366,6 +369,78 @@ TEST(StandaloneCallLog, MemoryLimitStopsStoringButNotCounting) {
     EXPECT_EQ(log.memory_used(), 0u);
     EXPECT_FALSE(log.full());
     EXPECT_GE(log.record("floor", {1.5, 1.0}), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Every 8-byte slot of a table that holds a function in the host's layout.
+template <class Table>
+std::vector<const void*> function_slots(const Table& table, std::initializer_list<std::size_t> data_offsets) {
+    std::vector<const void*> slots;
+    for (std::size_t offset = 0; offset + sizeof(void*) <= sizeof(Table); offset += sizeof(void*)) {
+        if (std::find(data_offsets.begin(), data_offsets.end(), offset) != data_offsets.end()) continue;
+        const void* slot = nullptr;
+        std::memcpy(&slot, reinterpret_cast<const char*>(&table) + offset, sizeof slot);
+        slots.push_back(slot);
+    }
+    return slots;
+}
+
+TEST_F(StandaloneSuites, InDataIsTheHostsRecordFilledThroughout) {
+    host().set_time(48, 2, 24);
+    PF_InData seen{};
+    ASSERT_EQ(run([&](PF_InData* in, PF_OutData*) {
+                  seen = *in;
+                  return PF_Err_NONE;
+              }),
+              PF_Err_NONE);
+    EXPECT_EQ(seen.version.major, 13);
+    EXPECT_EQ(seen.version.minor, 28);
+    EXPECT_EQ(seen.quality, PF_Quality_HI);
+    EXPECT_EQ(seen.field, PF_Field_FRAME);
+    EXPECT_EQ(seen.current_time, 48);
+    EXPECT_EQ(seen.time_step, 2);
+    EXPECT_EQ(seen.time_scale, 24u);
+    EXPECT_EQ(seen.pixel_aspect_ratio.num, 1);
+    EXPECT_EQ(seen.pixel_aspect_ratio.den, 1u);
+    EXPECT_EQ(seen.downsample_x.den, 1u);
+    EXPECT_NE(seen.pica_basicP, nullptr);
+    EXPECT_NE(seen.utils, nullptr);
+
+    // Beyond the data members (get_batch_func_is_deprecated, the ANSI
+    // table's trailing word and padding, the last word), no slot is empty.
+    const auto utils = function_slots(*seen.utils, {24, 360, 544});
+    const auto inter = function_slots(seen.inter, {72, 80, 88, 96, 104, 112, 120, 128, 136, 144, 152, 160, 168});
+    EXPECT_EQ(utils.size(), 39u + 19u + 8u);
+    EXPECT_EQ(inter.size(), 9u);
+    for (const auto* slots : {&utils, &inter}) {
+        EXPECT_EQ(std::count(slots->begin(), slots->end(), nullptr), 0);
+    }
+}
+
+// Functions this host does not offer answer an error, and the ledger holds
+// the call against the effect.
+TEST_F(StandaloneSuites, UnofferedFunctionsAnswerAnErrorAndAreNoted) {
+    PF_Err util_err = PF_Err_NONE;
+    PF_Err inter_err = PF_Err_NONE;
+    PF_Err suite_err = PF_Err_NONE;
+    ASSERT_EQ(run([&](PF_InData* in, PF_OutData*) {
+                  util_err = in->utils->premultiply(in->effect_ref, 1, nullptr);
+                  inter_err = in->inter.register_ui(in->effect_ref, nullptr);
+                  auto* utility = acquire<AEGP_UtilitySuite3>(in, kAEGPUtilitySuite, kAEGPUtilitySuiteVersion3);
+                  suite_err = utility->AEGP_WriteToOSConsole("text");
+                  in->pica_basicP->ReleaseSuite(kAEGPUtilitySuite, kAEGPUtilitySuiteVersion3);
+                  return PF_Err_NONE;
+              }),
+              PF_Err_NONE);
+    EXPECT_EQ(util_err, PF_Err_INVALID_CALLBACK);
+    EXPECT_EQ(inter_err, PF_Err_INVALID_CALLBACK);
+    EXPECT_EQ(suite_err, PF_Err_INVALID_CALLBACK);
+    EXPECT_EQ(host().log().count("premultiply"), 1u);
+    EXPECT_EQ(host().ledger().errors().size(), 3u);
+    EXPECT_FALSE(host().balanced());
 }
 
 }  // namespace

@@ -24,6 +24,13 @@ inline PF_Err PF_CALL scripted_entry(PF_Cmd cmd, PF_InData* in_data, PF_OutData*
 }
 
 // Acquires a suite through the in-data's basic suite; null when refused.
+// A scripted effect's pre-render data delete function. The host hands it
+// nothing but the data, so the script notes the host's callbacks here first.
+inline thread_local PF_UtilCallbacks* t_delete_utils = nullptr;
+inline void PF_CALL dispose_pre_render_handle(void* data) {
+    t_delete_utils->host_dispose_handle(static_cast<PF_Handle>(data));
+}
+
 template <typename Suite>
 const Suite* acquire(PF_InData* in_data, const char* name, A_long version) {
     const void* suite = nullptr;
