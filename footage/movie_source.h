@@ -30,7 +30,7 @@ std::unique_ptr<Footage> open_movie_footage(const std::string& label, const std:
 // in flight); nullopt for footage that is not a movie.
 std::optional<int64_t> frames_decoded(const Footage& footage);
 
-// The movie's own frame rate, for --fps's default; nullopt for footage that
+// The movie's own frame rate, a scene's default; nullopt for footage that
 // is not a movie or a movie without a rate.
 std::optional<FrameRate> footage_rate(const Footage& footage);
 
