@@ -102,7 +102,6 @@ ColourSpaces colour_spaces(const RenderArgs& args) {
     return c;
 }
 
-
 SceneRequest scene_request(const RenderArgs& args, const std::vector<long>& frames, std::optional<long> depth_frame) {
     require_input(args);
     SceneRequest request;
@@ -152,6 +151,8 @@ RenderJob make_job(const RenderArgs& args) {
     job.output.write.exr_type = flag_value("--exr-type", [&] { return parse_exr_type(args.exr_type); });
     job.output.write.png_compression = args.png_compression;
     job.frames = frame_list(args.frames);
+    // The scene's flags are read again below; checked here too, errors come
+    // in the order the command has always given them.
     if (!args.fps.empty()) flag_value("--fps", [&] { return parse_frame_rate(args.fps); });
     if (is_movie_name(args.out)) {
         MovieSettings movie;

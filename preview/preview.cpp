@@ -34,15 +34,6 @@ std::string round_trip(double v) {
     return text;
 }
 
-std::string shell_word(const std::string& s) {
-    static constexpr const char* kPlain =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./:=,+-@%";
-    if (!s.empty() && s.find_first_not_of(kPlain) == std::string::npos) return s;
-    std::string out = "'";
-    for (const char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 // 8-bit for display, compressed lightly: the page wants it soon, not small.
 std::string encode_png(const Image& image) {
     WriteOptions fast;

@@ -47,16 +47,17 @@ Scene make_scene(const SceneRequest& request) {
         const double factor = static_cast<double>(ratio.num) / static_cast<double>(ratio.den);
         for (standalone::MaskKeyframe& key : scene.mask) key.shape = scale(key.shape, factor, factor);
     }
+    const std::shared_ptr<Footage>& input = request.input.footage;
     Image::Depth depth = Image::k8;
     if (request.depth) {
         depth = *request.depth;
-    } else if (request.depth_frame) {
-        depth = request.input.footage->depth(*request.depth_frame + request.input.offset);
+    } else if (request.depth_frame && input) {
+        depth = input->depth(*request.depth_frame + request.input.offset);
     }
-    scene.input = make_source(request.input, depth, request);
-    if (request.layer) scene.layer = make_source(*request.layer, depth, request);
+    if (input) scene.input = make_source(request.input, depth, request);
+    if (request.layer && request.layer->footage) scene.layer = make_source(*request.layer, depth, request);
     scene.downsample = PF_RationalScale{static_cast<A_long>(ratio.num), static_cast<A_u_long>(ratio.den)};
-    scene.rate = request.rate ? *request.rate : footage_rate(*request.input.footage).value_or(FrameRate{24, 1});
+    scene.rate = request.rate.value_or(input ? footage_rate(*input).value_or(FrameRate{24, 1}) : FrameRate{24, 1});
     // The effect's time scale counts whole frames per second.
     scene.fps = static_cast<A_u_long>(std::max<long>(1, std::lround(scene.rate.value())));
     return scene;

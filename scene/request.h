@@ -34,6 +34,8 @@ struct SourceRequest {
 
 struct SceneRequest {
     std::shared_ptr<standalone::Module> module;
+    // No footage: every frame is rendered from pixels in hand
+    // (FrameRenderer::render(frame, input, layer)), as a host hands them.
     SourceRequest input;
     std::optional<SourceRequest> layer;
     // The "Path" over time, in the full-size frame's pixels (load_mask);
