@@ -76,6 +76,10 @@ struct RenderArgs {
     std::string out;
 };
 
+// Declares on `cmd` the flags of kParamFlags, each given one appended to
+// `values` as (flag, text).
+void add_param_flags(CLI::App& cmd, std::vector<std::pair<std::string, std::string>>& values);
+
 // Declares on `cmd` the flags that describe what is rendered (inputs, Layer,
 // mask, parameters, depth, fps, colour spaces, module), shared by every
 // command that renders a scene.

@@ -35,6 +35,7 @@ add_library(trellis_cli_app STATIC
   ${CMAKE_CURRENT_LIST_DIR}/render_command.cpp
   ${CMAKE_CURRENT_LIST_DIR}/demo.cpp
   ${CMAKE_CURRENT_LIST_DIR}/about.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/frei0r_command.cpp
   ${CMAKE_CURRENT_LIST_DIR}/preview.cpp
   ${preview_page_header})
 target_include_directories(trellis_cli_app PUBLIC ${PROJECT_SOURCE_DIR})
