@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <pugixml.hpp>
 
 #include "cli/image_io.h"
 #include "cli/session.h"
@@ -223,6 +224,33 @@ TEST_F(Frei0rHosts, MeltTransitionByIndexTakesTheUpperTrackAsLayer) {
                 {"mix.png"},
                 {"--mask", "M 6 40 C 30 4 60 70 90 30", "--layer", "layer_full.png", "--time", "30", "--max-width",
                  "12", "--min-width", "50", "--blend", "multiply", "--opacity", "60", "--on-original"});
+}
+
+// The descriptions editors read: MLT takes its metadata from its data folder
+// (drop-downs for the popups) and Kdenlive's files parse with a parameter
+// for each of the plug-in's.
+TEST_F(Frei0rHosts, EditorsReadTheDescriptions) {
+    struct Case {
+        const char* service;
+        const char* kdenlive;
+        int params;
+    } cases[] = {{"filter=frei0r.norvextrellis", "effects/frei0r_norvextrellis.xml", 11},
+                 {"transition=frei0r.norvextrellis_mix", "transitions/frei0r_norvextrellis_mix.xml", 10}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.service);
+        const Outcome q = run_program({"melt", "-query", c.service}, dir_,
+                                      {std::string("MLT_DATA=") + TRELLIS_BUILD_DIR + "/share/mlt-7",
+                                       std::string("FREI0R_PATH=") + TRELLIS_FREI0R_DIR});
+        ASSERT_EQ(q.code, 0) << q.err;
+        EXPECT_NE(q.out.find("identifier: Color Blend Mode"), std::string::npos) << q.out;
+        EXPECT_NE(q.out.find("      - Color Dodge\n"), std::string::npos) << q.out;
+
+        pugi::xml_document doc;
+        ASSERT_TRUE(doc.load_file((std::string(TRELLIS_BUILD_DIR) + "/share/kdenlive/" + c.kdenlive).c_str()));
+        const pugi::xml_node root = doc.first_child();
+        EXPECT_EQ(std::string(root.attribute("tag").value()), std::string(c.service).substr(std::string(c.service).find('=') + 1));
+        EXPECT_EQ(std::distance(root.children("parameter").begin(), root.children("parameter").end()), c.params);
+    }
 }
 
 }  // namespace
