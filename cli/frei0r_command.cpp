@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "cli/render_command.h"
-#include "cli/session.h"
+#include "scene/session.h"
 #include "frei0r/params.h"
 
 namespace cli {

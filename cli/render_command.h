@@ -7,7 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "cli/session.h"
+#include "scene/job.h"
+#include "scene/session.h"
 
 namespace CLI {
 class App;
@@ -75,6 +76,10 @@ struct RenderArgs {
     std::string plugin;
     std::string out;
 };
+
+// The job the flags describe. Throws Failure (kExitUsage) naming the flag
+// for anything wrong with it, before any frame is rendered.
+RenderJob make_job(const RenderArgs& args);
 
 // Declares on `cmd` the flags of kParamFlags, each given one appended to
 // `values` as (flag, text).

@@ -11,9 +11,9 @@
 #include <type_traits>
 #include <vector>
 
-#include "cli/mask_track.h"
-#include "cli/session.h"
-#include "cli/source.h"
+#include "masks/mask_track.h"
+#include "scene/session.h"
+#include "scene/source.h"
 #include "frei0r/renderer_api.h"
 #include "standalone/host.h"
 #include "standalone/module.h"

@@ -24,8 +24,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/files.h"
-#include "cli/image_io.h"
-#include "cli/movie_io.h"
+#include "footage/image_io.h"
+#include "footage/movie_io.h"
 
 extern char** environ;
 

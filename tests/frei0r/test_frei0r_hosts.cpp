@@ -13,8 +13,8 @@
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
-#include "cli/image_io.h"
-#include "cli/session.h"
+#include "footage/image_io.h"
+#include "scene/session.h"
 #include "frei0r/params.h"
 #include "tests/support/pixels.h"
 #include "tests/support/process.h"
