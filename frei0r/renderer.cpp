@@ -68,6 +68,7 @@ struct TrellisFrei0rRenderer {
     // Each kept until its text changes; a text that failed keeps its reason.
     bool mask_loaded = false;
     std::string mask_text;
+    PF_PathID mask_id = 0;
     std::string mask_error;
     std::string layer_file;
     std::string layer_error;
@@ -86,14 +87,16 @@ struct TrellisFrei0rRenderer {
         mask_loaded = true;
         mask_text = text;
         mask_error.clear();
-        PF_PathID id = 0;
+        // An editor sets the text at every key stroke: the old mask goes.
+        if (mask_id != 0) host->masks().remove(mask_id);
+        mask_id = 0;
         try {
             std::vector<standalone::MaskKeyframe> keys = cli::load_mask(text, {0});
-            if (!keys.empty()) id = host->add_mask_keyframes(std::move(keys));
+            if (!keys.empty()) mask_id = host->add_mask_keyframes(std::move(keys));
         } catch (const std::exception& e) {
             mask_error = std::string("Path: ") + e.what();
         }
-        host->set_path_param(PARAM_PATH, id);
+        host->set_path_param(PARAM_PATH, mask_id);
     }
 
     void update_layer_file(const std::string& file) {
