@@ -202,6 +202,20 @@ TEST_F(Frei0rHosts, FfmpegFilterWithTrellisEscaping) {
                 {"ffmpeg.png"}, flags);
 }
 
+// What the filter cannot take is refused, not printed: keyframes, values
+// outside the valid range, unknown popup names.
+TEST_F(Frei0rHosts, Frei0rParamsRefusesWhatTheFilterCannotTake) {
+    const std::vector<std::string> refused[] = {{"--time", "0:0,4:100"}, {"--max-width", "1"}, {"--blend", "sparkle"}};
+    for (const auto& flags : refused) {
+        std::vector<std::string> args = {TRELLIS_CLI_PATH, "frei0r-params"};
+        args.insert(args.end(), flags.begin(), flags.end());
+        const Outcome r = run(args);
+        EXPECT_EQ(r.code, 2) << flags[0];
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find(flags[0]), std::string::npos) << r.err;
+    }
+}
+
 TEST_F(Frei0rHosts, MeltFilterByNameWithKeyframedTimeOnTwoThreads) {
     expect_same({"melt", "-profile", "profile", "avformat:in.png", "out=4", "-filter", "frei0r.norvextrellis",
                  "Path=M 6 40 C 30 4 60 70 90 30", "Layer=layer.png", "Time=0=0;4=1",
