@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <array>
 #include <cctype>
 #include <cstdio>
 
