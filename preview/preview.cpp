@@ -229,7 +229,12 @@ struct PreviewServer::Impl {
         for (const auto& value : config.values) {
             if (v.changed.count(value.first) == 0) out.push_back(value);
         }
-        for (const auto& value : v.changed) out.push_back(value);
+        // The changes in the order of their labels, as the command line
+        // has always listed them.
+        std::vector<std::pair<std::string, std::string>> changed(v.changed.begin(), v.changed.end());
+        std::sort(changed.begin(), changed.end(),
+                  [this](const auto& a, const auto& b) { return *label(a.first) < *label(b.first); });
+        out.insert(out.end(), changed.begin(), changed.end());
         return out;
     }
 
