@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "cli/find_module.h"
 #include "cli/render_command.h"
 #include "scene/session.h"
 #include "frei0r/params.h"
