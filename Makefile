@@ -17,7 +17,7 @@ WERROR     ?= OFF
 
 PACKAGES := cmake ninja-build g++ clang pkg-config libgtest-dev libgmock-dev \
             libbenchmark-dev libcli11-dev libopenimageio-dev openimageio-tools zlib1g-dev libpugixml-dev \
-            libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg \
+            libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg frei0r-plugins-dev melt \
             libcpp-httplib-dev nlohmann-json3-dev nodejs chromium
 WIN_PACKAGES  := g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 icoutils wine64
 FUZZ_PACKAGES := clang libclang-rt-14-dev

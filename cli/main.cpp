@@ -8,6 +8,7 @@
 #include <new>
 
 #include "cli/about.h"
+#include "cli/frei0r_command.h"
 #include "cli/demo.h"
 #include "cli/preview_command.h"
 #include "cli/render_command.h"
@@ -39,6 +40,9 @@ int main(int argc, char** argv) {
     cli::DemoArgs demo_args;
     CLI::App* demo = cli::add_demo_command(app, demo_args);
 
+    cli::Frei0rArgs frei0r_args;
+    CLI::App* frei0r = cli::add_frei0r_command(app, frei0r_args);
+
     std::string about_plugin;
     CLI::App* about = app.add_subcommand("about", "Show the effect's about text, parameters and registration");
     about->add_option("--plugin", about_plugin, "the effect module (default: $TRELLIS_PLUGIN, else beside trellis)")
@@ -66,6 +70,7 @@ int main(int argc, char** argv) {
         if (preview->parsed()) return cli::run_preview(preview_args);
         if (demo->parsed()) return cli::run_demo(demo_args);
         if (about->parsed()) return cli::run_about(about_plugin);
+        if (frei0r->parsed()) return cli::run_frei0r_params(frei0r_args);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "trellis: error: out of memory\n");
         return cli::kExitEffectError;

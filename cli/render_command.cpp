@@ -54,6 +54,24 @@ std::vector<ParamSetting> resolve_settings(const DeclaredParams& declared,
     return settings;
 }
 
+void add_param_flags(CLI::App& cmd_app, std::vector<std::pair<std::string, std::string>>& values) {
+    CLI::App* cmd = &cmd_app;
+    for (const ParamFlag& p : kParamFlags) {
+        const std::string flag = p.flag;
+        if (is_switch(p.param)) {
+            // "--on-original" or "--on-original=false".
+            cmd->add_flag_function(
+                flag, [&values, flag](std::int64_t count) { values.emplace_back(flag, count > 0 ? "1" : "0"); },
+                p.help);
+        } else {
+            cmd->add_option_function<std::string>(
+                   flag, [&values, flag](const std::string& text) { values.emplace_back(flag, text); }, p.help)
+                ->type_name("VALUE")
+                ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        }
+    }
+}
+
 void add_scene_flags(CLI::App& cmd_app, RenderArgs& args) {
     CLI::App* cmd = &cmd_app;
     auto* input = cmd->add_option("--input", args.input, "input image, image sequence or movie")->type_name("FILE");
@@ -79,21 +97,7 @@ void add_scene_flags(CLI::App& cmd_app, RenderArgs& args) {
                     "element); @mask.####.svg: a file per frame; FRAME:@FILE,...: keys of a moving mask")
         ->type_name("MASK");
 
-    for (const ParamFlag& p : kParamFlags) {
-        const std::string flag = p.flag;
-        const std::string name = p.param;
-        if (is_switch(name)) {
-            // "--on-original" or "--on-original=false".
-            cmd->add_flag_function(
-                flag, [&args, flag](std::int64_t count) { args.values.emplace_back(flag, count > 0 ? "1" : "0"); },
-                p.help);
-        } else {
-            cmd->add_option_function<std::string>(
-                   flag, [&args, flag](const std::string& text) { args.values.emplace_back(flag, text); }, p.help)
-                ->type_name("VALUE")
-                ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-        }
-    }
+    add_param_flags(*cmd, args.values);
 
     cmd->add_option("--depth", args.depth, "bits per channel (default: the first input frame's own; solid: 8)")
         ->check(CLI::IsMember({"8", "16", "32"}).description(""))

@@ -107,6 +107,10 @@ SceneRequest scene_request(const RenderArgs& args, const std::vector<long>& fram
 // for anything wrong with it, before any frame is rendered.
 RenderJob make_job(const RenderArgs& args);
 
+// Declares on `cmd` the flags of kParamFlags, each given one appended to
+// `values` as (flag, text).
+void add_param_flags(CLI::App& cmd, std::vector<std::pair<std::string, std::string>>& values);
+
 // Declares on `cmd` the flags that describe what is rendered (inputs, Layer,
 // mask, parameters, depth, fps, colour spaces, module), shared by every
 // command that renders a scene.

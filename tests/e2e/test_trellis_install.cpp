@@ -88,13 +88,34 @@ protected:
     fs::path root_, prefix_, elsewhere_;
 };
 
-TEST_F(Installed, LaysOutTheProgramAndTheModuleOnly) {
+TEST_F(Installed, LaysOutTheProgramTheModuleAndTheFrei0rPlugins) {
     std::vector<std::string> files;
     for (const auto& e : fs::recursive_directory_iterator(prefix_)) {
         if (!e.is_directory()) files.push_back(fs::relative(e.path(), prefix_).string());
     }
     std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"bin/trellis", "lib/norvextrellis/NorvexTrellis.so"}));
+    EXPECT_EQ(files, (std::vector<std::string>{"bin/trellis", "lib/frei0r-1/norvextrellis.so",
+                                               "lib/frei0r-1/norvextrellis_mix.so",
+                                               "lib/norvextrellis/NorvexTrellis.so",
+                                               "lib/norvextrellis/norvextrellis_frei0r.so",
+                                               "share/kdenlive/effects/frei0r_norvextrellis.xml",
+                                               "share/kdenlive/transitions/frei0r_norvextrellis_mix.xml",
+                                               "share/mlt-7/frei0r/filter_frei0r.norvextrellis.yml",
+                                               "share/mlt-7/frei0r/transition_frei0r.norvextrellis_mix.yml"}));
+}
+
+// The installed filter finds its rendering library and the module from where
+// it was installed: with a mask and no Layer the effect's frame is
+// transparent, where a plug-in that found nothing would leave it red.
+TEST_F(Installed, TheFrei0rFilterRendersInFfmpeg) {
+    const Outcome r = run_in(elsewhere_, {"/usr/bin/env", "FREI0R_PATH=" + (prefix_ / "lib" / "frei0r-1").string(),
+                                          "ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=c=red:s=64x48",
+                                          "-frames:v", "1", "-vf",
+                                          "frei0r=filter_name=norvextrellis:filter_params=M 4 24 L 60 24",
+                                          "-pix_fmt", "rgba", "-f", "rawvideo", "out.rgba"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(slurp(elsewhere_ / "out.rgba"), std::string(64 * 48 * 4, '\0'));
 }
 
 TEST_F(Installed, VersionAboutAndDemoFindTheInstalledModule) {
