@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -12,6 +13,7 @@
 #include "cli/movie_source.h"
 #include "cli/render_command.h"
 #include "cli/svg_path.h"
+#include "farm/chunks.h"
 
 namespace cli {
 
@@ -39,6 +41,8 @@ std::unique_ptr<Footage> solid_footage(const std::string& size_flag, const std::
     return still_footage(size_flag + " " + size_text, std::move(image));
 }
 
+}  // namespace
+
 std::vector<long> frame_list(const std::string& text) {
     if (text.empty()) return {0};
     const std::vector<int64_t> list = flag_value("--frames", [&] { return parse_frame_list(text, kMaxFrames); });
@@ -50,6 +54,19 @@ std::vector<long> frame_list(const std::string& text) {
         frames.push_back(static_cast<long>(f));
     }
     return frames;
+}
+
+namespace {
+
+// The part of `frames` that --chunk names.
+std::vector<long> chunk_of_list(const std::vector<long>& frames, const std::string& text) {
+    try {
+        const farm::Chunk chunk = text == "slurm" ? farm::slurm_chunk(std::getenv) : farm::parse_chunk(text);
+        const std::vector<int64_t> part = farm::chunk_of({frames.begin(), frames.end()}, chunk);
+        return {part.begin(), part.end()};
+    } catch (const farm::ChunkError& e) {
+        usage_error(std::string("--chunk: ") + e.what());
+    }
 }
 
 struct ColourSpaces {
@@ -118,6 +135,7 @@ RenderJob make_job(const RenderArgs& args) {
     job.output.write.exr_type = flag_value("--exr-type", [&] { return parse_exr_type(args.exr_type); });
     job.output.write.png_compression = args.png_compression;
     job.frames = frame_list(args.frames);
+    if (!args.chunk.empty()) job.frames = chunk_of_list(job.frames, args.chunk);
     std::optional<FrameRate> fps;
     if (!args.fps.empty()) fps = flag_value("--fps", [&] { return parse_frame_rate(args.fps); });
     if (is_movie_name(args.out)) {
@@ -126,6 +144,7 @@ RenderJob make_job(const RenderArgs& args) {
         if (args.quality >= 0) movie.quality = args.quality;
         flag_value("output", [&] { check_movie_output(args.out, movie); });
         if (args.skip_existing) usage_error("--skip-existing: a movie output is written whole");
+        if (!args.chunk.empty()) usage_error("--chunk: a movie output is written whole (render the parts as images)");
         job.output.movie = movie;
     } else if (!args.codec.empty() || args.quality >= 0) {
         usage_error(std::string(args.codec.empty() ? "--quality" : "--codec") + ": only for a movie output (" +

@@ -26,6 +26,10 @@ struct RenderJob {
     bool quiet = false;
 };
 
+// The frames of a --frames list (empty: frame 0), each once, in the order
+// given. Throws Failure (kExitUsage).
+std::vector<long> frame_list(const std::string& text);
+
 // The job the flags describe. Throws Failure (kExitUsage) naming the flag
 // for anything wrong with it, before any frame is rendered.
 RenderJob make_job(const RenderArgs& args);

@@ -29,6 +29,9 @@ namespace cli {
 inline constexpr int kExitEffectError = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitUnwritable = 3;
+// An output that could not be written for a reason that may pass (a full
+// disk, an I/O error): worth a retry (sysexits' EX_TEMPFAIL).
+inline constexpr int kExitTransient = 75;
 
 // A failure reported as one "trellis: error: ..." line and an exit code:
 // kExitUsage for what the user can mend (flags, unreadable inputs, mask
@@ -64,14 +67,14 @@ void require_file(const std::string& flag, const std::string& path);
 // Creates the folder `path` is to be written in, when missing.
 void make_parent_folder(const std::string& path);
 
-// `write()`, an output it cannot write ending in kExitUnwritable and any
-// other image failure in kExitUsage.
+// `write()`, an output it cannot write ending in kExitUnwritable (or
+// kExitTransient) and any other image failure in kExitUsage.
 template <class Write>
 void write_output_with(Write&& write) {
     try {
         write();
     } catch (const ImageWriteError& e) {
-        throw Failure(kExitUnwritable, e.what());
+        throw Failure(e.transient() ? kExitTransient : kExitUnwritable, e.what());
     } catch (const ImageError& e) {
         throw Failure(kExitUsage, e.what());
     }

@@ -33,13 +33,14 @@ add_library(trellis_cli_app STATIC
   ${CMAKE_CURRENT_LIST_DIR}/movie_source.cpp
   ${CMAKE_CURRENT_LIST_DIR}/progress.cpp
   ${CMAKE_CURRENT_LIST_DIR}/render_command.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/farm_command.cpp
   ${CMAKE_CURRENT_LIST_DIR}/demo.cpp
   ${CMAKE_CURRENT_LIST_DIR}/about.cpp
   ${CMAKE_CURRENT_LIST_DIR}/preview.cpp
   ${preview_page_header})
 target_include_directories(trellis_cli_app PUBLIC ${PROJECT_SOURCE_DIR})
 target_include_directories(trellis_cli_app PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/generated)
-target_link_libraries(trellis_cli_app PUBLIC trellis_cli_io trellis_standalone CLI11::CLI11 Threads::Threads
+target_link_libraries(trellis_cli_app PUBLIC trellis_cli_io trellis_standalone trellis_farm CLI11::CLI11 Threads::Threads
                       PRIVATE nlohmann_json::nlohmann_json PkgConfig::HTTPLib trellis_warnings)
 file(RELATIVE_PATH _trellis_module_from_bin /${TRELLIS_INSTALL_BINDIR} /${TRELLIS_INSTALL_MODULEDIR})
 target_compile_definitions(trellis_cli_app PRIVATE
