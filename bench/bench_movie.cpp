@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "cli/demo.h"
-#include "cli/movie_io.h"
+#include "footage/movie_io.h"
 
 namespace {
 

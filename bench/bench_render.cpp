@@ -27,8 +27,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "cli/image_io.h"
-#include "cli/svg_path.h"
+#include "footage/image_io.h"
+#include "masks/svg_path.h"
 #include "draw/blend.h"
 #include "draw/draw.h"
 #include "draw/paint.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/session.h"
+#include "scene/session.h"
 
 namespace cli {
 

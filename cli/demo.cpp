@@ -9,12 +9,12 @@
 #include <filesystem>
 #include <numbers>
 
-#include "cli/batch.h"
-#include "cli/movie_io.h"
-#include "cli/job.h"
+#include "scene/batch.h"
+#include "footage/movie_io.h"
+#include "scene/job.h"
 #include "cli/progress.h"
 #include "cli/render_command.h"
-#include "cli/session.h"
+#include "scene/session.h"
 
 namespace cli {
 

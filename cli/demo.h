@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/image_io.h"
+#include "footage/image_io.h"
 #include "standalone/mask.h"
 
 namespace CLI {

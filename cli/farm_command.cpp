@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/batch.h"
-#include "cli/job.h"
-#include "cli/movie_source.h"
+#include "scene/batch.h"
+#include "scene/job.h"
+#include "footage/movie_source.h"
 #include "farm/chunks.h"
 #include "farm/slurm_job.h"
 
@@ -127,6 +127,9 @@ CLI::App* add_farm_command(CLI::App& app, FarmArgs& args) {
         ->required()
         ->check(CLI::Range(1L, 100000L).description(""))
         ->type_name("N");
+    cmd->add_option("--max-running", args.max_running, "at most K tasks running at once (spares the shared storage)")
+        ->check(CLI::Range(1L, 100000L).description(""))
+        ->type_name("K");
     cmd->add_option("--job-dir", args.job_dir, "the job folder to write (scripts, logs, a movie's frames)")
         ->required()
         ->type_name("DIR");
@@ -279,6 +282,7 @@ int run_farm(const FarmArgs& args) {
     slurm.name = name;
     slurm.frames = render.frames.empty() ? "0" : render.frames;
     slurm.cpus_per_task = render.jobs;
+    slurm.max_running = args.max_running;
     slurm.partition = args.partition;
     slurm.time_limit = args.time_limit;
     slurm.memory = args.memory;

@@ -39,6 +39,7 @@ struct EncodeArgs {
 struct FarmArgs {
     RenderArgs render;
     long chunks = 0;
+    long max_running = 0;
     std::string job_dir;
     std::string name;
     std::string partition;

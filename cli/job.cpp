@@ -1,4 +1,4 @@
-#include "cli/job.h"
+#include "scene/job.h"
 
 #include <algorithm>
 #include <climits>
@@ -8,11 +8,11 @@
 #include <optional>
 #include <system_error>
 
-#include "cli/keyframes.h"
-#include "cli/mask_track.h"
-#include "cli/movie_source.h"
+#include "footage/keyframes.h"
+#include "masks/mask_track.h"
+#include "footage/movie_source.h"
 #include "cli/render_command.h"
-#include "cli/svg_path.h"
+#include "masks/svg_path.h"
 #include "farm/chunks.h"
 
 namespace cli {

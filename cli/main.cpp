@@ -10,9 +10,9 @@
 #include "cli/about.h"
 #include "cli/demo.h"
 #include "cli/farm_command.h"
-#include "cli/preview.h"
+#include "preview/preview.h"
 #include "cli/render_command.h"
-#include "cli/session.h"
+#include "scene/session.h"
 
 namespace {
 

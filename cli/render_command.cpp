@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <thread>
 
-#include "cli/batch.h"
-#include "cli/job.h"
+#include "scene/batch.h"
+#include "scene/job.h"
 #include "cli/progress.h"
 
 namespace cli {

@@ -7,7 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "cli/session.h"
+#include "scene/job.h"
+#include "scene/session.h"
 
 namespace CLI {
 class App;
@@ -78,6 +79,14 @@ struct RenderArgs {
     std::string plugin;
     std::string out;
 };
+
+// The frames of a --frames list (empty: frame 0), each once, in the order
+// given. Throws Failure (kExitUsage).
+std::vector<long> frame_list(const std::string& text);
+
+// The job the flags describe. Throws Failure (kExitUsage) naming the flag
+// for anything wrong with it, before any frame is rendered.
+RenderJob make_job(const RenderArgs& args);
 
 // Declares on `cmd` the flags that describe what is rendered (inputs, Layer,
 // mask, parameters, depth, fps, colour spaces, module), shared by every

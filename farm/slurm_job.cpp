@@ -39,7 +39,8 @@ std::string render_script(const SlurmJob& job) {
     args.insert(args.end(), {"--frames", job.frames, "--chunk", "slurm", "--skip-existing"});
     std::string s = "#!/bin/bash\n";
     s += "#SBATCH --job-name=" + job.name + "\n";
-    s += "#SBATCH --array=1-" + std::to_string(n) + "\n";
+    s += "#SBATCH --array=1-" + std::to_string(n) +
+         (job.max_running > 0 ? "%" + std::to_string(job.max_running) : std::string()) + "\n";
     s += "#SBATCH --output=" + job.folder + "/logs/render-%A_%a.log\n";
     // Asked to stop before the time limit: the frames in flight write
     // nothing, finished ones stay for the rerun.

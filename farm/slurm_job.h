@@ -31,6 +31,8 @@ struct SlurmJob {
     std::string frames;
     std::vector<std::string> chunk_frames;
     int cpus_per_task = 1;
+    // The most tasks running at once; 0: as many as the farm runs.
+    long max_running = 0;
     // Passed to sbatch when not empty.
     std::string partition;
     std::string time_limit;

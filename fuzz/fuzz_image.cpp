@@ -10,7 +10,7 @@
 #include <string_view>
 #include <variant>
 
-#include "cli/image_io.h"
+#include "footage/image_io.h"
 #include "fuzz/fuzz_support.h"
 
 namespace trellis_fuzz::image {

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/keyframes.h"
+#include "footage/keyframes.h"
 #include "fuzz/fuzz_support.h"
 
 namespace trellis_fuzz::keyframes {

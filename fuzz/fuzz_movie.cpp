@@ -8,7 +8,7 @@
 #include <string>
 #include <variant>
 
-#include "cli/movie_io.h"
+#include "footage/movie_io.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" {

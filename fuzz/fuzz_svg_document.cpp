@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/svg_document.h"
+#include "masks/svg_document.h"
 #include "fuzz/fuzz_support.h"
 
 namespace trellis_fuzz::svg_document {

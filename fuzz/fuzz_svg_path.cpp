@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/svg_path.h"
+#include "masks/svg_path.h"
 #include "fuzz/fuzz_support.h"
 
 namespace trellis_fuzz::svg_path {

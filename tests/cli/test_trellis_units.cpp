@@ -11,10 +11,10 @@
 #include <gtest/gtest.h>
 
 #include "cli/about.h"
-#include "cli/batch.h"
+#include "scene/batch.h"
 #include "cli/progress.h"
-#include "cli/session.h"
-#include "cli/source.h"
+#include "scene/session.h"
+#include "scene/source.h"
 #include "host/entry.h"
 #include "host/pipl.h"
 

@@ -9,7 +9,7 @@ trellis_add_test(test_fuzz_regressions
   ${PROJECT_SOURCE_DIR}/fuzz/fuzz_keyframes.cpp
   ${PROJECT_SOURCE_DIR}/fuzz/fuzz_image.cpp
   ${PROJECT_SOURCE_DIR}/fuzz/fuzz_movie.cpp)
-target_link_libraries(test_fuzz_regressions PRIVATE trellis_cli_io PkgConfig::OpenImageIO)
+target_link_libraries(test_fuzz_regressions PRIVATE trellis_footage trellis_masks PkgConfig::OpenImageIO)
 
 # One test per saved input: a new file means a new test, so the list of files
 # is part of what the test binary is built from.

@@ -1,8 +1,4 @@
-# trellis preview: its server's safety rules over real loopback requests,
-# and the page in headless Chromium.
-
-trellis_add_test(test_preview_server ${CMAKE_CURRENT_LIST_DIR}/test_preview_server.cpp)
-target_link_libraries(test_preview_server PRIVATE trellis_cli_app)
+# trellis preview: the page in headless Chromium.
 
 # Skipped (77) where node, Chromium or the npm driver is missing, or
 # Chromium cannot start.

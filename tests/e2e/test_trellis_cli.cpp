@@ -25,8 +25,8 @@
 
 #include "tests/support/files.h"
 #include "tests/support/pixels.h"
-#include "cli/image_io.h"
-#include "cli/movie_io.h"
+#include "footage/image_io.h"
+#include "footage/movie_io.h"
 
 extern char** environ;
 

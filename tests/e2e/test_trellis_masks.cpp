@@ -13,9 +13,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "cli/image_io.h"
-#include "cli/mask_track.h"
-#include "cli/session.h"
+#include "footage/image_io.h"
+#include "masks/mask_track.h"
+#include "scene/session.h"
 #include "tests/support/files.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "cli/keyframes.h"
+#include "footage/keyframes.h"
 #include "farm/chunks.h"
 
 namespace {

@@ -1,0 +1,215 @@
+#include "footage/movie_source.h"
+
+#include <chrono>
+#include <map>
+#include <vector>
+
+#include "scene/session.h"
+
+namespace cli {
+
+namespace {
+
+class MovieFootage final : public Footage {
+public:
+    MovieFootage(std::string flag, std::unique_ptr<MovieReader> first)
+        : flag_(std::move(flag)), info_(first->info()), path_(first->name()), model_(first.get()) {
+        readers_.push_back(Reader{std::move(first), -1, false});
+    }
+
+    bool still() const override { return false; }
+    std::string name(long) const override { return path_; }
+    Image::Depth depth(long) const override { return info_.depth; }
+    const MovieInfo& info() const { return info_; }
+
+    Image read(long n, Image::Depth depth) const override {
+        return flag_value(flag_, [&] { return decoded(n).image(depth); });
+    }
+
+    int64_t decoded_frames() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        int64_t total = 0;
+        for (const Reader& r : readers_) total += r.reader->decoded_frames();
+        return total;
+    }
+
+private:
+    struct Reader {
+        std::unique_ptr<MovieReader> reader;
+        // Where it stands, or will once its read in progress is done, and
+        // where that read started.
+        int64_t place = -1;
+        int64_t from = -1;
+        bool busy = false;
+    };
+
+    // Frames decoded on the way to others, kept for a worker just behind:
+    // workers rarely ask in exactly the order they took their frames. A few
+    // frames of memory, as a decoder's own reference frames are.
+    static constexpr std::size_t kKept = 8;
+
+    // Frame `n` from the reader that reaches it decoding the fewest frames.
+    // A busy one is waited for when that is fewest (or it will hand `n` on):
+    // two workers on a long group of pictures then share one reader, not
+    // decode every frame twice.
+    DecodedFrame decoded(long n) const {
+        std::unique_lock<std::mutex> lock(mutex_);
+        Reader* best = nullptr;
+        for (;;) {
+            if (const auto kept = kept_.find(n); kept != kept_.end()) {
+                DecodedFrame frame = std::move(kept->second);
+                kept_.erase(kept);
+                return frame;
+            }
+            best = nullptr;
+            int64_t best_cost = model_->decode_cost(-1, n);  // a new reader's
+            for (Reader& r : readers_) {
+                const int64_t cost = r.busy && model_->passes(r.from, r.place, n) ? 0 : model_->decode_cost(r.place, n);
+                if (cost < best_cost || (cost == best_cost && !r.busy && (!best || best->busy))) {
+                    best = &r;
+                    best_cost = cost;
+                }
+            }
+            if (!best || !best->busy) break;
+            returned_.wait(lock);
+        }
+        if (!best) {
+            lock.unlock();
+            std::unique_ptr<MovieReader> reader = model_->open();
+            lock.lock();
+            readers_.push_back(Reader{std::move(reader)});
+            best = &readers_.back();
+        }
+        best->busy = true;
+        best->from = best->place;
+        best->place = n;
+        MovieReader* reader = best->reader.get();
+        lock.unlock();
+        const auto give_back = [&] {
+            {
+                std::lock_guard<std::mutex> relock(mutex_);
+                for (Reader& r : readers_) {
+                    if (r.reader.get() == reader) {
+                        r.busy = false;
+                        r.place = reader->position();
+                    }
+                }
+            }
+            returned_.notify_all();
+        };
+        try {
+            DecodedFrame frame = reader->decode(n, [this](int64_t f, DecodedFrame passed) { keep(f, std::move(passed)); });
+            give_back();
+            return frame;
+        } catch (...) {
+            give_back();
+            throw;
+        }
+    }
+
+    void keep(int64_t n, DecodedFrame frame) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        kept_.insert_or_assign(n, std::move(frame));
+        if (kept_.size() > kKept) kept_.erase(kept_.begin());
+    }
+
+    std::string flag_;
+    MovieInfo info_;
+    std::string path_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable returned_;
+    mutable std::vector<Reader> readers_;
+    mutable std::map<int64_t, DecodedFrame> kept_;
+    // Readers live as long as the footage; open(), decode_cost() and
+    // passes() only read what never changes after opening, so they may be
+    // called while this one is busy.
+    const MovieReader* model_;
+};
+
+}  // namespace
+
+std::unique_ptr<Footage> open_movie_footage(const std::string& flag, const std::string& path) {
+    require_file(flag, path);
+    return flag_value(flag, [&] { return std::make_unique<MovieFootage>(flag, std::make_unique<MovieReader>(path)); });
+}
+
+std::optional<int64_t> frames_decoded(const Footage& footage) {
+    const auto* movie = dynamic_cast<const MovieFootage*>(&footage);
+    if (!movie) return std::nullopt;
+    return movie->decoded_frames();
+}
+
+std::optional<FrameRate> footage_rate(const Footage& footage) {
+    const auto* movie = dynamic_cast<const MovieFootage*>(&footage);
+    if (!movie || movie->info().rate.num <= 0) return std::nullopt;
+    return movie->info().rate;
+}
+
+MovieSink::MovieSink(std::string path, MovieSettings settings, std::size_t window,
+                     std::function<void(std::size_t)> encoded)
+    : path_(std::move(path)), settings_(std::move(settings)), window_(std::max<std::size_t>(window, 1)),
+      encoded_(std::move(encoded)) {}
+
+bool MovieSink::wait_turn(std::size_t index, const std::function<bool()>& cancel) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // An interrupt cannot notify; look again now and then.
+    while (!stopped_ && index >= next_ + window_) {
+        if (cancel && cancel()) return false;
+        turn_.wait_for(lock, std::chrono::milliseconds(50));
+    }
+    return !stopped_;
+}
+
+void MovieSink::stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+    turn_.notify_all();
+}
+
+void MovieSink::encode(const Image& image) {
+    write_output_with([&] {
+        if (!writer_) {
+            make_parent_folder(path_);
+            writer_ = std::make_unique<MovieWriter>(path_, image.width, image.height, image.depth(), settings_);
+            if (!writer_->warning().empty()) std::fprintf(stderr, "trellis: warning: %s\n", writer_->warning().c_str());
+        }
+        writer_->write(image);
+    });
+}
+
+void MovieSink::put(std::size_t index, Image image) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (stopped_) return;
+    ready_.emplace(index, std::move(image));
+    if (encoding_) return;
+    encoding_ = true;
+    try {
+        for (auto it = ready_.find(next_); it != ready_.end() && !stopped_; it = ready_.find(next_)) {
+            Image frame = std::move(it->second);
+            ready_.erase(it);
+            lock.unlock();
+            encode(frame);
+            encoded_(next_);
+            lock.lock();
+            ++next_;
+            turn_.notify_all();
+        }
+    } catch (...) {
+        if (!lock.owns_lock()) lock.lock();
+        encoding_ = false;
+        stopped_ = true;
+        turn_.notify_all();
+        throw;
+    }
+    encoding_ = false;
+}
+
+void MovieSink::finish(std::size_t count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopped_ || next_ != count || !writer_) {
+        throw Failure(kExitEffectError, path_ + ": not every frame reached the movie");
+    }
+    write_output_with([&] { writer_->finish(); });
+}
+
+}  // namespace cli

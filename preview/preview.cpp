@@ -1,0 +1,556 @@
+#include "preview/preview.h"
+
+
+#include <CLI/CLI.hpp>
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "scene/batch.h"
+#include "scene/job.h"
+#include "footage/keyframes.h"
+#include "preview/preview_page.h"
+
+namespace cli {
+
+namespace {
+
+using nlohmann::json;
+
+// Far above any request the page makes (a mask of thousands of vertices).
+constexpr std::size_t kMaxBody = 1 << 20;
+constexpr std::size_t kMaxSaveName = 200;
+
+std::string round_trip(double v) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return text;
+}
+
+std::string shell_word(const std::string& s) {
+    static constexpr const char* kPlain =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./:=,+-@%";
+    if (!s.empty() && s.find_first_not_of(kPlain) == std::string::npos) return s;
+    std::string out = "'";
+    for (const char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// 8-bit for display, compressed lightly: the page wants it soon, not small.
+std::string encode_png(const Image& image) {
+    WriteOptions fast;
+    fast.png_compression = 1;
+    const std::vector<unsigned char> bytes =
+        encode_image("preview.png", image.depth() == Image::k8 ? image : convert(image, Image::k8), fast);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A request the page could not have meant; answered 400 with the message.
+struct BadRequest : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+const char* type_name(PF_ParamType type) {
+    switch (type) {
+    case PF_Param_SLIDER: return "slider";
+    case PF_Param_FIX_SLIDER: return "fixed";
+    case PF_Param_POPUP: return "popup";
+    case PF_Param_CHECKBOX: return "checkbox";
+    case PF_Param_PATH: return "path";
+    case PF_Param_LAYER: return "layer";
+    default: return "other";
+    }
+}
+
+// A raw value in the units the command line and the page use.
+json value_of(const DeclaredParam& p, A_long raw) {
+    switch (p.def.param_type) {
+    case PF_Param_FIX_SLIDER: return raw / 65536.0;
+    case PF_Param_CHECKBOX: return raw != 0;
+    default: return raw;
+    }
+}
+
+json describe(const DeclaredParam& p) {
+    const PF_ParamDef& d = p.def;
+    json j{{"name", d.name}, {"index", p.index}, {"type", type_name(d.param_type)}};
+    if (const char* flag = flag_for_param(d.name)) j["flag"] = flag;
+    switch (d.param_type) {
+    case PF_Param_SLIDER:
+        j["valid"] = {d.u.sd.valid_min, d.u.sd.valid_max};
+        j["slider"] = {d.u.sd.slider_min, d.u.sd.slider_max};
+        j["default"] = d.u.sd.dephault;
+        break;
+    case PF_Param_FIX_SLIDER:
+        j["valid"] = {d.u.fd.valid_min / 65536.0, d.u.fd.valid_max / 65536.0};
+        j["slider"] = {d.u.fd.slider_min / 65536.0, d.u.fd.slider_max / 65536.0};
+        j["default"] = d.u.fd.dephault / 65536.0;
+        j["precision"] = d.u.fd.precision;
+        j["percent"] = (d.u.fd.display_flags & PF_ValueDisplayFlag_PERCENT) != 0;
+        break;
+    case PF_Param_POPUP:
+        j["choices"] = p.choices;
+        j["default"] = d.u.pd.dephault;
+        break;
+    case PF_Param_CHECKBOX: j["default"] = d.u.bd.dephault != 0; break;
+    default: break;
+    }
+    return j;
+}
+
+json describe(const standalone::MaskShape& shape) {
+    json vertices = json::array();
+    for (const standalone::MaskVertex& v : shape.vertices) {
+        vertices.push_back({v.x, v.y, v.in_x, v.in_y, v.out_x, v.out_y});
+    }
+    return {{"vertices", vertices}, {"closed", shape.closed}};
+}
+
+// What the page asks for: values it changed (the others keep the command
+// line's, keyframes included), the mask as path data (absent: the command
+// line's), the frame and the draft size.
+struct View {
+    std::map<std::string, std::string> changed;  // flag -> text
+    std::optional<std::string> mask;
+    long frame = 0;
+    int downsample = 1;
+    bool input = false;
+};
+
+// The name to write a still as, inside the save folder: no folders, no
+// way out of it, no hidden files.
+std::string checked_save_name(const std::string& name, const std::string& format) {
+    if (name.empty() || name.size() > kMaxSaveName || name.front() == '.' ||
+        name.find_first_of("/\\") != std::string::npos || name.find("..") != std::string::npos ||
+        std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+        throw BadRequest("a still's name is a plain file name, without folders");
+    }
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    const std::string ext = "." + format;
+    if (lower.size() > ext.size() && lower.compare(lower.size() - ext.size(), ext.size(), ext) == 0) return name;
+    return name + ext;
+}
+
+}  // namespace
+
+struct PreviewServer::Impl {
+    PreviewArgs args;
+    std::vector<long> frames;
+    httplib::Server server;
+    int port = 0;
+    std::vector<std::string> own_hosts;  // "host:port" the page may be reached by
+
+    std::mutex jobs_mutex;
+    std::map<int, std::unique_ptr<RenderJob>> jobs;  // by downsample factor
+    std::unique_ptr<DeclaredParams> declared;
+    OutputTarget output;  // of the full-size job
+    Image::Depth depth = Image::k8;
+
+    // Bumped by every preview render; a render whose number is no longer the
+    // latest is cancelled through the host's abort hook.
+    std::atomic<std::uint64_t> generation{0};
+
+    explicit Impl(const PreviewArgs& a) : args(a) {
+        args.scene.out = "preview.%d.png";  // never written: the job wants a name
+        const RenderJob& full = job(1);
+        frames = full.frames;
+        output = full.output;
+        depth = full.scene.input->depth();
+        declared = std::make_unique<DeclaredParams>(*make_host(full.module));
+        std::error_code ec;
+        if (!std::filesystem::is_directory(args.save_dir, ec)) {
+            usage_error("--save-dir " + args.save_dir + ": not a folder");
+        }
+    }
+
+    const RenderJob& job(int downsample) {
+        std::lock_guard<std::mutex> lock(jobs_mutex);
+        std::unique_ptr<RenderJob>& slot = jobs[downsample];
+        if (!slot) {
+            RenderArgs a = args.scene;
+            if (downsample != 1) a.downsample = std::to_string(downsample);
+            slot = std::make_unique<RenderJob>(make_job(a));
+        }
+        return *slot;
+    }
+
+    View parse_view(const json& j) const {
+        View v;
+        v.frame = frames.front();
+        if (!j.is_object()) throw BadRequest("expected a JSON object");
+        if (j.contains("frame")) {
+            if (!j["frame"].is_number_integer()) throw BadRequest("frame: a whole number");
+            v.frame = j["frame"].get<long>();
+            if (std::find(frames.begin(), frames.end(), v.frame) == frames.end()) {
+                throw BadRequest("frame " + std::to_string(v.frame) + " is not among --frames");
+            }
+        }
+        if (j.contains("downsample")) {
+            if (!j["downsample"].is_number_integer()) throw BadRequest("downsample: 1, 2 or 4");
+            v.downsample = j["downsample"].get<int>();
+            if (v.downsample != 1 && v.downsample != 2 && v.downsample != 4) throw BadRequest("downsample: 1, 2 or 4");
+        }
+        if (j.contains("view")) {
+            if (j["view"] != "input" && j["view"] != "output") throw BadRequest("view: input or output");
+            v.input = j["view"] == "input";
+        }
+        if (j.contains("mask") && !j["mask"].is_null()) {
+            if (!j["mask"].is_string()) throw BadRequest("mask: SVG path data");
+            v.mask = j["mask"].get<std::string>();
+            if (!v.mask->empty()) {
+                try {
+                    (void)parse_svg_path(*v.mask);
+                } catch (const SvgPathError& e) {
+                    throw BadRequest(std::string("mask: ") + e.what());
+                }
+            }
+        }
+        if (j.contains("params")) {
+            if (!j["params"].is_object()) throw BadRequest("params: an object of parameter values by name");
+            for (const auto& [name, value] : j["params"].items()) {
+                const DeclaredParam* p = declared->find(name);
+                const char* flag = flag_for_param(name);
+                if (p == nullptr || flag == nullptr) throw BadRequest("no parameter \"" + name + "\" to set");
+                std::string text;
+                if (value.is_boolean()) {
+                    text = value.get<bool>() ? "1" : "0";
+                } else if (value.is_number()) {
+                    const double d = value.get<double>();
+                    text = round_trip(d);
+                    const std::size_t choice = static_cast<std::size_t>(d);
+                    if (p->def.param_type == PF_Param_POPUP && d >= 1 && choice <= p->choices.size() &&
+                        static_cast<double>(choice) == d) {
+                        text = flag_form(p->choices[choice - 1]);
+                    }
+                } else {
+                    throw BadRequest(name + ": a number or true/false");
+                }
+                v.changed[flag] = text;
+            }
+        }
+        return v;
+    }
+
+    // The command line's parameter flags with the page's changes in place.
+    std::vector<std::pair<std::string, std::string>> values(const View& v) const {
+        std::vector<std::pair<std::string, std::string>> out;
+        for (const auto& value : args.scene.values) {
+            if (v.changed.count(value.first) == 0) out.push_back(value);
+        }
+        for (const auto& value : v.changed) out.push_back(value);
+        return out;
+    }
+
+    Image render(const View& v, const std::function<bool()>& cancel) {
+        const RenderJob& j = job(v.downsample);
+        if (v.input) return to_image(*j.scene.input->frame(v.frame));
+        Scene scene = j.scene;
+        scene.settings = resolve_settings(*declared, values(v));
+        if (v.mask) {
+            scene.mask.clear();
+            if (!v.mask->empty()) {
+                MaskOutline outline = parse_svg_path(*v.mask).outline;
+                // As the job scales the command line's mask.
+                if (v.downsample != 1) {
+                    const double factor = 1.0 / static_cast<double>(v.downsample);
+                    outline = scale(outline, factor, factor);
+                }
+                scene.mask.push_back({0.0, std::move(outline)});
+            }
+        }
+        FrameRenderer renderer(j.module, scene);
+        if (cancel) renderer.watch([](long, long) {}, cancel);
+        return renderer.render(v.frame);
+    }
+
+    // As the written file would hold it.
+    Image shown(Image image) const {
+        if (output.from_colorspace != output.to_colorspace) {
+            convert_colorspace(image, output.from_colorspace, output.to_colorspace);
+        }
+        return image;
+    }
+
+    std::string command(const View& v) const {
+        const RenderArgs& a = args.scene;
+        std::vector<std::string> words{"trellis", "render"};
+        auto add = [&](const std::string& flag, const std::string& value) {
+            words.push_back(flag);
+            words.push_back(value);
+        };
+        if (!a.input.empty()) {
+            add("--input", a.input);
+        } else {
+            add("--input-size", a.input_size);
+            add("--input-color", a.input_color);
+        }
+        if (a.input_offset != 0) add("--input-offset", std::to_string(a.input_offset));
+        if (!a.layer.empty()) add("--layer", a.layer);
+        if (!a.layer_size.empty()) {
+            add("--layer-size", a.layer_size);
+            add("--layer-color", a.layer_color);
+        }
+        if (a.layer_offset != 0) add("--layer-offset", std::to_string(a.layer_offset));
+        const std::string mask = v.mask ? *v.mask : a.mask;
+        if (!mask.empty()) add("--mask", mask);
+        for (const auto& [flag, text] : values(v)) {
+            const DeclaredParam* p = nullptr;
+            for (const ParamFlag& f : kParamFlags) {
+                if (flag == f.flag) p = declared->find(f.param);
+            }
+            if (p != nullptr && p->def.param_type == PF_Param_CHECKBOX) {
+                words.push_back(text == "0" ? flag + "=false" : flag);
+            } else {
+                add(flag, text);
+            }
+        }
+        // The depth the preview renders at, whatever frame the command starts on.
+        static constexpr const char* kDepths[] = {"8", "16", "32"};
+        add("--depth", kDepths[depth]);
+        if (!a.fps.empty()) add("--fps", a.fps);
+        const std::pair<const char*, const std::string*> spaces[] = {
+            {"--working-colorspace", &a.working_colorspace},
+            {"--input-colorspace", &a.input_colorspace},
+            {"--layer-colorspace", &a.layer_colorspace},
+            {"--output-colorspace", &a.output_colorspace}};
+        for (const auto& [flag, name] : spaces) {
+            if (!name->empty()) add(flag, *name);
+        }
+        if (!a.plugin.empty()) add("--plugin", a.plugin);
+        if (v.frame != 0) add("--frames", std::to_string(v.frame));
+        add("-o", "preview.png");
+        std::string line;
+        for (const std::string& w : words) line += (line.empty() ? "" : " ") + shell_word(w);
+        return line;
+    }
+
+    // The page's starting point, and the command line's mask on `frame`.
+    json state(long frame) {
+        if (std::find(frames.begin(), frames.end(), frame) == frames.end()) {
+            throw BadRequest("frame " + std::to_string(frame) + " is not among --frames");
+        }
+        const RenderJob& full = job(1);
+        const std::shared_ptr<standalone::World> first = full.scene.input->frame(frame);
+        json values = json::object();
+        for (const DeclaredParam& p : declared->all()) {
+            if (flag_for_param(p.def.name) == nullptr) continue;
+            json entry = describe(p)["default"];
+            bool keyed = false;
+            for (const ParamSetting& s : full.scene.settings) {
+                if (s.index != p.index || s.keys.empty()) continue;
+                keyed = s.animated;
+                const A_long raw = s.animated ? standalone::interpolate(s.keys, static_cast<double>(frame),
+                                                                        p.def.param_type == PF_Param_POPUP
+                                                                            ? standalone::Interp::Hold
+                                                                            : standalone::Interp::Linear)
+                                              : s.keys.front().value;
+                entry = value_of(p, raw);
+            }
+            values[p.def.name] = {{"value", entry}, {"keyed", keyed}};
+        }
+        json j{{"width", first->width()},
+               {"height", first->height()},
+               {"frames", frames},
+               {"values", values},
+               {"input", args.scene.input.empty() ? "--input-size " + args.scene.input_size : args.scene.input},
+               {"layer", !args.scene.layer.empty() ? args.scene.layer : args.scene.layer_size},
+               {"mask", nullptr},
+               {"mask_moves", full.scene.mask.size() > 1}};
+        if (!full.scene.mask.empty()) {
+            j["mask"] = describe(standalone::interpolate_mask(full.scene.mask, static_cast<double>(frame)));
+        }
+        return j;
+    }
+
+    json save(const json& body) {
+        const View v = parse_view(body);
+        const std::string format = body.value("format", "png");
+        if (format != "png" && format != "exr") throw BadRequest("format: png or exr");
+        std::string name;
+        const std::filesystem::path dir(args.save_dir);
+        if (body.contains("name") && !body["name"].is_null() && body["name"] != "") {
+            if (!body["name"].is_string()) throw BadRequest("name: a file name");
+            name = checked_save_name(body["name"].get<std::string>(), format);
+        } else {
+            for (int n = 1; n < 10000 && name.empty(); ++n) {
+                std::string candidate = "preview_" + std::to_string(v.frame) +
+                                        (n > 1 ? "_" + std::to_string(n) : std::string()) + "." + format;
+                std::error_code ec;
+                if (!std::filesystem::exists(dir / candidate, ec)) name = candidate;
+            }
+            if (name.empty()) throw BadRequest("no free file name left in the save folder");
+        }
+        View full = v;
+        full.downsample = 1;
+        const Image image = render(full, {});
+        write_output(output, (dir / name).string(), image);
+        return {{"file", name}};
+    }
+
+    bool own_request(const httplib::Request& req) const {
+        const std::string host = req.get_header_value("Host");
+        if (std::find(own_hosts.begin(), own_hosts.end(), host) == own_hosts.end()) return false;
+        if (!req.has_header("Origin")) return true;
+        return req.get_header_value("Origin") == "http://" + host;
+    }
+
+    template <class Handler>
+    void guarded(httplib::Response& res, Handler handler) {
+        auto fail = [&](int status, const std::string& message) {
+            res.status = status;
+            res.set_content(json{{"error", message}}.dump(), "application/json");
+        };
+        try {
+            handler();
+        } catch (const BadRequest& e) {
+            fail(400, e.what());
+        } catch (const json::exception& e) {
+            fail(400, e.what());
+        } catch (const Failure& e) {
+            fail(e.exit_code() == kExitEffectError ? 500 : 400, e.what());
+        } catch (const std::exception& e) {
+            fail(500, e.what());
+        }
+    }
+
+    void routes() {
+        server.set_payload_max_length(kMaxBody);
+        server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+            if (own_request(req)) return httplib::Server::HandlerResponse::Unhandled;
+            res.status = 403;
+            res.set_content("forbidden: not this server's address\n", "text/plain");
+            return httplib::Server::HandlerResponse::Handled;
+        });
+        auto page = [this](const char* path, const char* text, const char* type) {
+            server.Get(path, [text, type](const httplib::Request&, httplib::Response& res) {
+                res.set_content(text, type);
+                res.set_header("Cache-Control", "no-store");
+            });
+        };
+        page("/", kPreviewHtml, "text/html; charset=utf-8");
+        page("/preview.js", kPreviewJs, "text/javascript; charset=utf-8");
+        page("/preview.css", kPreviewCss, "text/css; charset=utf-8");
+        server.Get("/api/params", [this](const httplib::Request&, httplib::Response& res) {
+            json list = json::array();
+            for (const DeclaredParam& p : declared->all()) list.push_back(describe(p));
+            res.set_content(list.dump(), "application/json");
+        });
+        server.Get("/api/state", [this](const httplib::Request& req, httplib::Response& res) {
+            guarded(res, [&] {
+                long frame = frames.front();
+                if (req.has_param("frame")) {
+                    try {
+                        frame = std::stol(req.get_param_value("frame"));
+                    } catch (const std::exception&) {
+                        throw BadRequest("frame: a whole number");
+                    }
+                }
+                res.set_content(state(frame).dump(), "application/json");
+            });
+        });
+        server.Post("/api/render", [this](const httplib::Request& req, httplib::Response& res) {
+            guarded(res, [&] {
+                const View v = parse_view(json::parse(req.body));
+                const std::uint64_t mine = ++generation;
+                auto superseded = [this, mine] { return generation.load() != mine; };
+                try {
+                    const Image image = shown(render(v, superseded));
+                    res.set_content(encode_png(image), "image/png");
+                    res.set_header("X-Image-Size", std::to_string(image.width) + "x" + std::to_string(image.height));
+                } catch (const Failure&) {
+                    if (!superseded()) throw;
+                    res.status = 409;
+                    res.set_content(json{{"error", "superseded by a later render"}}.dump(), "application/json");
+                }
+            });
+        });
+        server.Post("/api/save", [this](const httplib::Request& req, httplib::Response& res) {
+            guarded(res, [&] { res.set_content(save(json::parse(req.body)).dump(), "application/json"); });
+        });
+        server.Get("/api/command", [this](const httplib::Request& req, httplib::Response& res) {
+            guarded(res, [&] {
+                json j = json::object();
+                if (req.has_param("state")) j = json::parse(req.get_param_value("state"));
+                res.set_content(json{{"command", command(parse_view(j))}}.dump(), "application/json");
+            });
+        });
+    }
+};
+
+PreviewServer::PreviewServer(const PreviewArgs& args) : impl_(std::make_unique<Impl>(args)) { impl_->routes(); }
+
+PreviewServer::~PreviewServer() = default;
+
+int PreviewServer::bind() {
+    Impl& s = *impl_;
+    if (s.args.port == 0) {
+        s.port = s.server.bind_to_any_port(s.args.host);
+    } else {
+        s.port = s.server.bind_to_port(s.args.host, s.args.port) ? s.args.port : -1;
+    }
+    if (s.port <= 0) {
+        usage_error("cannot listen on " + s.args.host + ":" + std::to_string(s.args.port));
+    }
+    const std::string port = ":" + std::to_string(s.port);
+    s.own_hosts = {"127.0.0.1" + port, "localhost" + port, s.args.host + port};
+    return s.port;
+}
+
+void PreviewServer::serve() { impl_->server.listen_after_bind(); }
+
+void PreviewServer::stop() { impl_->server.stop(); }
+
+CLI::App* add_preview_command(CLI::App& app, PreviewArgs& args) {
+    CLI::App* cmd = app.add_subcommand("preview", "Tune the effect on a frame in the browser, live");
+    cmd->footer(
+        "Serves a page on this machine that renders the frame as its controls move, draws and edits\n"
+        "the mask, saves stills and shows the `trellis render` command that gives the same pixels.\n"
+        "The first line on stdout is its address. Ctrl-C or SIGTERM stops it.\n");
+    add_scene_flags(*cmd, args.scene);
+    cmd->add_option("--frames", args.scene.frames, "frames the page offers (default: frame 0)")->type_name("LIST");
+    cmd->add_option("--port", args.port, "port to listen on (default: any free one)")
+        ->check(CLI::Range(0, 65535).description(""))
+        ->type_name("N");
+    cmd->add_option("--host", args.host, "address to listen on (default 127.0.0.1: this machine only)")
+        ->type_name("ADDRESS");
+    cmd->add_option("--save-dir", args.save_dir, "folder that \"Save still\" writes into (default: this one)")
+        ->type_name("DIR");
+    return cmd;
+}
+
+int run_preview(const PreviewArgs& args) {
+    PreviewServer server(args);
+    const int port = server.bind();
+    if (args.host != "127.0.0.1") {
+        std::fprintf(stderr,
+                     "trellis: warning: listening on %s: other machines that reach it can use the preview, "
+                     "read its inputs and write stills\n",
+                     args.host.c_str());
+    }
+    std::printf("http://%s:%d/\n", args.host.c_str(), port);
+    std::fflush(stdout);
+
+    install_interrupt_handler();
+    std::atomic<bool> served{false};
+    std::thread watcher([&] {
+        while (!served.load() && !interrupt_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        server.stop();
+    });
+    server.serve();
+    served = true;
+    watcher.join();
+    if (interrupt_requested()) end_by_interrupt();
+    return 0;
+}
+
+}  // namespace cli

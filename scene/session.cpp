@@ -1,0 +1,407 @@
+#include "scene/session.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <system_error>
+
+#include "footage/keyframes.h"
+
+namespace cli {
+
+namespace {
+
+constexpr const char* kModuleFile = "NorvexTrellis.so";
+
+std::string executable_dir() {
+    std::vector<char> buffer(4096);
+    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (n <= 0) {
+        return {};
+    }
+    std::string path(buffer.data(), static_cast<std::size_t>(n));
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string number_text(double v) {
+    std::ostringstream out;
+    out.precision(10);
+    out << v;
+    return out.str();
+}
+
+std::string trim(std::string_view s) {
+    std::size_t b = 0;
+    std::size_t e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+    return std::string(s.substr(b, e - b));
+}
+
+std::string lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::vector<std::string> split_choices(const char* names) {
+    std::vector<std::string> out;
+    if (names == nullptr) {
+        return out;
+    }
+    std::string_view all(names);
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t bar = all.find('|', start);
+        out.emplace_back(all.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start));
+        if (bar == std::string_view::npos) break;
+        start = bar + 1;
+    }
+    return out;
+}
+
+std::string choice_list(const DeclaredParam& param) {
+    std::string text;
+    for (std::size_t i = 0; i < param.choices.size(); ++i) {
+        if (i > 0) text += i + 1 == param.choices.size() ? " or " : ", ";
+        text += flag_form(param.choices[i]);
+    }
+    return text;
+}
+
+// Popup values by name become their numbers, so that one keyframe parser
+// serves every parameter type.
+std::string popup_numbers(const DeclaredParam& param, std::string_view flag, std::string_view text) {
+    std::string out;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        std::string_view item = text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+        const std::size_t colon = item.find(':');
+        std::string_view value = colon == std::string_view::npos ? item : item.substr(colon + 1);
+        const std::string key = lower(trim(value));
+        std::string replaced = trim(value);
+        for (std::size_t i = 0; i < param.choices.size(); ++i) {
+            if (key == flag_form(param.choices[i]) || key == lower(param.choices[i])) {
+                replaced = std::to_string(i + 1);
+            }
+        }
+        if (replaced.empty() || !(std::isdigit(static_cast<unsigned char>(replaced[0])) || replaced[0] == '+' ||
+                                  replaced[0] == '-' || replaced[0] == '.')) {
+            usage_error(std::string(flag) + ": unknown choice '" + trim(value) + "' (" + choice_list(param) +
+                        ", or 1 to " + std::to_string(param.choices.size()) + ")");
+        }
+        if (!out.empty() || start > 0) out += ',';
+        if (colon != std::string_view::npos) {
+            out += std::string(item.substr(0, colon + 1));
+        }
+        out += replaced;
+        if (comma == std::string_view::npos) break;
+        start = comma + 1;
+    }
+    return out;
+}
+
+template <class Pixel>
+void copy_into_world(const std::vector<Pixel>& pixels, int width, standalone::World& world) {
+    for (A_long y = 0; y < world.height(); ++y) {
+        std::memcpy(world.row(y), pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width),
+                    static_cast<std::size_t>(width) * sizeof(Pixel));
+    }
+}
+
+template <class Pixel>
+std::vector<Pixel> copy_from_world(const standalone::World& world) {
+    const std::size_t width = static_cast<std::size_t>(world.width());
+    std::vector<Pixel> pixels(width * static_cast<std::size_t>(world.height()));
+    for (A_long y = 0; y < world.height(); ++y) {
+        std::memcpy(pixels.data() + static_cast<std::size_t>(y) * width, world.row(y), width * sizeof(Pixel));
+    }
+    return pixels;
+}
+
+}  // namespace
+
+void usage_error(const std::string& message) { throw Failure(kExitUsage, message); }
+
+void require_file(const std::string& flag, const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) usage_error(flag + ": " + path + ": no such file");
+}
+
+void make_parent_folder(const std::string& path) {
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    std::error_code ec;
+    if (parent.empty() || std::filesystem::is_directory(parent, ec)) return;
+    std::filesystem::create_directories(parent, ec);
+    if (ec) throw Failure(kExitUnwritable, "cannot create the folder " + parent.string() + ": " + ec.message());
+}
+
+std::string describe_error(PF_Err err) {
+    const char* name = nullptr;
+    switch (err) {
+    case PF_Err_OUT_OF_MEMORY: name = "out of memory"; break;
+    case PF_Err_INTERNAL_STRUCT_DAMAGED: name = "internal structure damaged"; break;
+    case PF_Err_INVALID_INDEX: name = "invalid index"; break;
+    case PF_Err_UNRECOGNIZED_PARAM_TYPE: name = "unrecognized parameter type"; break;
+    case PF_Err_INVALID_CALLBACK: name = "invalid callback"; break;
+    case PF_Err_BAD_CALLBACK_PARAM: name = "bad callback parameter"; break;
+    case PF_Interrupt_CANCEL: name = "cancelled"; break;
+    default: break;
+    }
+    return name != nullptr ? std::to_string(err) + " (" + name + ")" : std::to_string(err);
+}
+
+std::shared_ptr<standalone::Module> load_module(const std::string& explicit_path) {
+    std::vector<std::pair<std::string, std::string>> candidates;  // path, where it came from
+    if (!explicit_path.empty()) {
+        candidates.emplace_back(explicit_path, "--plugin");
+    } else if (const char* env = std::getenv("TRELLIS_PLUGIN"); env != nullptr && *env != '\0') {
+        candidates.emplace_back(env, "TRELLIS_PLUGIN");
+    } else {
+        const std::string dir = executable_dir();
+        if (!dir.empty()) {
+            candidates.emplace_back(dir + "/" + kModuleFile, "");
+            candidates.emplace_back(dir + "/../" + kModuleFile, "");
+            // Where `cmake --install` puts it, relative to the installed program.
+            candidates.emplace_back(
+                (std::filesystem::path(dir) / TRELLIS_MODULE_FROM_BIN / kModuleFile).lexically_normal().string(), "");
+        }
+    }
+    std::string tried;
+    for (const auto& [path, source] : candidates) {
+        std::string why;
+        if (auto module = standalone::Module::load(path, &why)) {
+            return module;
+        }
+        if (!source.empty()) {
+            usage_error("cannot load the effect module " + path + " (from " + source + "): " + why);
+        }
+        tried += (tried.empty() ? "" : "; ") + path + ": " + why;
+    }
+    usage_error("cannot find the effect module " + std::string(kModuleFile) +
+                (tried.empty() ? std::string() : " (" + tried + ")") + "; name it with --plugin PATH or TRELLIS_PLUGIN");
+}
+
+std::unique_ptr<standalone::Host> make_host(const std::shared_ptr<standalone::Module>& module) {
+    auto host = std::make_unique<standalone::Host>(module);
+    host->log().set_enabled(false);
+    const PF_Err err = host->setup_all();
+    if (err != PF_Err_NONE) {
+        std::string message = "the effect's set-up failed with error " + describe_error(err);
+        if ((host->out_data().out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE) != 0) {
+            const char* msg = host->out_data().return_msg;
+            message += ": " + std::string(msg, strnlen(msg, sizeof host->out_data().return_msg));
+        }
+        throw Failure(kExitEffectError, message);
+    }
+    return host;
+}
+
+DeclaredParams::DeclaredParams(const standalone::Host& host) {
+    const standalone::ParamStore& store = host.params();
+    for (PF_ParamIndex i = 1; i <= store.count(); ++i) {
+        const PF_ParamDef* def = store.declared(i);
+        if (def == nullptr) continue;
+        DeclaredParam param;
+        param.index = i;
+        param.def = *def;
+        if (def->param_type == PF_Param_POPUP) {
+            param.choices = split_choices(def->u.pd.u.namesptr);
+            // The copy must not point into the host's storage.
+            param.def.u.pd.u.namesptr = nullptr;
+        } else if (def->param_type == PF_Param_CHECKBOX) {
+            param.def.u.bd.u.nameptr = nullptr;
+        }
+        params_.push_back(std::move(param));
+    }
+}
+
+const DeclaredParam* DeclaredParams::find(std::string_view name) const {
+    for (const DeclaredParam& p : params_) {
+        if (name == p.def.name) return &p;
+    }
+    return nullptr;
+}
+
+const DeclaredParam& DeclaredParams::named(std::string_view name) const {
+    if (const DeclaredParam* p = find(name)) {
+        return *p;
+    }
+    throw Failure(kExitEffectError, "the effect declares no parameter named \"" + std::string(name) + "\"");
+}
+
+std::string flag_form(std::string_view choice) {
+    std::string out = lower(trim(choice));
+    std::replace(out.begin(), out.end(), ' ', '-');
+    return out;
+}
+
+ParamSetting parse_setting(const DeclaredParam& param, std::string_view flag, std::string_view text) {
+    const PF_ParamType type = param.def.param_type;
+    const std::string quoted = std::string(flag) + " " + std::string(text);
+    std::string numeric(text);
+    if (type == PF_Param_POPUP) {
+        numeric = popup_numbers(param, flag, text);
+    }
+    Keyframes keys;
+    try {
+        keys = parse_keyframes(numeric);
+    } catch (const ValueError& e) {
+        usage_error(std::string(flag) + ": " + e.what());
+    }
+
+    double lo = 0.0;
+    double hi = 0.0;
+    bool whole = true;
+    switch (type) {
+    case PF_Param_SLIDER:
+        lo = param.def.u.sd.valid_min;
+        hi = param.def.u.sd.valid_max;
+        break;
+    case PF_Param_FIX_SLIDER:
+        lo = param.def.u.fd.valid_min / 65536.0;
+        hi = param.def.u.fd.valid_max / 65536.0;
+        whole = false;
+        break;
+    case PF_Param_POPUP:
+        lo = 1;
+        hi = param.def.u.pd.num_choices;
+        break;
+    case PF_Param_CHECKBOX:
+        lo = 0;
+        hi = 1;
+        break;
+    default:
+        throw Failure(kExitEffectError, std::string(flag) + ": the effect's parameter \"" + param.def.name +
+                                            "\" has a type the command line cannot set");
+    }
+
+    ParamSetting setting;
+    setting.index = param.index;
+    setting.animated = keys.animated;
+    for (const auto& [frame, value] : keys.keys) {
+        const std::string which = keys.animated ? number_text(value) + " at frame " + std::to_string(frame) : number_text(value);
+        if (frame > INT32_MAX) {
+            usage_error(quoted + ": frame " + std::to_string(frame) + " is too large");
+        }
+        if (whole && std::floor(value) != value) {
+            usage_error(quoted + ": " + which + " is not a whole number");
+        }
+        if (value < lo || value > hi) {
+            usage_error(quoted + ": " + which + " is outside the valid range " + number_text(lo) + " to " +
+                        number_text(hi));
+        }
+        const A_long raw = type == PF_Param_FIX_SLIDER ? standalone::percent_to_fixed(value) : static_cast<A_long>(value);
+        setting.keys.push_back(standalone::Keyframe{static_cast<double>(frame), raw});
+    }
+    return setting;
+}
+
+std::shared_ptr<standalone::World> to_world(const Image& image) {
+    static constexpr PF_PixelFormat formats[] = {PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB64, PF_PixelFormat_ARGB128};
+    auto world = std::make_shared<standalone::World>(image.width, image.height, formats[image.depth()]);
+    std::visit([&](const auto& pixels) { copy_into_world(pixels, image.width, *world); }, image.pixels);
+    return world;
+}
+
+Image to_image(const standalone::World& world) {
+    Image image;
+    image.width = world.width();
+    image.height = world.height();
+    switch (world.format()) {
+    case PF_PixelFormat_ARGB32: image.pixels = copy_from_world<PF_Pixel8>(world); break;
+    case PF_PixelFormat_ARGB64: image.pixels = copy_from_world<PF_Pixel16>(world); break;
+    default: image.pixels = copy_from_world<PF_PixelFloat>(world); break;
+    }
+    return image;
+}
+
+FrameRenderer::FrameRenderer(const std::shared_ptr<standalone::Module>& module, const Scene& scene)
+    : host_(make_host(module)), scene_(scene) {
+    if (scene.layer_index > 0) {
+        host_->set_layer_param(scene.layer_index, nullptr);
+    }
+    if (scene.path_index > 0 && !scene.mask.empty()) {
+        host_->set_path_param(scene.path_index, host_->add_mask_keyframes(scene.mask));
+    }
+    for (const ParamSetting& s : scene.settings) {
+        if (s.animated) {
+            host_->set_param_keyframes(s.index, s.keys);
+        } else if (!s.keys.empty()) {
+            host_->set_param(s.index, s.keys.front().value);
+        }
+    }
+}
+
+FrameRenderer::~FrameRenderer() {
+    // As the application does when the effect goes away; nothing to report.
+    host_->sequence_setdown();
+    host_->global_setdown();
+}
+
+void attach_host_hooks(standalone::Host& host, std::function<void(long, long)> on_progress,
+                       std::function<bool()> cancel) {
+    host.set_progress_hook([on_progress, cancel](A_long current, A_long total) -> PF_Err {
+        on_progress(current, total);
+        return cancel() ? PF_Err{PF_Interrupt_CANCEL} : PF_Err{PF_Err_NONE};
+    });
+    host.set_abort_hook([cancel]() -> PF_Err { return cancel() ? PF_Err{PF_Interrupt_CANCEL} : PF_Err{PF_Err_NONE}; });
+}
+
+void FrameRenderer::watch(std::function<void(long, long)> on_progress, std::function<bool()> cancel) {
+    attach_host_hooks(*host_, std::move(on_progress), std::move(cancel));
+}
+
+Image FrameRenderer::render(long frame) {
+    // Sequence frames go back once rendered (or failed), so no worker keeps
+    // one it no longer needs.
+    struct Release {
+        FrameRenderer& r;
+        ~Release() {
+            if (!r.scene_.input->footage().still()) r.host_->set_input(nullptr);
+            if (r.layer_ && !r.scene_.layer->footage().still()) {
+                r.host_->set_layer_param(r.scene_.layer_index, nullptr);
+                r.layer_.reset();
+            }
+        }
+    } release{*this};
+    host_->set_input(scene_.input->frame(frame));
+    if (scene_.layer_index > 0 && scene_.layer) {
+        std::shared_ptr<standalone::World> layer = scene_.layer->frame(frame);
+        // A still's one world stays set; a changed one is handed over anew.
+        if (layer != layer_) host_->set_layer_param(scene_.layer_index, layer);
+        layer_ = std::move(layer);
+    }
+    host_->set_time(static_cast<A_long>(frame), 1, scene_.fps);
+    standalone::RenderOptions options;
+    options.downsample_x = scene_.downsample;
+    options.downsample_y = scene_.downsample;
+    const standalone::RenderResult result = host_->render_frame(options);
+    host_->clear_progress();
+    const std::string where = "frame " + std::to_string(frame) + ": ";
+    if (result.err() != PF_Err_NONE) {
+        std::string message = where + "the effect failed with error " + describe_error(result.err());
+        if ((result.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE) != 0 && !result.return_msg.empty()) {
+            message += ": " + result.return_msg;
+        }
+        throw Failure(kExitEffectError, message);
+    }
+    if (!result.guards_intact) {
+        throw Failure(kExitEffectError, where + "the effect wrote outside an image: " + result.guard_report);
+    }
+    if (result.output == nullptr) {
+        throw Failure(kExitEffectError, where + "the host made no output image");
+    }
+    return to_image(*result.output);
+}
+
+}  // namespace cli
