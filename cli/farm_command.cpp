@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -102,10 +105,7 @@ CLI::App* add_encode_command(CLI::App& app, EncodeArgs& args) {
         ->required()
         ->type_name("MOVIE");
     cmd->add_option("--fps", args.fps, "frames per second (default 24)")->type_name("F|N/D");
-    cmd->add_option("--codec", args.codec, "the encoder, e.g. prores, h264, ffv1, png, dnxhd")->type_name("NAME");
-    cmd->add_option("--quality", args.quality, "the encoder's quality: CRF for H.264, quantiser for ProRes")
-        ->check(CLI::Range(0, 63).description(""))
-        ->type_name("N");
+    add_encoder_flags(*cmd, args.codec, args.quality);
     cmd->add_option("--jobs", args.jobs, "the most threads the encoder uses (default: one per core)")
         ->check(CLI::Range(1, 1024).description(""))
         ->type_name("N");

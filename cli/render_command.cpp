@@ -101,6 +101,13 @@ void add_scene_flags(CLI::App& cmd_app, RenderArgs& args) {
         ->type_name("PATH");
 }
 
+void add_encoder_flags(CLI::App& cmd, std::string& codec, int& quality) {
+    cmd.add_option("--codec", codec, "movie output's encoder, e.g. prores, h264, ffv1, png, dnxhd")->type_name("NAME");
+    cmd.add_option("--quality", quality, "movie encoder's quality: CRF for H.264, quantiser for ProRes")
+        ->check(CLI::Range(0, 63).description(""))
+        ->type_name("N");
+}
+
 CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
     CLI::App* cmd = app.add_subcommand("render", "Render one frame, or a range of frames, of the effect");
     add_render_flags(*cmd, args);
@@ -137,11 +144,7 @@ void add_render_flags(CLI::App& cmd_app, RenderArgs& args) {
         ->type_name("N|N/D");
     cmd->add_option("--frames", args.frames, "frames to render (default: frame 0)")->type_name("LIST");
     cmd->add_flag("--skip-existing", args.skip_existing, "leave frames whose output file exists alone");
-    cmd->add_option("--codec", args.codec, "movie output's encoder, e.g. prores, h264, ffv1, png, dnxhd")
-        ->type_name("NAME");
-    cmd->add_option("--quality", args.quality, "movie encoder's quality: CRF for H.264, quantiser for ProRes")
-        ->check(CLI::Range(0, 63).description(""))
-        ->type_name("N");
+    add_encoder_flags(*cmd, args.codec, args.quality);
     cmd->add_option("--jobs", args.jobs, "frames rendered in parallel, and the most threads a movie's encoder uses (default: one per core)")
         ->check(CLI::Range(1, 1024).description(""))
         ->type_name("N");

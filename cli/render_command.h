@@ -93,6 +93,9 @@ RenderJob make_job(const RenderArgs& args);
 // command that renders a scene.
 void add_scene_flags(CLI::App& cmd, RenderArgs& args);
 
+// Declares --codec and --quality, a movie output's encoder settings.
+void add_encoder_flags(CLI::App& cmd, std::string& codec, int& quality);
+
 // Declares on `cmd` every flag of `render` but --chunk, for the commands
 // that hand a render on (farm).
 void add_render_flags(CLI::App& cmd, RenderArgs& args);

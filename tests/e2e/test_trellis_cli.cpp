@@ -866,4 +866,36 @@ TEST_F(TrellisCli, VerifyNamesMissingAndUnreadableFramesThenEncodeMakesTheRender
     EXPECT_FALSE(fs::exists(path("holes.mkv")));
 }
 
+TEST_F(TrellisCli, FarmScriptsNameEveryFileAbsolutelyAndRenderTheirTasksPart) {
+    cli::write_image(path("layer.png").string(), make_layer());
+    std::ofstream(path("mask.svg")) << "M 2 8 C 8 0 16 16 22 8";
+    // Relative names, from the job's own folder.
+    const std::string farm = "cd " + dir_.string() + " && " TRELLIS_CLI_PATH
+                             " farm slurm --input-size 24x16 --layer layer.png --mask @mask.svg --time 0:0,4:100"
+                             " --frames 0-4 --chunks 2 --job-dir job -o out/f.####.png 2> farm.txt";
+    ASSERT_EQ(std::system(farm.c_str()), 0) << slurp(path("farm.txt"));
+    const std::string script = slurp(path("job/render.sbatch"));
+    EXPECT_THAT(script, HasSubstr("#SBATCH --array=1-2\n"));
+    EXPECT_THAT(script, HasSubstr("--layer " + path("layer.png").string()));
+    EXPECT_THAT(script, HasSubstr("--mask @" + path("mask.svg").string()));
+    EXPECT_FALSE(fs::exists(path("job/assemble.sbatch")));
+    EXPECT_THAT(slurp(path("job/README.txt")), HasSubstr("2  2-4\n"));
+
+    // The second task, run by hand from elsewhere, renders frames 2 to 4 only.
+    const std::string task = "cd / && SLURM_ARRAY_TASK_ID=2 SLURM_ARRAY_TASK_MIN=1 SLURM_ARRAY_TASK_COUNT=2 bash " +
+                             path("job/render.sbatch").string() + " > /dev/null 2>&1";
+    ASSERT_EQ(std::system(task.c_str()), 0);
+    const Outcome whole = run({"render", "--input-size", "24x16", "--layer", path("layer.png").string(), "--mask",
+                               "@" + path("mask.svg").string(), "--time", "0:0,4:100", "--frames", "0-4", "-q", "-o",
+                               path("whole/f.####.png").string()});
+    ASSERT_EQ(whole.code, 0) << whole.err;
+    for (int f = 0; f <= 4; ++f) {
+        const std::string name = "f.000" + std::to_string(f) + ".png";
+        EXPECT_EQ(fs::exists(path("out") / name), f >= 2) << name;
+        if (f >= 2) {
+            EXPECT_EQ(slurp(path("out") / name), slurp(path("whole") / name)) << name;
+        }
+    }
+}
+
 }  // namespace
