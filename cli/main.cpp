@@ -10,6 +10,7 @@
 #include "cli/about.h"
 #include "cli/demo.h"
 #include "cli/preview_command.h"
+#include "cli/farm_command.h"
 #include "cli/render_command.h"
 
 namespace {
@@ -39,6 +40,15 @@ int main(int argc, char** argv) {
     cli::DemoArgs demo_args;
     CLI::App* demo = cli::add_demo_command(app, demo_args);
 
+    cli::FramesArgs frames_args;
+    CLI::App* frames = cli::add_frames_command(app, frames_args);
+    cli::VerifyArgs verify_args;
+    CLI::App* verify = cli::add_verify_command(app, verify_args);
+    cli::EncodeArgs encode_args;
+    CLI::App* encode = cli::add_encode_command(app, encode_args);
+    cli::FarmArgs farm_args;
+    CLI::App* farm = cli::add_farm_command(app, farm_args);
+
     std::string about_plugin;
     CLI::App* about = app.add_subcommand("about", "Show the effect's about text, parameters and registration");
     about->add_option("--plugin", about_plugin, "the effect module (default: $TRELLIS_PLUGIN, else beside trellis)")
@@ -66,6 +76,10 @@ int main(int argc, char** argv) {
         if (preview->parsed()) return cli::run_preview(preview_args);
         if (demo->parsed()) return cli::run_demo(demo_args);
         if (about->parsed()) return cli::run_about(about_plugin);
+        if (frames->parsed()) return cli::run_frames(frames_args);
+        if (verify->parsed()) return cli::run_verify(verify_args);
+        if (encode->parsed()) return cli::run_encode(encode_args);
+        if (farm->parsed()) return cli::run_farm(farm_args);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "trellis: error: out of memory\n");
         return cli::kExitEffectError;
