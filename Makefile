@@ -18,7 +18,8 @@ WERROR     ?= OFF
 PACKAGES := cmake ninja-build g++ clang pkg-config libgtest-dev libgmock-dev \
             libbenchmark-dev libcli11-dev libopenimageio-dev openimageio-tools zlib1g-dev libpugixml-dev \
             libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg frei0r-plugins-dev melt \
-            libcpp-httplib-dev nlohmann-json3-dev nodejs chromium
+            libcpp-httplib-dev nlohmann-json3-dev nodejs chromium \
+            slurmctld slurmd slurm-client munge
 WIN_PACKAGES  := g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 icoutils wine64
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 # The anchors `make bench` measures trellis against.
@@ -75,12 +76,14 @@ test: build browser-modules
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The same suite under AddressSanitizer and UndefinedBehaviorSanitizer (less
-# the Wine run and the installed program's full demo render).
+# the Wine run, the installed program's full demo render, the Slurm shots,
+# whose farm pieces the command-line tests cover, and ffmpeg and melt running
+# the plug-ins, which cannot load an instrumented library).
 test-sanitize: deps
 	CC=clang CXX=clang++ cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRELLIS_SANITIZE=ON -DTRELLIS_WINDOWS=OFF $(POLICY) $(CMAKE_FLAGS)
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  ctest --output-on-failure -j $(JOBS) -LE 'wine|install'
+	  ctest --output-on-failure -j $(JOBS) -LE 'wine|install|slurm|frei0r_hosts'
 
 # The area-sampling tests on the portable sampler, without the vector paths.
 test-nosimd: deps

@@ -16,6 +16,9 @@ namespace cli {
 inline constexpr int kExitEffectError = 1;
 inline constexpr int kExitUsage = 2;
 inline constexpr int kExitUnwritable = 3;
+// An output that could not be written for a reason that may pass (a full
+// disk, an I/O error): worth a retry (sysexits' EX_TEMPFAIL).
+inline constexpr int kExitTransient = 75;
 
 // A failure of the command line itself, with its exit code: kExitUsage for
 // what the user can mend (flags, a missing module), kExitUnwritable for an
@@ -31,8 +34,8 @@ private:
 
 [[noreturn]] void usage_error(const std::string& message);
 
-// The exit code for a failure: Failure's own; kExitUnwritable for
-// ImageWriteError; kExitUsage for the other file and value errors
+// The exit code for a failure: Failure's own; kExitTransient or
+// kExitUnwritable for ImageWriteError; kExitUsage for the other file and value errors
 // (ImageError, ValueError); kExitEffectError for the effect's (EffectError)
 // and anything else.
 int exit_code_of(const std::exception& e);

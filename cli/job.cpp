@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -14,6 +15,7 @@
 #include "masks/mask_track.h"
 #include "scene/job.h"
 #include "scene/request.h"
+#include "farm/chunks.h"
 
 namespace cli {
 
@@ -78,6 +80,21 @@ std::vector<long> frame_list(const std::string& text) {
     }
     return frames;
 }
+
+namespace {
+
+// The part of `frames` that --chunk names.
+std::vector<long> chunk_of_list(const std::vector<long>& frames, const std::string& text) {
+    try {
+        const farm::Chunk chunk = text == "slurm" ? farm::slurm_chunk(std::getenv) : farm::parse_chunk(text);
+        const std::vector<int64_t> part = farm::chunk_of({frames.begin(), frames.end()}, chunk);
+        return {part.begin(), part.end()};
+    } catch (const farm::ChunkError& e) {
+        usage_error(std::string("--chunk: ") + e.what());
+    }
+}
+
+}  // namespace
 
 ColourSpaces colour_spaces(const RenderArgs& args) {
     ColourSpaces c;
@@ -154,12 +171,14 @@ RenderJob make_job(const RenderArgs& args) {
     // The scene's flags are read again below; checked here too, errors come
     // in the order the command has always given them.
     if (!args.fps.empty()) flag_value("--fps", [&] { return parse_frame_rate(args.fps); });
+    if (!args.chunk.empty()) job.frames = chunk_of_list(job.frames, args.chunk);
     if (is_movie_name(args.out)) {
         MovieSettings movie;
         movie.codec = args.codec;
         if (args.quality >= 0) movie.quality = args.quality;
         flag_value("output", [&] { check_movie_output(args.out, movie); });
         if (args.skip_existing) usage_error("--skip-existing: a movie output is written whole");
+        if (!args.chunk.empty()) usage_error("--chunk: a movie output is written whole (render the parts as images)");
         job.output.movie = movie;
     } else if (!args.codec.empty() || args.quality >= 0) {
         usage_error(std::string(args.codec.empty() ? "--quality" : "--codec") + ": only for a movie output (" +

@@ -11,6 +11,7 @@
 #include "cli/frei0r_command.h"
 #include "cli/demo.h"
 #include "cli/preview_command.h"
+#include "cli/farm_command.h"
 #include "cli/render_command.h"
 
 namespace {
@@ -42,6 +43,14 @@ int main(int argc, char** argv) {
 
     cli::Frei0rArgs frei0r_args;
     CLI::App* frei0r = cli::add_frei0r_command(app, frei0r_args);
+    cli::FramesArgs frames_args;
+    CLI::App* frames = cli::add_frames_command(app, frames_args);
+    cli::VerifyArgs verify_args;
+    CLI::App* verify = cli::add_verify_command(app, verify_args);
+    cli::EncodeArgs encode_args;
+    CLI::App* encode = cli::add_encode_command(app, encode_args);
+    cli::FarmArgs farm_args;
+    CLI::App* farm = cli::add_farm_command(app, farm_args);
 
     std::string about_plugin;
     CLI::App* about = app.add_subcommand("about", "Show the effect's about text, parameters and registration");
@@ -71,6 +80,10 @@ int main(int argc, char** argv) {
         if (demo->parsed()) return cli::run_demo(demo_args);
         if (about->parsed()) return cli::run_about(about_plugin);
         if (frei0r->parsed()) return cli::run_frei0r_params(frei0r_args);
+        if (frames->parsed()) return cli::run_frames(frames_args);
+        if (verify->parsed()) return cli::run_verify(verify_args);
+        if (encode->parsed()) return cli::run_encode(encode_args);
+        if (farm->parsed()) return cli::run_farm(farm_args);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "trellis: error: out of memory\n");
         return cli::kExitEffectError;

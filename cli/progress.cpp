@@ -20,6 +20,8 @@ Progress::Style Progress::choose(bool quiet, std::FILE* stream) {
     return ::isatty(::fileno(stream)) != 0 ? Style::kBar : Style::kLines;
 }
 
+std::FILE* Progress::report_stream() { return ::isatty(::fileno(stdout)) != 0 ? stderr : stdout; }
+
 Progress::Progress(Style style, long total_frames, std::FILE* stream)
     : style_(style), total_(total_frames), stream_(stream), start_(std::chrono::steady_clock::now()) {
     if (style_ == Style::kBar) {
@@ -79,6 +81,7 @@ void Progress::frame_started(long frame) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++in_flight_;
     fractions_[frame] = 0.0;
+    started_[frame] = std::chrono::steady_clock::now();
     if (style_ == Style::kBar && !finished_) draw_locked();
 }
 
@@ -94,13 +97,18 @@ void Progress::frame_done(long frame, const std::string& path) {
     --in_flight_;
     ++done_;
     fractions_.erase(frame);
+    const auto now = std::chrono::steady_clock::now();
+    const auto started = started_.find(frame);
+    const double seconds =
+        started == started_.end() ? 0.0 : std::chrono::duration<double>(now - started->second).count();
+    if (started != started_.end()) started_.erase(started);
     if (finished_) return;
     if (style_ == Style::kBar) {
         draw_locked();
     } else if (style_ == Style::kLines) {
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-        std::fprintf(stream_, "frame %ld -> %s (%ld/%ld, %s)\n", frame, path.c_str(), done_, total_,
-                     clock_text(elapsed).c_str());
+        const double elapsed = std::chrono::duration<double>(now - start_).count();
+        std::fprintf(stream_, "frame %ld -> %s in %.2f s (%ld/%ld, %s)\n", frame, path.c_str(), seconds, done_,
+                     total_, clock_text(elapsed).c_str());
         std::fflush(stream_);
     }
 }

@@ -1,5 +1,6 @@
-// Progress of a render on stderr: a bar redrawn in place on a terminal, one
-// plain line per frame otherwise, or nothing. Safe to call from any thread.
+// Progress of a render: a bar redrawn in place on a terminal, one plain line
+// per frame otherwise (frame, seconds, output: what a farm manager's log
+// parser reads), or nothing. Safe to call from any thread.
 #pragma once
 
 #include <chrono>
@@ -20,6 +21,9 @@ public:
 
     // kQuiet when `quiet`, else kBar when `stream` is a terminal, else kLines.
     static Style choose(bool quiet, std::FILE* stream);
+    // Where a render reports: stdout when it is not a terminal (a farm
+    // task's log, a pipe), else stderr.
+    static std::FILE* report_stream();
 
     Progress(Style style, long total_frames, std::FILE* stream = stderr);
     // Ends the bar's line (as finish()).
@@ -57,6 +61,7 @@ private:
     long done_ = 0;
     long in_flight_ = 0;
     std::map<long, double> fractions_;  // frames in flight
+    std::map<long, std::chrono::steady_clock::time_point> started_;
     bool finished_ = false;
     bool drawn_ = false;
     std::thread ticker_;

@@ -117,8 +117,25 @@ void add_scene_flags(CLI::App& cmd_app, RenderArgs& args) {
         ->type_name("PATH");
 }
 
+void add_encoder_flags(CLI::App& cmd, std::string& codec, int& quality) {
+    cmd.add_option("--codec", codec, "movie output's encoder, e.g. prores, h264, ffv1, png, dnxhd")->type_name("NAME");
+    cmd.add_option("--quality", quality, "movie encoder's quality: CRF for H.264, quantiser for ProRes")
+        ->check(CLI::Range(0, 63).description(""))
+        ->type_name("N");
+}
+
 CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
     CLI::App* cmd = app.add_subcommand("render", "Render one frame, or a range of frames, of the effect");
+    add_render_flags(*cmd, args);
+    cmd->add_option("--chunk", args.chunk,
+                    "render only part I of N of the frame list (even, contiguous parts); slurm: the part of this "
+                    "array task")
+        ->type_name("I/N|slurm");
+    return cmd;
+}
+
+void add_render_flags(CLI::App& cmd_app, RenderArgs& args) {
+    CLI::App* cmd = &cmd_app;
     cmd->footer(
         "Sliders and popups take VALUE or keyframes FRAME:VALUE,FRAME:VALUE,... (linear between keys,\n"
         "popups held), e.g. --time 0:0,47:100. Defaults and valid ranges are the effect's own:\n"
@@ -130,8 +147,9 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
         "--frames takes N, A-B, A-BxS (every S-th frame) and comma lists of them: 1-100x5, 1,5,10-20.\n"
         "\n"
         "Exit status: 0 done; 1 the effect reported an error; 2 a bad command line or an input that\n"
-        "cannot be read; 3 an output that cannot be written; 128+N after signal N (Ctrl-C, SIGTERM,\n"
-        "SIGHUP stop cleanly: finished frames stay, frames in flight write nothing).\n");
+        "cannot be read; 3 an output that cannot be written; 75 a failure worth a retry (disk full,\n"
+        "I/O error); 128+N after signal N (Ctrl-C, SIGTERM, SIGHUP stop cleanly: finished frames\n"
+        "stay, frames in flight write nothing).\n");
     cmd->add_option("-o,--output", args.out,
                     "output image: .exr .png .tif .dpx .jpg (frame tokens as above), or one movie: .mov (ProRes "
                     "4444), .mp4 (H.264), .mkv (FFV1)")
@@ -142,11 +160,7 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
         ->type_name("N|N/D");
     cmd->add_option("--frames", args.frames, "frames to render (default: frame 0)")->type_name("LIST");
     cmd->add_flag("--skip-existing", args.skip_existing, "leave frames whose output file exists alone");
-    cmd->add_option("--codec", args.codec, "movie output's encoder, e.g. prores, h264, ffv1, png, dnxhd")
-        ->type_name("NAME");
-    cmd->add_option("--quality", args.quality, "movie encoder's quality: CRF for H.264, quantiser for ProRes")
-        ->check(CLI::Range(0, 63).description(""))
-        ->type_name("N");
+    add_encoder_flags(*cmd, args.codec, args.quality);
     cmd->add_option("--jobs", args.jobs, "frames rendered in parallel, and the most threads a movie's encoder uses (default: one per core)")
         ->check(CLI::Range(1, 1024).description(""))
         ->type_name("N");
@@ -163,13 +177,13 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
         ->check(CLI::Range(0, 9).description(""))
         ->type_name("0-9");
     cmd->add_flag("-q,--quiet", args.quiet, "no progress report");
-    return cmd;
 }
 
 int run_render(const RenderArgs& args) {
     const RenderJob job = make_job(args);
     install_interrupt_handler();
-    Progress progress(Progress::choose(args.quiet, stderr), static_cast<long>(job.frames.size()));
+    std::FILE* const report = Progress::report_stream();
+    Progress progress(Progress::choose(args.quiet, report), static_cast<long>(job.frames.size()), report);
     const BatchResult result = render_frames(job, progress, interrupt_requested);
     progress.finish();
     if (result.interrupted) {

@@ -61,6 +61,9 @@ struct RenderArgs {
     std::string depth;
     std::string downsample;
     std::string frames;
+    // "I/N": part I of N of the frame list; "slurm": the part of this array
+    // task. Empty: the whole list.
+    std::string chunk;
     long input_offset = 0;
     long layer_offset = 0;
     // Empty: the movie input's own rate, else 24.
@@ -115,6 +118,13 @@ void add_param_flags(CLI::App& cmd, std::vector<std::pair<std::string, std::stri
 // mask, parameters, depth, fps, colour spaces, module), shared by every
 // command that renders a scene.
 void add_scene_flags(CLI::App& cmd, RenderArgs& args);
+
+// Declares --codec and --quality, a movie output's encoder settings.
+void add_encoder_flags(CLI::App& cmd, std::string& codec, int& quality);
+
+// Declares on `cmd` every flag of `render` but --chunk, for the commands
+// that hand a render on (farm).
+void add_render_flags(CLI::App& cmd, RenderArgs& args);
 
 // Declares the command and its flags on `app`, filling `args` when parsed.
 CLI::App* add_render_command(CLI::App& app, RenderArgs& args);

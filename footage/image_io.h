@@ -42,7 +42,14 @@ public:
 // input".
 class ImageWriteError : public ImageError {
 public:
-    using ImageError::ImageError;
+    // `error`: the errno of the failing call, where one is known.
+    explicit ImageWriteError(const std::string& what, int error = 0) : ImageError(what), error_(error) {}
+    // A failure that a later attempt may not meet: no space or quota left,
+    // an I/O error, a network file system gone away for a while.
+    bool transient() const;
+
+private:
+    int error_;
 };
 
 // `text` with control bytes, backslash and non-ASCII bytes as \xNN, safe to

@@ -70,12 +70,12 @@ public:
                     const int err = errno;
                     ::close(fd);
                     ::unlink(temp_.c_str());
-                    throw ImageWriteError(name_ + ": cannot write: " + errno_text(err));
+                    throw ImageWriteError(name_ + ": cannot write: " + errno_text(err), err);
                 }
                 return;
             }
             if (errno != EEXIST) {
-                throw ImageWriteError(name_ + ": cannot create a file beside it: " + errno_text(errno));
+                throw ImageWriteError(name_ + ": cannot create a file beside it: " + errno_text(errno), errno);
             }
         }
         throw ImageWriteError(name_ + ": cannot create a temporary file beside it");
@@ -103,10 +103,10 @@ public:
         const bool closed = std::fclose(f) == 0;
         if (flushed && synced && !closed) err = errno;
         if (!flushed || !synced || !closed) {
-            throw ImageWriteError(name_ + ": write failed: " + errno_text(err ? err : EIO));
+            throw ImageWriteError(name_ + ": write failed: " + errno_text(err ? err : EIO), err ? err : EIO);
         }
         if (std::rename(temp_.c_str(), target_.c_str()) != 0) {
-            throw ImageWriteError(name_ + ": cannot replace: " + errno_text(errno));
+            throw ImageWriteError(name_ + ": cannot replace: " + errno_text(errno), errno);
         }
         committed_ = true;
     }
@@ -184,7 +184,7 @@ void write_rows(OIIO::ImageOutput& out, const Image& image, int channels, bool p
         const int64_t n = std::min<int64_t>(kRows, image.height - y);
         std::visit([&](const auto& px) { fill_rows(px, width, y, n, channels, premultiply, rows); }, image.pixels);
         if (!out.write_scanlines(static_cast<int>(y), static_cast<int>(y + n), 0, type, rows.data())) {
-            throw ImageWriteError(name + ": cannot write: " + library_text(out.geterror()));
+            throw ImageWriteError(name + ": cannot write: " + library_text(out.geterror()), errno);
         }
     }
 }
@@ -207,6 +207,10 @@ ExrType parse_exr_type(std::string_view text) {
 }
 
 bool is_image_extension(std::string_view path) { return !output_format(path).empty(); }
+
+bool ImageWriteError::transient() const {
+    return error_ == ENOSPC || error_ == EDQUOT || error_ == EIO || error_ == ESTALE || error_ == ETIMEDOUT;
+}
 
 namespace {
 
@@ -237,7 +241,9 @@ void encode(const std::string& format, const Image& image, const WriteOptions& o
     if (!out) throw ImageError(name + ": no " + format + " writer: " + library_text(OIIO::geterror()));
     out->threads(1);
     out->set_ioproxy(&proxy);
-    if (!out->open(target, header)) throw ImageWriteError(name + ": cannot write: " + library_text(out->geterror()));
+    if (!out->open(target, header)) {
+        throw ImageWriteError(name + ": cannot write: " + library_text(out->geterror()), errno);
+    }
     if (exr) {
         write_rows<float>(*out, image, channels, true, name);
     } else if (type == OIIO::TypeDesc::UINT8) {
@@ -245,7 +251,7 @@ void encode(const std::string& format, const Image& image, const WriteOptions& o
     } else {
         write_rows<uint16_t>(*out, image, channels, false, name);
     }
-    if (!out->close()) throw ImageWriteError(name + ": cannot write: " + library_text(out->geterror()));
+    if (!out->close()) throw ImageWriteError(name + ": cannot write: " + library_text(out->geterror()), errno);
 }
 
 // `format` for `path`, or an ImageError naming the extensions there are.
@@ -266,6 +272,8 @@ void write_image(const std::string& path, const Image& image, const WriteOptions
     check_image(image, name);
     init_library();
     AtomicFile file(path);
+    // The library's failures carry no error number: the last call's tells.
+    errno = 0;
     try {
         // JPEG goes to memory first: its library prints a line of its own
         // when the disk is full.
@@ -274,7 +282,7 @@ void write_image(const std::string& path, const Image& image, const WriteOptions
             OIIO::Filesystem::IOVecOutput memory(bytes);
             encode(format, image, options, memory, file.temp(), name);
             if (std::fwrite(bytes.data(), 1, bytes.size(), file.stream()) != bytes.size()) {
-                throw ImageWriteError(name + ": write failed: " + errno_text(errno));
+                throw ImageWriteError(name + ": write failed: " + errno_text(errno), errno);
             }
         } else {
             OIIO::Filesystem::IOFile stream(file.stream(), OIIO::Filesystem::IOProxy::Write);
@@ -285,7 +293,7 @@ void write_image(const std::string& path, const Image& image, const WriteOptions
     } catch (const std::bad_alloc&) {
         throw ImageError(name + ": out of memory");
     } catch (const std::exception& e) {
-        throw ImageWriteError(name + ": cannot write: " + library_text(e.what()));
+        throw ImageWriteError(name + ": cannot write: " + library_text(e.what()), errno);
     }
     file.commit();
 }

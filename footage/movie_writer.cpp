@@ -140,7 +140,10 @@ struct MovieWriter::State {
     }
 
     ImageError error(const std::string& what) const { return ImageError(target + ": " + what); }
-    ImageWriteError write_error(const std::string& what) const { return ImageWriteError(target + ": " + what); }
+    // `err`: an errno, or FFmpeg's AVERROR(errno) negated.
+    ImageWriteError write_error(const std::string& what, int err = 0) const {
+        return ImageWriteError(target + ": " + what, err);
+    }
 
     // An empty file beside the target under a name no one else has.
     void reserve_temporary() {
@@ -228,7 +231,7 @@ struct MovieWriter::State {
 
         reserve_temporary();
         const int io = avio_open(&format->pb, ("file:" + temp).c_str(), AVIO_FLAG_WRITE);
-        if (io < 0) throw write_error("cannot write: " + ff::error_text(io));
+        if (io < 0) throw write_error("cannot write: " + ff::error_text(io), -io);
         const int header = avformat_write_header(format, nullptr);
         if (header < 0) throw error("cannot start the movie: " + ff::error_text(header));
 
@@ -285,7 +288,7 @@ struct MovieWriter::State {
             av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
             packet->stream_index = stream->index;
             const int written = av_interleaved_write_frame(format, packet.get());
-            if (written < 0) throw write_error("cannot write: " + ff::error_text(written));
+            if (written < 0) throw write_error("cannot write: " + ff::error_text(written), -written);
         }
     }
 
@@ -321,15 +324,15 @@ struct MovieWriter::State {
         if (rc < 0 && rc != AVERROR_EOF) throw error("encoding failed: " + ff::error_text(rc));
         drain();
         const int trailer = av_write_trailer(format);
-        if (trailer < 0) throw write_error("cannot complete the movie: " + ff::error_text(trailer));
+        if (trailer < 0) throw write_error("cannot complete the movie: " + ff::error_text(trailer), -trailer);
         const int closed = avio_closep(&format->pb);
-        if (closed < 0) throw write_error("write failed: " + ff::error_text(closed));
+        if (closed < 0) throw write_error("write failed: " + ff::error_text(closed), -closed);
         const int fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
         const bool synced = fd >= 0 && ::fsync(fd) == 0;
         if (fd >= 0) ::close(fd);
-        if (!synced) throw write_error(std::string("write failed: ") + std::strerror(errno));
+        if (!synced) throw write_error(std::string("write failed: ") + std::strerror(errno), errno);
         if (std::rename(temp.c_str(), target.c_str()) != 0) {
-            throw write_error(std::string("cannot replace: ") + std::strerror(errno));
+            throw write_error(std::string("cannot replace: ") + std::strerror(errno), errno);
         }
         finished = true;
     }
