@@ -13,9 +13,13 @@
 #include <filesystem>
 #include <system_error>
 
+#include "cli/failure.h"
+#include "cli/progress.h"
+#include "cli/render_command.h"
+#include "cli/signals.h"
+#include "footage/movie_source.h"
 #include "scene/batch.h"
 #include "scene/job.h"
-#include "footage/movie_source.h"
 #include "farm/chunks.h"
 #include "farm/slurm_job.h"
 
@@ -202,7 +206,9 @@ int run_encode(const EncodeArgs& args) {
     install_interrupt_handler();
     std::FILE* const report = Progress::report_stream();
     Progress progress(Progress::choose(args.quiet, report), static_cast<long>(frames.size()), report);
-    MovieSink sink(args.out, movie, 1, [&](std::size_t i) { progress.frame_done(frames[i], args.out); });
+    MovieSink sink(
+        args.out, movie, 1, [&](std::size_t i) { progress.frame_done(frames[i], args.out); },
+        [&progress](const std::string& message) { progress.warning(message); });
     // 8-bit frames go in as they are; deeper ones in float, which gives the
     // encoder's 16-bit samples exactly as a render's frames would.
     std::optional<Image::Depth> depth;
