@@ -117,8 +117,8 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
         "cannot be read; 3 an output that cannot be written; 128+N after signal N (Ctrl-C, SIGTERM,\n"
         "SIGHUP stop cleanly: finished frames stay, frames in flight write nothing).\n");
     cmd->add_option("-o,--output", args.out,
-                    "output image: .exr .png .tif .dpx .jpg (frame tokens as above), or one movie: .mov (ProRes "
-                    "4444), .mp4 (H.264), .mkv (FFV1)")
+                    "output image: .exr .png .tif/.tiff .dpx .jpg/.jpeg (frame tokens as above), or one movie: "
+                    ".mov (ProRes 4444), .mp4 (H.264), .mkv (FFV1), .webm (VP9)")
         ->required()
         ->type_name("OUT");
     add_scene_flags(*cmd, args);
@@ -126,7 +126,7 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
         ->type_name("N|N/D");
     cmd->add_option("--frames", args.frames, "frames to render (default: frame 0)")->type_name("LIST");
     cmd->add_flag("--skip-existing", args.skip_existing, "leave frames whose output file exists alone");
-    cmd->add_option("--codec", args.codec, "movie output's encoder, e.g. prores, h264, ffv1, png, dnxhd")
+    cmd->add_option("--codec", args.codec, "movie output's encoder, e.g. prores, h264, h265, ffv1, vp9, png, dnxhd")
         ->type_name("NAME");
     cmd->add_option("--quality", args.quality, "movie encoder's quality: CRF for H.264, quantiser for ProRes")
         ->check(CLI::Range(0, 63).description(""))
@@ -134,16 +134,15 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
     cmd->add_option("--jobs", args.jobs, "frames rendered in parallel, and the most threads a movie's encoder uses (default: one per core)")
         ->check(CLI::Range(1, 1024).description(""))
         ->type_name("N");
-    cmd->add_option("--exr-compression", args.exr_compression, "compression of .exr output")
-        ->capture_default_str()
+    cmd->add_option("--exr-compression", args.exr_compression, "compression of .exr output (default: zip)")
         ->check(CLI::IsMember({"none", "rle", "zip", "zips", "piz", "dwaa", "dwab"}).description(""))
         ->type_name("none|rle|zip|zips|piz|dwaa|dwab");
-    cmd->add_option("--exr-type", args.exr_type, "sample type of .exr output")
-        ->capture_default_str()
+    cmd->add_option("--exr-type", args.exr_type, "sample type of .exr output (default: float)")
         ->check(CLI::IsMember({"float", "half"}).description(""))
         ->type_name("float|half");
-    cmd->add_option("--png-compression", args.png_compression, "zlib level of .png output: 9 for the smallest files")
-        ->capture_default_str()
+    cmd->add_option("--png-compression", args.png_compression,
+                    "zlib level of .png output: 9 for the smallest files (default: " +
+                        std::to_string(WriteOptions{}.png_compression) + ")")
         ->check(CLI::Range(0, 9).description(""))
         ->type_name("0-9");
     cmd->add_flag("-q,--quiet", args.quiet, "no progress report");
@@ -152,6 +151,7 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
 
 int run_render(const RenderArgs& args) {
     const RenderJob job = make_job(args);
+    for (const std::string& warning : job.warnings) std::fprintf(stderr, "trellis: warning: %s\n", warning.c_str());
     install_interrupt_handler();
     Progress progress(Progress::choose(job.quiet, stderr), static_cast<long>(job.frames.size()));
     const BatchResult result = render_frames(job, progress);

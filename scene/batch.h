@@ -79,7 +79,8 @@ struct RenderJob;
 // Renders the job's frames with up to job.jobs workers, each with its own
 // host sharing the module; every frame goes to output.pattern.path(frame)
 // once it is complete (with skip_existing, a frame whose file exists is
-// left alone). After an interrupt no further frame starts and frames still
+// left alone, and the temporary files of writers killed outright beside
+// the job's outputs are removed first). After an interrupt no further frame starts and frames still
 // rendering write nothing (a file being written is finished whole); the
 // result says so. On the first failure no further frame starts, frames
 // still rendering are stopped through the host's abort check, and that

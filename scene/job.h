@@ -22,6 +22,8 @@ struct RenderJob {
     int jobs = 1;  // workers
     bool skip_existing = false;
     bool quiet = false;
+    // Said once on standard error before rendering; the render goes on.
+    std::vector<std::string> warnings;
 };
 
 }  // namespace cli
