@@ -113,6 +113,9 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
         "F + --input-offset and Layer frame F + --layer-offset; a still serves every frame.\n"
         "--frames takes N, A-B, A-BxS (every S-th frame) and comma lists of them: 1-100x5, 1,5,10-20.\n"
         "\n"
+        "A flag the output cannot honour is refused (--exr-type into .png, --depth 8 into .exr);\n"
+        "linear values into any output but .exr get a warning: give --output-colorspace, e.g. sRGB.\n"
+        "\n"
         "Exit status: 0 done; 1 the effect reported an error; 2 a bad command line or an input that\n"
         "cannot be read; 3 an output that cannot be written; 128+N after signal N (Ctrl-C, SIGTERM,\n"
         "SIGHUP stop cleanly: finished frames stay, frames in flight write nothing).\n");
