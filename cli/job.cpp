@@ -1,17 +1,19 @@
-#include "scene/job.h"
+#include "cli/render_command.h"
 
 #include <algorithm>
 #include <climits>
-#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <system_error>
 
+#include "cli/failure.h"
+#include "cli/find_module.h"
 #include "footage/keyframes.h"
-#include "masks/mask_track.h"
 #include "footage/movie_source.h"
-#include "cli/render_command.h"
-#include "masks/svg_path.h"
+#include "masks/mask_track.h"
+#include "scene/job.h"
+#include "scene/request.h"
 
 namespace cli {
 
@@ -39,66 +41,19 @@ std::unique_ptr<Footage> solid_footage(const std::string& size_flag, const std::
     return still_footage(size_flag + " " + size_text, std::move(image));
 }
 
-std::vector<long> frame_list(const std::string& text) {
-    if (text.empty()) return {0};
-    const std::vector<int64_t> list = flag_value("--frames", [&] { return parse_frame_list(text, kMaxFrames); });
-    std::vector<long> frames;
-    for (const int64_t f : list) {
-        if (f > INT32_MAX) {
-            usage_error("--frames " + text + ": frame numbers go up to " + std::to_string(INT32_MAX));
-        }
-        frames.push_back(static_cast<long>(f));
-    }
-    return frames;
-}
-
-struct ColourSpaces {
-    bool active = false;
-    std::string working, input, layer, output;
-};
-
-ColourSpaces colour_spaces(const RenderArgs& args) {
-    ColourSpaces c;
-    c.active = !(args.working_colorspace.empty() && args.input_colorspace.empty() && args.layer_colorspace.empty() &&
-                 args.output_colorspace.empty());
-    if (!c.active) return c;
-    std::vector<std::string> known;
+std::vector<standalone::MaskKeyframe> mask_keys(const std::string& text, const std::vector<long>& frames) {
+    std::vector<std::string> warnings;
+    const auto warn = [&] {
+        for (const std::string& w : warnings) std::fprintf(stderr, "trellis: warning: --mask: %s\n", w.c_str());
+    };
     try {
-        known = colorspace_names();
-    } catch (const ImageError& e) {
-        usage_error(e.what());
+        std::vector<standalone::MaskKeyframe> keys = load_mask(text, frames, &warnings);
+        warn();
+        return keys;
+    } catch (const ValueError& e) {
+        warn();
+        usage_error(std::string("--mask: ") + e.what());
     }
-    auto check = [&](const char* flag, const std::string& name, const std::string& fallback) {
-        if (name.empty()) return fallback;
-        if (std::find(known.begin(), known.end(), name) == known.end()) {
-            std::string list;
-            for (const std::string& k : known) list += (list.empty() ? "" : ", ") + k;
-            usage_error(std::string(flag) + ": unknown colour space \"" + escape_text(name) + "\" (known: " + list +
-                        ")");
-        }
-        return name;
-    };
-    c.working = check("--working-colorspace", args.working_colorspace, kDefaultWorkingSpace);
-    c.input = check("--input-colorspace", args.input_colorspace, c.working);
-    c.layer = check("--layer-colorspace", args.layer_colorspace, c.working);
-    c.output = check("--output-colorspace", args.output_colorspace, c.working);
-    return c;
-}
-
-// Colour into the working space, then the draft size.
-FramePrep frame_prep(const std::string& from, const std::string& working, const Ratio& ratio) {
-    if (from == working && ratio.num == ratio.den) return {};
-    return [from, working, ratio](Image image) {
-        if (from != working) {
-            try {
-                convert_colorspace(image, from, working);
-            } catch (const ImageError& e) {
-                usage_error(e.what());
-            }
-        }
-        if (ratio.num != ratio.den) image = downsample(image, ratio.num, ratio.den);
-        return image;
-    };
 }
 
 // One rule for flags the output cannot honour: a flag that would do
@@ -150,10 +105,88 @@ std::optional<long> first_to_render(const std::vector<long>& frames, const Outpu
 
 }  // namespace
 
-RenderJob make_job(const RenderArgs& args) {
-    if (args.input.empty() && args.input_size.empty()) {
-        usage_error("no input: give --input FILE or --input-size WxH");
+std::vector<long> frame_list(const std::string& text) {
+    if (text.empty()) return {0};
+    const std::vector<int64_t> list = flag_value("--frames", [&] { return parse_frame_list(text, kMaxFrames); });
+    std::vector<long> frames;
+    for (const int64_t f : list) {
+        if (f > INT32_MAX) {
+            usage_error("--frames " + text + ": frame numbers go up to " + std::to_string(INT32_MAX));
+        }
+        frames.push_back(static_cast<long>(f));
     }
+    return frames;
+}
+
+ColourSpaces colour_spaces(const RenderArgs& args) {
+    ColourSpaces c;
+    c.active = !(args.working_colorspace.empty() && args.input_colorspace.empty() && args.layer_colorspace.empty() &&
+                 args.output_colorspace.empty());
+    if (!c.active) return c;
+    std::vector<std::string> known;
+    try {
+        known = colorspace_names();
+    } catch (const ImageError& e) {
+        usage_error(e.what());
+    }
+    auto check = [&](const char* flag, const std::string& name, const std::string& fallback) {
+        if (name.empty()) return fallback;
+        if (std::find(known.begin(), known.end(), name) == known.end()) {
+            std::string list;
+            for (const std::string& k : known) list += (list.empty() ? "" : ", ") + k;
+            usage_error(std::string(flag) + ": unknown colour space \"" + escape_text(name) + "\" (known: " + list +
+                        ")");
+        }
+        return name;
+    };
+    c.working = check("--working-colorspace", args.working_colorspace, kDefaultWorkingSpace);
+    c.input = check("--input-colorspace", args.input_colorspace, c.working);
+    c.layer = check("--layer-colorspace", args.layer_colorspace, c.working);
+    c.output = check("--output-colorspace", args.output_colorspace, c.working);
+    return c;
+}
+
+SceneRequest scene_request(const RenderArgs& args, const std::vector<long>& frames, std::optional<long> depth_frame) {
+    require_input(args);
+    SceneRequest request;
+    if (!args.fps.empty()) request.rate = flag_value("--fps", [&] { return parse_frame_rate(args.fps); });
+    if (!args.downsample.empty()) {
+        request.downsample = flag_value("--downsample", [&] { return parse_downsample(args.downsample); });
+    }
+    const ColourSpaces colour = colour_spaces(args);
+    request.working_colorspace = colour.working;
+
+    // The module first: flag values are checked against what it declares
+    // before any image is read.
+    request.module = load_module(args.plugin);
+    request.settings = resolve_settings(declared_params(request.module), args.values);
+    if (!args.mask.empty()) request.mask = mask_keys(args.mask, frames);
+
+    request.input.footage = args.input.empty() ? solid_footage("--input-size", args.input_size, "--input-color",
+                                                               args.input_color)
+                                               : open_footage("--input", args.input);
+    request.input.offset = args.input_offset;
+    request.input.colorspace = colour.input;
+    // Without --depth the render runs at the depth of the first frame it
+    // renders (none left to render: any depth will do).
+    if (!args.depth.empty()) {
+        request.depth = depth_of_flag(args.depth);
+    } else if (depth_frame) {
+        request.depth = request.input.footage->depth(*depth_frame + args.input_offset);
+    }
+    if (!args.layer.empty() || !args.layer_size.empty()) {
+        SourceRequest& layer = request.layer.emplace();
+        layer.footage = args.layer.empty()
+                            ? solid_footage("--layer-size", args.layer_size, "--layer-color", args.layer_color)
+                            : open_footage("--layer", args.layer);
+        layer.offset = args.layer_offset;
+        layer.colorspace = colour.layer;
+    }
+    return request;
+}
+
+RenderJob make_job(const RenderArgs& args) {
+    require_input(args);
     RenderJob job;
     check_output_name(args.out);
     job.output.pattern = OutputPattern::parse(args.out);
@@ -167,8 +200,9 @@ RenderJob make_job(const RenderArgs& args) {
     }
     if (args.png_compression >= 0) job.output.write.png_compression = args.png_compression;
     job.frames = frame_list(args.frames);
-    std::optional<FrameRate> fps;
-    if (!args.fps.empty()) fps = flag_value("--fps", [&] { return parse_frame_rate(args.fps); });
+    // The scene's flags are read again below; checked here too, errors come
+    // in the order the command has always given them.
+    if (!args.fps.empty()) flag_value("--fps", [&] { return parse_frame_rate(args.fps); });
     if (is_movie_name(args.out)) {
         MovieSettings movie;
         movie.codec = args.codec;
@@ -182,8 +216,7 @@ RenderJob make_job(const RenderArgs& args) {
         usage_error("output " + args.out +
                     ": several frames need a frame number in the name, e.g. out.####.exr or out_%04d.png");
     }
-    Ratio ratio{1, 1};
-    if (!args.downsample.empty()) ratio = flag_value("--downsample", [&] { return parse_downsample(args.downsample); });
+    if (!args.downsample.empty()) flag_value("--downsample", [&] { return parse_downsample(args.downsample); });
     const ColourSpaces colour = colour_spaces(args);
     job.output.from_colorspace = colour.working;
     job.output.to_colorspace = colour.output;
@@ -191,64 +224,22 @@ RenderJob make_job(const RenderArgs& args) {
         if (std::optional<std::string> warning = linear_warning(args, colour.output)) job.warnings.push_back(*warning);
     }
 
-    // The module first: flag values are checked against what it declares
-    // before any image is read.
-    job.module = load_module(args.plugin);
-    Scene& scene = job.scene;
-    {
-        const auto probe = make_host(job.module);
-        const DeclaredParams declared(*probe);
-        scene.settings = resolve_settings(declared, args.values);
-        scene.layer_index = declared.named(kLayerParam).index;
-        scene.path_index = declared.named(kPathParam).index;
-    }
-    if (!args.mask.empty()) {
-        scene.mask = load_mask(args.mask, job.frames);
-        if (ratio.num != ratio.den) {
-            const double factor = static_cast<double>(ratio.num) / static_cast<double>(ratio.den);
-            for (standalone::MaskKeyframe& key : scene.mask) key.shape = scale(key.shape, factor, factor);
-        }
-    }
-
-    std::unique_ptr<Footage> input = args.input.empty()
-                                         ? solid_footage("--input-size", args.input_size, "--input-color", args.input_color)
-                                         : open_footage("--input", args.input);
-    // Without --depth the render runs at the depth of the first frame it
-    // renders (none left to render: any depth will do).
-    Image::Depth depth = Image::k8;
-    if (!args.depth.empty()) {
-        depth = depth_of_flag(args.depth);
-    } else if (const std::optional<long> first = first_to_render(job.frames, job.output.pattern, args.skip_existing)) {
-        depth = input->depth(*first + args.input_offset);
-    }
-    scene.input = std::make_shared<Source>(std::move(input), args.input_offset, depth,
-                                           frame_prep(colour.input, colour.working, ratio));
-    if (!args.layer.empty() || !args.layer_size.empty()) {
-        std::unique_ptr<Footage> layer = args.layer.empty() ? solid_footage("--layer-size", args.layer_size,
-                                                                            "--layer-color", args.layer_color)
-                                                            : open_footage("--layer", args.layer);
-        scene.layer = std::make_shared<Source>(std::move(layer), args.layer_offset, depth,
-                                               frame_prep(colour.layer, colour.working, ratio));
-    }
-    scene.downsample = PF_RationalScale{static_cast<A_long>(ratio.num), static_cast<A_u_long>(ratio.den)};
-    if (!fps) fps = footage_rate(scene.input->footage());
-    const FrameRate rate = fps.value_or(FrameRate{24, 1});
+    const SceneRequest request =
+        scene_request(args, job.frames, first_to_render(job.frames, job.output.pattern, args.skip_existing));
+    job.module = request.module;
+    job.scene = make_scene(request);
     if (job.output.movie) {
-        job.output.movie->rate = rate;
+        job.output.movie->rate = job.scene.rate;
         // Tagged as the frames are: in the output space, else as the input
         // stored them (a movie as it says, images as the sRGB they are by
         // convention).
         job.output.movie->colour = colour.active ? colour_tags(colour.output)
-                                                 : footage_colour(scene.input->footage()).value_or(kSrgbTags);
+                                                 : footage_colour(job.scene.input->footage()).value_or(kSrgbTags);
     }
-    // The effect's time scale counts whole frames per second.
-    scene.fps = static_cast<A_u_long>(std::max<long>(1, std::lround(rate.value())));
-
     job.jobs = worker_count(args.jobs, job.frames.size());
     // --jobs is the render's share of the machine: the encoder keeps to it.
     if (job.output.movie) job.output.movie->threads = job.jobs;
     job.skip_existing = args.skip_existing;
-    job.quiet = args.quiet;
     return job;
 }
 
