@@ -163,7 +163,13 @@ int run_about(const std::string& plugin) {
 
     // From $OCIO when set, else the image library's own.
     std::printf("\nColour spaces (--working-colorspace, --input-colorspace, ...):\n");
-    for (const std::string& name : colorspace_names()) std::printf("  %s\n", escape_text(name).c_str());
+    std::vector<std::string> names;
+    try {
+        names = colorspace_names();
+    } catch (const ImageError& e) {
+        usage_error(e.what());
+    }
+    for (const std::string& name : names) std::printf("  %s\n", escape_text(name).c_str());
     return 0;
 }
 

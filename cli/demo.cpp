@@ -240,6 +240,7 @@ int run_demo(const DemoArgs& args) {
     try {
         MovieSettings settings;
         settings.rate = FrameRate{static_cast<int>(scene.fps), 1};
+        settings.colour = kSrgbTags;  // the frames are 8-bit sRGB PNGs
         MovieWriter movie(movie_path, kWidth, kHeight, Image::k8, settings);
         for (const auto& [frame, path] : result.written) {
             if (interrupt_requested()) break;

@@ -58,6 +58,45 @@ std::vector<standalone::MaskKeyframe> mask_keys(const std::string& text, const s
     }
 }
 
+// One rule for flags the output cannot honour: a flag that would do
+// nothing to this output, or not what it says, is refused; a choice that
+// works but probably looks wrong is warned about (see linear_warning).
+void check_output_flags(const RenderArgs& args) {
+    const std::string type = lower_extension(args.out);
+    const bool movie = is_movie_name(args.out);
+    const struct {
+        const char* flag;
+        bool given;
+        bool applies;
+        const char* output;
+    } flags[] = {
+        {"--exr-compression", !args.exr_compression.empty(), type == "exr", "an .exr"},
+        {"--exr-type", !args.exr_type.empty(), type == "exr", "an .exr"},
+        {"--png-compression", args.png_compression >= 0, type == "png", "a .png"},
+        {"--codec", !args.codec.empty(), movie, "a movie"},
+        {"--quality", args.quality >= 0, movie, "a movie"},
+    };
+    for (const auto& f : flags) {
+        if (f.given && !f.applies) {
+            usage_error(std::string(f.flag) + ": only for " + f.output + " output, and " + args.out + " is not one");
+        }
+    }
+    if (args.depth == "8" && type == "exr") {
+        usage_error("--depth 8: " + args.out +
+                    " holds float samples, which would only carry 8-bit steps; render at --depth 16 or 32, or "
+                    "write .png, .tif or .dpx for 8 bits");
+    }
+}
+
+// Integer files and movies are looked at as display pictures: linear values
+// in them look dark and band, and values above 1 clip.
+std::optional<std::string> linear_warning(const RenderArgs& args, const std::string& output_space) {
+    if (!args.output_colorspace.empty() || lower_extension(args.out) == "exr") return std::nullopt;
+    if (!is_linear_colorspace(output_space)) return std::nullopt;
+    return args.out + " gets linear values (colour space \"" + escape_text(output_space) +
+           "\"), which look dark in a viewer or player; give --output-colorspace, e.g. sRGB, to convert them";
+}
+
 std::optional<long> first_to_render(const std::vector<long>& frames, const OutputPattern& output, bool skip_existing) {
     for (const long f : frames) {
         std::error_code ec;
@@ -101,7 +140,12 @@ ColourSpaces colour_spaces(const RenderArgs& args) {
     c.active = !(args.working_colorspace.empty() && args.input_colorspace.empty() && args.layer_colorspace.empty() &&
                  args.output_colorspace.empty());
     if (!c.active) return c;
-    const std::vector<std::string> known = colorspace_names();
+    std::vector<std::string> known;
+    try {
+        known = colorspace_names();
+    } catch (const ImageError& e) {
+        usage_error(e.what());
+    }
     auto check = [&](const char* flag, const std::string& name, const std::string& fallback) {
         if (name.empty()) return fallback;
         if (std::find(known.begin(), known.end(), name) == known.end()) {
@@ -163,10 +207,15 @@ RenderJob make_job(const RenderArgs& args) {
     RenderJob job;
     check_output_name(args.out);
     job.output.pattern = OutputPattern::parse(args.out);
-    job.output.write.exr_compression =
-        flag_value("--exr-compression", [&] { return parse_exr_compression(args.exr_compression); });
-    job.output.write.exr_type = flag_value("--exr-type", [&] { return parse_exr_type(args.exr_type); });
-    job.output.write.png_compression = args.png_compression;
+    check_output_flags(args);
+    if (!args.exr_compression.empty()) {
+        job.output.write.exr_compression =
+            flag_value("--exr-compression", [&] { return parse_exr_compression(args.exr_compression); });
+    }
+    if (!args.exr_type.empty()) {
+        job.output.write.exr_type = flag_value("--exr-type", [&] { return parse_exr_type(args.exr_type); });
+    }
+    if (args.png_compression >= 0) job.output.write.png_compression = args.png_compression;
     job.frames = frame_list(args.frames);
     // The scene's flags are read again below; checked here too, errors come
     // in the order the command has always given them.
@@ -176,13 +225,11 @@ RenderJob make_job(const RenderArgs& args) {
         MovieSettings movie;
         movie.codec = args.codec;
         if (args.quality >= 0) movie.quality = args.quality;
+        movie.quiet = args.quiet;
         flag_value("output", [&] { check_movie_output(args.out, movie); });
         if (args.skip_existing) usage_error("--skip-existing: a movie output is written whole");
         if (!args.chunk.empty()) usage_error("--chunk: a movie output is written whole (render the parts as images)");
         job.output.movie = movie;
-    } else if (!args.codec.empty() || args.quality >= 0) {
-        usage_error(std::string(args.codec.empty() ? "--quality" : "--codec") + ": only for a movie output (" +
-                    args.out + " is an image)");
     }
     if (job.frames.size() > 1 && !job.output.pattern.numbered() && !job.output.movie) {
         usage_error("output " + args.out +
@@ -192,12 +239,22 @@ RenderJob make_job(const RenderArgs& args) {
     const ColourSpaces colour = colour_spaces(args);
     job.output.from_colorspace = colour.working;
     job.output.to_colorspace = colour.output;
+    if (colour.active) {
+        if (std::optional<std::string> warning = linear_warning(args, colour.output)) job.warnings.push_back(*warning);
+    }
 
     const SceneRequest request =
         scene_request(args, job.frames, first_to_render(job.frames, job.output.pattern, args.skip_existing));
     job.module = request.module;
     job.scene = make_scene(request);
-    if (job.output.movie) job.output.movie->rate = job.scene.rate;
+    if (job.output.movie) {
+        job.output.movie->rate = job.scene.rate;
+        // Tagged as the frames are: in the output space, else as the input
+        // stored them (a movie as it says, images as the sRGB they are by
+        // convention).
+        job.output.movie->colour = colour.active ? colour_tags(colour.output)
+                                                 : footage_colour(job.scene.input->footage()).value_or(kSrgbTags);
+    }
     job.jobs = worker_count(args.jobs, job.frames.size());
     // --jobs is the render's share of the machine: the encoder keeps to it.
     if (job.output.movie) job.output.movie->threads = job.jobs;

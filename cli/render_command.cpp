@@ -118,7 +118,8 @@ void add_scene_flags(CLI::App& cmd_app, RenderArgs& args) {
 }
 
 void add_encoder_flags(CLI::App& cmd, std::string& codec, int& quality) {
-    cmd.add_option("--codec", codec, "movie output's encoder, e.g. prores, h264, ffv1, png, dnxhd")->type_name("NAME");
+    cmd.add_option("--codec", codec, "movie output's encoder, e.g. prores, h264, h265, ffv1, vp9, png, dnxhd")
+        ->type_name("NAME");
     cmd.add_option("--quality", quality, "movie encoder's quality: CRF for H.264, quantiser for ProRes")
         ->check(CLI::Range(0, 63).description(""))
         ->type_name("N");
@@ -146,13 +147,16 @@ void add_render_flags(CLI::App& cmd_app, RenderArgs& args) {
         "F + --input-offset and Layer frame F + --layer-offset; a still serves every frame.\n"
         "--frames takes N, A-B, A-BxS (every S-th frame) and comma lists of them: 1-100x5, 1,5,10-20.\n"
         "\n"
+        "A flag the output cannot honour is refused (--exr-type into .png, --depth 8 into .exr);\n"
+        "linear values into any output but .exr get a warning: give --output-colorspace, e.g. sRGB.\n"
+        "\n"
         "Exit status: 0 done; 1 the effect reported an error; 2 a bad command line or an input that\n"
         "cannot be read; 3 an output that cannot be written; 75 a failure worth a retry (disk full,\n"
         "I/O error); 128+N after signal N (Ctrl-C, SIGTERM, SIGHUP stop cleanly: finished frames\n"
         "stay, frames in flight write nothing).\n");
     cmd->add_option("-o,--output", args.out,
-                    "output image: .exr .png .tif .dpx .jpg (frame tokens as above), or one movie: .mov (ProRes "
-                    "4444), .mp4 (H.264), .mkv (FFV1)")
+                    "output image: .exr .png .tif/.tiff .dpx .jpg/.jpeg (frame tokens as above), or one movie: "
+                    ".mov (ProRes 4444), .mp4 (H.264), .mkv (FFV1), .webm (VP9)")
         ->required()
         ->type_name("OUT");
     add_scene_flags(*cmd, args);
@@ -164,16 +168,15 @@ void add_render_flags(CLI::App& cmd_app, RenderArgs& args) {
     cmd->add_option("--jobs", args.jobs, "frames rendered in parallel, and the most threads a movie's encoder uses (default: one per core)")
         ->check(CLI::Range(1, 1024).description(""))
         ->type_name("N");
-    cmd->add_option("--exr-compression", args.exr_compression, "compression of .exr output")
-        ->capture_default_str()
+    cmd->add_option("--exr-compression", args.exr_compression, "compression of .exr output (default: zip)")
         ->check(CLI::IsMember({"none", "rle", "zip", "zips", "piz", "dwaa", "dwab"}).description(""))
         ->type_name("none|rle|zip|zips|piz|dwaa|dwab");
-    cmd->add_option("--exr-type", args.exr_type, "sample type of .exr output")
-        ->capture_default_str()
+    cmd->add_option("--exr-type", args.exr_type, "sample type of .exr output (default: float)")
         ->check(CLI::IsMember({"float", "half"}).description(""))
         ->type_name("float|half");
-    cmd->add_option("--png-compression", args.png_compression, "zlib level of .png output: 9 for the smallest files")
-        ->capture_default_str()
+    cmd->add_option("--png-compression", args.png_compression,
+                    "zlib level of .png output: 9 for the smallest files (default: " +
+                        std::to_string(WriteOptions{}.png_compression) + ")")
         ->check(CLI::Range(0, 9).description(""))
         ->type_name("0-9");
     cmd->add_flag("-q,--quiet", args.quiet, "no progress report");
@@ -181,6 +184,7 @@ void add_render_flags(CLI::App& cmd_app, RenderArgs& args) {
 
 int run_render(const RenderArgs& args) {
     const RenderJob job = make_job(args);
+    for (const std::string& warning : job.warnings) std::fprintf(stderr, "trellis: warning: %s\n", warning.c_str());
     install_interrupt_handler();
     std::FILE* const report = Progress::report_stream();
     Progress progress(Progress::choose(args.quiet, report), static_cast<long>(job.frames.size()), report);

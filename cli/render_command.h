@@ -72,9 +72,11 @@ struct RenderArgs {
     std::string codec;
     int quality = -1;  // -1: the encoder's default
     int jobs = 0;  // 0: one per core
-    std::string exr_compression = "zip";
-    std::string exr_type = "float";
-    int png_compression = cli::WriteOptions{}.png_compression;
+    // Empty (-1): not given, the writer's default. Given for an output of
+    // another type, they are refused.
+    std::string exr_compression;
+    std::string exr_type;
+    int png_compression = -1;
     // Empty, all of them: no colour conversion at all.
     std::string working_colorspace;
     std::string input_colorspace;

@@ -36,11 +36,26 @@ using namespace image_detail;
 namespace {
 
 // Loaded once: reading an OpenColorIO config is slow, and the library
-// caches the processors it makes from it.
+// caches the processors it makes from it. When $OCIO names a config that cannot be used: an error rather than the
+// built-in spaces in its place, which would convert with other curves.
 const OIIO::ColorConfig& color_config() {
     static OIIO::ColorConfig config;
+    static std::string load_error;
     static std::once_flag once;
-    std::call_once(once, [] { (void)config.geterror(); });  // no $OCIO is no error: the built-in spaces serve
+    std::call_once(once, [] { load_error = config.geterror(); });  // no $OCIO is no error: the built-in spaces serve
+    const char* ocio = std::getenv("OCIO");
+    if (ocio == nullptr || *ocio == '\0') return config;
+    const std::string_view name = ocio;
+    std::string problem;
+    if (name.rfind("ocio://", 0) != 0 && ::access(ocio, R_OK) != 0) {
+        problem = errno_text(errno);
+    } else if (!load_error.empty()) {
+        problem = escape_text(load_error);
+    }
+    if (!problem.empty()) {
+        throw ImageError("$OCIO " + escape_text(name) + ": cannot use this colour configuration (" + problem +
+                         "); fix or unset OCIO");
+    }
     return config;
 }
 
@@ -88,6 +103,8 @@ void apply_rows(const OIIO::ColorProcessor& processor, Image& image) {
 }  // namespace
 
 std::vector<std::string> colorspace_names() { return color_config().getColorSpaceNames(); }
+
+bool is_linear_colorspace(const std::string& name) { return color_config().isColorSpaceLinear(name); }
 
 void convert_colorspace(Image& image, const std::string& from, const std::string& to) {
     if (from == to) return;

@@ -118,8 +118,8 @@ uint16_t float_to_png16(float v);     // trunc(v * 65535 + 0.5)
 
 // Reads any image file OpenImageIO reads (EXR, DPX, TIFF, PNG, JPEG, TGA,
 // HDR, WebP, ...), recognised by its contents, whatever its name: the first
-// subimage, its display window (data outside it dropped, pixels without data
-// transparent). Grey gives R = G = B; no alpha means opaque.
+// subimage, its display window (pixels without data transparent; data
+// beyond it, overscan, is refused). Grey gives R = G = B; no alpha means opaque.
 // - Integer files keep their samples exact: 8-bit gives k8 unchanged;
 //   16-bit (and 10/12-bit, as the library scales them to 16) gives k16
 //   through png16_to_world. Alpha is straight, as stored.
@@ -170,6 +170,17 @@ struct WriteOptions {
 // ImageWriteError when the file cannot be written.
 void write_image(const std::string& path, const Image& image, const WriteOptions& options = {});
 
+// A new empty file beside `target` under this program's temporary naming
+// (".NAME.tmp" and eight hex digits), open for reading and writing, and
+// locked (flock) while the descriptor returned stays open. `label` names the
+// target in errors. Throws ImageWriteError.
+int create_temporary_beside(const std::string& target, const std::string& label, std::string& temp);
+
+// Removes the temporary files that writers of `paths` killed outright left
+// beside them (this program's naming only); a writer still at work holds
+// the lock on its own, which is left alone. Returns how many went.
+std::size_t remove_stale_temporaries(const std::vector<std::string>& paths);
+
 // Whether write_image() knows the extension of `path`.
 bool is_image_extension(std::string_view path);
 
@@ -179,8 +190,13 @@ std::vector<unsigned char> encode_image(std::string_view name, const Image& imag
 
 // Colour spaces, converted through OpenImageIO's colour management: the
 // OpenColorIO config in $OCIO when it is set, else the library's built-in
-// spaces ("linear", "sRGB", "Rec709", ...).
+// spaces ("linear", "sRGB", "Rec709", ...). A $OCIO that cannot be read
+// or loaded is an ImageError here and in every function below, never a
+// silent fall-back to the built-in spaces.
 std::vector<std::string> colorspace_names();
+
+// Whether the colour space is known to hold linear light.
+bool is_linear_colorspace(const std::string& name);
 
 // Converts colour (not alpha) from one space to another in place, on
 // straight values; integer images go through float and back with the sample

@@ -548,6 +548,14 @@ Image read_opened(OIIO::ImageInput& in, const OIIO::ImageSpec& header, Image::De
         throw ImageError(name + ": data window " + std::to_string(header.width) + "x" + std::to_string(header.height) +
                          " is larger than supported");
     }
+    // Overscan would be lost: the render and every output are the display
+    // window, so it is refused rather than cropped without a word.
+    if (header.x < header.full_x || header.y < header.full_y ||
+        int64_t{header.x} + header.width > int64_t{header.full_x} + header.full_width ||
+        int64_t{header.y} + header.height > int64_t{header.full_y} + header.full_height) {
+        throw ImageError(name + ": its data window reaches beyond its display window (overscan), which would be "
+                                "cropped; crop it first, e.g. oiiotool IN --croptofull -o OUT");
+    }
     const Layout layout = channel_layout(header);
     const Kind kind = sample_kind(header);
     const bool premult = premultiplied(in, header, layout);

@@ -1,6 +1,7 @@
 #include "footage/image_io.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,9 +17,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
+#include <set>
 #include <string_view>
 #include <type_traits>
 #include <utility>
@@ -32,6 +36,78 @@ using namespace image_detail;
 // ---------------------------------------------------------------------------
 // Writing
 // ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::string_view kTempMark = ".tmp";
+constexpr std::size_t kTempDigits = 8;
+
+// Splits a path into its folder ("" for none, else ending in '/') and name.
+std::pair<std::string, std::string> split_path(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return {std::string(), path};
+    return {path.substr(0, slash + 1), path.substr(slash + 1)};
+}
+
+}  // namespace
+
+int create_temporary_beside(const std::string& target, const std::string& label, std::string& temp) {
+    const auto [dir, base] = split_path(target);
+    if (base.empty()) throw ImageError(label + ": not a file name");
+    std::random_device rd;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, "%s%08x", kTempMark.data(), static_cast<unsigned>(rd()));
+        temp = dir + "." + base + suffix;
+        // 0666 before the umask, as for any new file.
+        const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            // The lock tells remove_stale_temporaries that a writer is at
+            // work; no one else has the new file, so it never waits.
+            (void)::flock(fd, LOCK_EX);
+            return fd;
+        }
+        if (errno != EEXIST) {
+            throw ImageWriteError(label + ": cannot create a file beside it: " + errno_text(errno), errno);
+        }
+    }
+    throw ImageWriteError(label + ": cannot create a temporary file beside it");
+}
+
+std::size_t remove_stale_temporaries(const std::vector<std::string>& paths) {
+    std::map<std::string, std::set<std::string>> names_by_folder;
+    for (const std::string& path : paths) {
+        auto [dir, base] = split_path(path);
+        names_by_folder[dir].insert(std::move(base));
+    }
+    std::size_t removed = 0;
+    for (const auto& [dir, names] : names_by_folder) {
+        std::error_code ec;
+        std::filesystem::directory_iterator it(dir.empty() ? "." : dir, ec), end;
+        for (; !ec && it != end; it.increment(ec)) {
+            // "." NAME ".tmp" and eight hex digits.
+            const std::string file = it->path().filename().string();
+            const std::size_t tail = kTempMark.size() + kTempDigits;
+            if (file.size() < tail + 2 || file[0] != '.') continue;
+            const std::string_view digits = std::string_view(file).substr(file.size() - kTempDigits);
+            if (std::string_view(file).substr(file.size() - tail, kTempMark.size()) != kTempMark ||
+                digits.find_first_not_of("0123456789abcdef") != std::string_view::npos ||
+                names.count(file.substr(1, file.size() - tail - 1)) == 0) {
+                continue;
+            }
+            const std::string path = dir + file;
+            const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+            if (fd < 0) continue;
+            struct stat st {};
+            if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                ::unlink(path.c_str()) == 0) {
+                ++removed;
+            }
+            ::close(fd);
+        }
+    }
+    return removed;
+}
 
 namespace {
 
@@ -52,33 +128,15 @@ public:
             target_ = real;
             std::free(real);
         }
-        const std::size_t slash = target_.find_last_of('/');
-        const std::string dir = slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
-        const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-        if (base.empty()) throw ImageError(name_ + ": not a file name");
-        std::random_device rd;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            char suffix[32];
-            std::snprintf(suffix, sizeof suffix, ".tmp%08x", static_cast<unsigned>(rd()));
-            temp_ = dir + "." + base + suffix;
-            // 0666 before the umask, as for any new file.
-            const int fd = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd >= 0) {
-                if (exists) (void)::fchmod(fd, st.st_mode & 07777);  // keep the old file's mode
-                file_ = ::fdopen(fd, "w+b");
-                if (!file_) {
-                    const int err = errno;
-                    ::close(fd);
-                    ::unlink(temp_.c_str());
-                    throw ImageWriteError(name_ + ": cannot write: " + errno_text(err), err);
-                }
-                return;
-            }
-            if (errno != EEXIST) {
-                throw ImageWriteError(name_ + ": cannot create a file beside it: " + errno_text(errno), errno);
-            }
+        const int fd = create_temporary_beside(target_, name_, temp_);
+        if (exists) (void)::fchmod(fd, st.st_mode & 07777);  // keep the old file's mode
+        file_ = ::fdopen(fd, "w+b");
+        if (!file_) {
+            const int err = errno;
+            ::close(fd);
+            ::unlink(temp_.c_str());
+            throw ImageWriteError(name_ + ": cannot write: " + errno_text(err), err);
         }
-        throw ImageWriteError(name_ + ": cannot create a temporary file beside it");
     }
 
     ~AtomicFile() {
@@ -96,6 +154,14 @@ public:
     void commit() {
         std::FILE* f = file_;
         file_ = nullptr;
+        // Keeps the temporary's lock past fclose() until it is renamed.
+        const int lock = ::dup(fileno(f));
+        struct LockHolder {
+            int fd;
+            ~LockHolder() {
+                if (fd >= 0) ::close(fd);
+            }
+        } holder{lock};
         const bool flushed = std::fflush(f) == 0 && !std::ferror(f);
         int err = errno;
         const bool synced = flushed && ::fsync(fileno(f)) == 0;

@@ -29,6 +29,23 @@ bool is_movie_name(const std::string& name);
 
 // The size a reader accepts, checked against the stream's own header before
 // any frame is decoded and against every frame the decoder produces.
+// A picture's colour as movies tag it: ITU-T H.273 code points (the values
+// of FFmpeg's AVColorPrimaries and AVColorTransferCharacteristic); 2 is
+// "unspecified".
+struct ColourTags {
+    int primaries = 2;
+    int transfer = 2;
+    bool operator==(const ColourTags&) const = default;
+};
+inline constexpr ColourTags kSrgbTags{1, 13};      // BT.709 primaries, IEC 61966-2-1
+inline constexpr ColourTags kRec709Tags{1, 1};     // BT.709 primaries and transfer
+inline constexpr ColourTags kLinear709Tags{1, 8};  // BT.709 primaries, linear
+
+// The tags of frames in a colour space of that name: sRGB, Rec709 and the
+// built-in linear spaces fully; another linear space by its transfer only;
+// any other space unspecified.
+ColourTags colour_tags(const std::string& colorspace);
+
 struct MovieLimits {
     int max_dimension = kMaxImageDimension;
     int64_t max_pixels = kMaxImagePixels;
@@ -46,6 +63,8 @@ struct MovieInfo {
     bool alpha = false;
     // The decoder's name ("h264", "prores", "ffv1", ...).
     std::string codec;
+    // As the stream is tagged.
+    ColourTags colour;
 };
 
 // A frame a reader has decoded, converted to pixels by whichever thread
@@ -146,15 +165,25 @@ struct MovieSettings {
     FrameRate rate{24, 1};
     // The most threads the encoder may use; 0: as many as it likes.
     int threads = 0;
+    // What the frames' colour is, tagged on the stream.
+    ColourTags colour;
+    // No log from encoders that print their own (x265).
+    bool quiet = false;
 };
 
 // A movie named by its extension: .mov ProRes 4444 (yuva444p10le, alpha
 // kept), .mp4 H.264 (libx264, yuv420p, CRF 18), .mkv FFV1 (lossless; 8-bit
-// bgra from 8-bit frames, 16-bit rgba64 from deeper ones), any other name
-// FFmpeg knows with its muxer's default video codec. Frames are added in
+// bgra from 8-bit frames, 16-bit rgba64 from deeper ones), .webm VP9; no
+// other name. H.265 (`codec` "h265") is 4:2:0, 8-bit from 8-bit frames and
+// 10-bit from deeper ones, tagged hvc1 as players want it. .mov and .mp4
+// have their index before the frames (fast start). Every stream carries the
+// colour tags of the settings, with the matrix and range the frames were
+// converted with. Frames are added in
 // order; finish() completes the file. It is written under a temporary name
 // beside `path` and renamed only by finish(): a writer destroyed before that
-// (a failure, an interrupt) removes it and leaves `path` untouched. The size
+// (a failure, an interrupt) removes it and leaves `path` untouched; a
+// temporary name of a writer killed outright is removed by the next writer
+// of `path`. The size
 // of every frame is the one given; frames of another depth are converted.
 // Throws ImageError; ImageWriteError when the file cannot be written.
 // Throws the ImageError that a MovieWriter for `path` and `settings` would

@@ -330,6 +330,7 @@ struct MovieReader::State {
         info.depth = bits > 8 ? Image::k16 : Image::k8;
         info.alpha = (desc->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
         info.codec = decoder->codec->name;
+        info.colour = ColourTags{static_cast<int>(par->color_primaries), static_cast<int>(par->color_trc)};
     }
 
     // One pass over the packets: timestamps, key frames, frame order.

@@ -146,6 +146,12 @@ std::optional<FrameRate> footage_rate(const Footage& footage) {
     return movie->info().rate;
 }
 
+std::optional<ColourTags> footage_colour(const Footage& footage) {
+    const auto* movie = dynamic_cast<const MovieFootage*>(&footage);
+    if (!movie) return std::nullopt;
+    return movie->info().colour;
+}
+
 MovieSink::MovieSink(std::string path, MovieSettings settings, std::size_t window,
                      std::function<void(std::size_t)> encoded, std::function<void(const std::string&)> warn)
     : path_(std::move(path)), settings_(std::move(settings)), window_(std::max<std::size_t>(window, 1)),

@@ -33,6 +33,8 @@ std::optional<int64_t> frames_decoded(const Footage& footage);
 // The movie's own frame rate, a scene's default; nullopt for footage that
 // is not a movie or a movie without a rate.
 std::optional<FrameRate> footage_rate(const Footage& footage);
+// The movie's own colour tags; nullopt for footage that is not a movie.
+std::optional<ColourTags> footage_colour(const Footage& footage);
 
 // The render's frames into one movie, in the order of their indices in the
 // frame list. Frames may arrive in any order; each is encoded as soon as

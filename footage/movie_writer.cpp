@@ -7,7 +7,6 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <vector>
 
 extern "C" {
@@ -21,8 +20,8 @@ namespace cli {
 
 namespace {
 
-// The three containers with a default of their own; any other name gets
-// FFmpeg's muxer for it and that muxer's default video codec.
+// The movies written, each with its default encoder; no other name is
+// taken, so that every output the README lists is one that was tried.
 struct Container {
     const char* extension;
     const char* muxer;
@@ -32,6 +31,7 @@ constexpr Container kContainers[] = {
     {"mov", "mov", "prores_ks"},
     {"mp4", "mp4", "libx264"},
     {"mkv", "matroska", "ffv1"},
+    {"webm", "webm", "libvpx-vp9"},
 };
 
 // Codec names that users give for the encoder we prefer for them.
@@ -61,6 +61,8 @@ AVPixelFormat pixel_format_for(const AVCodec* codec, bool deep, AVPixelFormat so
     const std::string name = codec->name;
     if (name == "prores_ks") return AV_PIX_FMT_YUVA444P10LE;
     if (name == "libx264") return AV_PIX_FMT_YUV420P;
+    // Main and Main 10, the profiles players decode.
+    if (name == "libx265") return deep ? AV_PIX_FMT_YUV420P10LE : AV_PIX_FMT_YUV420P;
     if (name == "ffv1") return deep ? AV_PIX_FMT_RGBA64LE : AV_PIX_FMT_BGRA;
     if (name == "png") return deep ? AV_PIX_FMT_RGBA64BE : AV_PIX_FMT_RGBA;
     if (name == "dnxhd") return deep ? AV_PIX_FMT_YUV422P10LE : AV_PIX_FMT_YUV422P;
@@ -82,10 +84,9 @@ Choice choose(const std::string& target, const MovieSettings& settings) {
         if (ext == c.extension) container = &c;
     }
     Choice choice;
-    choice.muxer = container ? av_guess_format(container->muxer, nullptr, nullptr)
-                             : av_guess_format(nullptr, target.c_str(), nullptr);
-    if (!choice.muxer || !is_movie_name(target)) {
-        throw ImageError(target + ": \"." + ext + "\" is not a movie type (name it .mov, .mp4 or .mkv)");
+    if (container) choice.muxer = av_guess_format(container->muxer, nullptr, nullptr);
+    if (!choice.muxer) {
+        throw ImageError(target + ": \"." + ext + "\" is not a movie type written (name it .mov, .mp4, .mkv or .webm)");
     }
     if (!settings.codec.empty()) {
         choice.codec = find_encoder(settings.codec);
@@ -93,8 +94,8 @@ Choice choose(const std::string& target, const MovieSettings& settings) {
             throw ImageError(target + ": no video encoder \"" + settings.codec + "\"");
         }
     } else {
-        choice.codec = container ? avcodec_find_encoder_by_name(container->encoder) : nullptr;
-        if (!choice.codec && container && std::string(container->encoder) == "libx264") {
+        choice.codec = avcodec_find_encoder_by_name(container->encoder);
+        if (!choice.codec && std::string(container->encoder) == "libx264") {
             choice.codec = avcodec_find_encoder(AV_CODEC_ID_H264);
         }
         if (!choice.codec) choice.codec = avcodec_find_encoder(choice.muxer->video_codec);
@@ -107,6 +108,16 @@ Choice choose(const std::string& target, const MovieSettings& settings) {
 }
 
 }  // namespace
+
+ColourTags colour_tags(const std::string& colorspace) {
+    std::string name = colorspace;
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (name == "srgb" || name == "srgb_texture" || name == "srgb - texture") return kSrgbTags;
+    if (name == "rec709") return kRec709Tags;
+    if (name == "linear" || name == "lin_srgb" || name == "lin_rec709") return kLinear709Tags;
+    if (is_linear_colorspace(colorspace)) return ColourTags{ColourTags{}.primaries, kLinear709Tags.transfer};
+    return {};
+}
 
 void check_movie_output(const std::string& path, const MovieSettings& settings) { (void)choose(path, settings); }
 
@@ -129,6 +140,7 @@ struct MovieWriter::State {
     int source_stride = 0;
     int64_t next_pts = 0;
     bool finished = false;
+    int temp_lock = -1;
 
     ~State() {
         encoder.reset();
@@ -137,6 +149,7 @@ struct MovieWriter::State {
             avformat_free_context(format);
         }
         if (!finished && !temp.empty()) ::unlink(temp.c_str());
+        if (temp_lock >= 0) ::close(temp_lock);
     }
 
     ImageError error(const std::string& what) const { return ImageError(target + ": " + what); }
@@ -145,27 +158,13 @@ struct MovieWriter::State {
         return ImageWriteError(target + ": " + what, err);
     }
 
-    // An empty file beside the target under a name no one else has.
+    // An empty file beside the target under a name no one else has, locked
+    // until the writer is done with it.
     void reserve_temporary() {
-        const std::size_t slash = target.find_last_of('/');
-        const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-        const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
         struct stat st {};
         if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) throw write_error("exists and is not a regular file");
-        std::random_device rd;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            char suffix[32];
-            std::snprintf(suffix, sizeof suffix, ".tmp%08x", static_cast<unsigned>(rd()));
-            const std::string name = dir + "." + base + suffix;
-            const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd >= 0) {
-                ::close(fd);
-                temp = name;
-                return;
-            }
-            if (errno != EEXIST) throw write_error(std::string("cannot create a file beside it: ") + std::strerror(errno));
-        }
-        throw write_error("cannot create a temporary file beside it");
+        remove_stale_temporaries({target});
+        temp_lock = create_temporary_beside(target, target, temp);
     }
 
     void open(const MovieSettings& settings, std::string* warning) {
@@ -198,15 +197,20 @@ struct MovieWriter::State {
         enc.sample_aspect_ratio = AVRational{1, 1};
         enc.thread_count = std::max(0, settings.threads);
         const bool rgb = (desc->flags & AV_PIX_FMT_FLAG_RGB) != 0;
+        // The matrix and range the conversion below uses.
         enc.colorspace = rgb ? AVCOL_SPC_RGB : AVCOL_SPC_BT709;
-        enc.color_primaries = AVCOL_PRI_BT709;
-        enc.color_trc = AVCOL_TRC_BT709;
         enc.color_range = rgb ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+        enc.color_primaries = static_cast<AVColorPrimaries>(settings.colour.primaries);
+        enc.color_trc = static_cast<AVColorTransferCharacteristic>(settings.colour.transfer);
         if (format->oformat->flags & AVFMT_GLOBALHEADER) enc.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
         AVDictionary* options = nullptr;
         if (encoder_name == "prores_ks") av_dict_set(&options, "profile", "4444", 0);
         if (encoder_name == "dnxhd") av_dict_set(&options, "profile", deep ? "dnxhr_hqx" : "dnxhr_hq", 0);
+        // x265 logs on its own, past FFmpeg's log level.
+        if (encoder_name == "libx265") {
+            av_dict_set(&options, "x265-params", settings.quiet ? "log-level=none" : "log-level=error", 0);
+        }
         const bool has_crf = codec->priv_class &&
                              av_opt_find(const_cast<AVClass**>(&codec->priv_class), "crf", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
         if (has_crf) {
@@ -228,16 +232,33 @@ struct MovieWriter::State {
         stream->time_base = enc.time_base;
         stream->avg_frame_rate = enc.framerate;
         if (avcodec_parameters_from_context(stream->codecpar, &enc) < 0) throw std::bad_alloc();
+        // Players (QuickTime, browsers) take H.265 in MP4 and QuickTime only as hvc1.
+        const bool iso_media = std::string(muxer->name) == "mov" || std::string(muxer->name) == "mp4";
+        if (iso_media && codec->id == AV_CODEC_ID_HEVC) stream->codecpar->codec_tag = MKTAG('h', 'v', 'c', '1');
 
         reserve_temporary();
-        const int io = avio_open(&format->pb, ("file:" + temp).c_str(), AVIO_FLAG_WRITE);
+        // The muxer reopens the file by this name to move the index first.
+        av_freep(&format->url);
+        format->url = av_strdup(("file:" + temp).c_str());
+        if (!format->url) throw std::bad_alloc();
+        const int io = avio_open(&format->pb, format->url, AVIO_FLAG_WRITE);
         if (io < 0) throw write_error("cannot write: " + ff::error_text(io), -io);
-        const int header = avformat_write_header(format, nullptr);
+        AVDictionary* muxing = nullptr;
+        // The index first, so that a player starts before the whole file
+        // is there; the colour atom, which QuickTime reads, written.
+        if (iso_media) av_dict_set(&muxing, "movflags", "+faststart+write_colr", 0);
+        const int header = avformat_write_header(format, &muxing);
+        av_dict_free(&muxing);
         if (header < 0) throw error("cannot start the movie: " + ff::error_text(header));
 
         frame->format = pix;
         frame->width = width;
         frame->height = height;
+        // Some encoders (ProRes) tag each frame from the frame itself.
+        frame->color_primaries = enc.color_primaries;
+        frame->color_trc = enc.color_trc;
+        frame->colorspace = enc.colorspace;
+        frame->color_range = enc.color_range;
         if (av_frame_get_buffer(frame.get(), 0) < 0) throw std::bad_alloc();
         if (pix != source_format) {
             sws.reset(sws_getContext(width, height, source_format, width, height, pix,

@@ -33,7 +33,8 @@ void check_output_name(const std::string& name) {
         const std::string ext =
             dot == std::string::npos || (slash != std::string::npos && dot < slash) ? "" : name.substr(dot);
         throw ValueError("output " + name + ": unknown image type \"" + ext +
-                    "\" (name it .exr, .png, .tif, .tiff, .dpx or .jpg, or a movie .mov, .mp4 or .mkv)");
+                         "\" (name it .exr, .png, .tif, .tiff, .dpx, .jpg or .jpeg, or a movie .mov, .mp4, .mkv or "
+                         ".webm)");
     }
 }
 
@@ -57,6 +58,14 @@ BatchResult render_frames(const RenderJob& job, RenderObserver& observer, const 
     std::mutex mutex;
     std::exception_ptr failure;
     BatchResult result;
+
+    // A resumed render clears what a killed one left half-written.
+    if (job.skip_existing && !target.movie) {
+        std::vector<std::string> paths;
+        paths.reserve(frames.size());
+        for (const long f : frames) paths.push_back(target.pattern.path(f));
+        remove_stale_temporaries(paths);
+    }
 
     // A movie takes the frames in list order, a few frames of slack at most.
     std::unique_ptr<MovieSink> sink;

@@ -77,7 +77,8 @@ struct RenderJob;
 // Renders the job's frames with up to job.jobs workers, each with its own
 // host sharing the module; every frame goes to output.pattern.path(frame)
 // once it is complete (with skip_existing, a frame whose file exists is
-// left alone). Once `interrupted` says so (it is asked often, from every
+// left alone, and the temporary files of writers killed outright beside
+// the job's outputs are removed first). Once `interrupted` says so (it is asked often, from every
 // worker) no further frame starts and frames still rendering write nothing
 // (a file being written is finished whole); the result says so. On the
 // first failure no further frame starts, frames still rendering are stopped

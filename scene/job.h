@@ -21,6 +21,8 @@ struct RenderJob {
     OutputTarget output;
     int jobs = 1;  // workers
     bool skip_existing = false;
+    // Said once on standard error before rendering; the render goes on.
+    std::vector<std::string> warnings;
 };
 
 }  // namespace cli

@@ -896,6 +896,88 @@ TEST_F(TrellisCli, FarmScriptsNameEveryFileAbsolutelyAndRenderTheirTasksPart) {
             EXPECT_EQ(slurp(path("out") / name), slurp(path("whole") / name)) << name;
         }
     }
+// One rule: a flag the output cannot honour is refused before anything is
+// written; a choice that works but probably looks wrong is one warning.
+TEST_F(TrellisCli, FlagsThatCannotApplyAreRefusedOrWarnedAbout) {
+    const std::vector<std::string> solid = {"render", "--input-size", "4x4", "--quiet"};
+    const std::vector<std::string> colour = plus(solid, {"--input-colorspace", "sRGB"});
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        const char* out;
+        std::vector<std::string> env;
+        int code;
+        std::string message;  // "" for none
+    };
+    const std::vector<Case> cases = {
+        {"exr type into png", plus(solid, {"--exr-type", "half"}), "x.png", {}, 2, "--exr-type: only for an .exr"},
+        {"exr compression into tif", plus(solid, {"--exr-compression", "piz"}), "x.tif", {}, 2, "--exr-compression"},
+        {"png level into jpeg", plus(solid, {"--png-compression", "9"}), "x.jpg", {}, 2, "--png-compression"},
+        {"codec into an image", plus(solid, {"--codec", "h264"}), "x.png", {}, 2, "--codec: only for a movie"},
+        {"8 bits into a float file", plus(solid, {"--depth", "8"}), "x.exr", {}, 2, "--depth 8"},
+        {"undocumented movie type", solid, "x.mpg", {}, 2, "not a movie type written"},
+        {"unreadable OCIO", colour, "x.exr", {"OCIO=/nonexistent.ocio"}, 2, "$OCIO /nonexistent.ocio"},
+        {"linear into png", colour, "x.png", {}, 0, "warning: " },
+        {"linear into a movie", plus(colour, {"--frames", "0-1"}), "x.mp4", {}, 0, "--output-colorspace"},
+        {"exr flags into exr", plus(solid, {"--exr-type", "half", "--depth", "16"}), "x.exr", {}, 0, ""},
+        {"linear into exr", colour, "x.exr", {}, 0, ""},
+        {"display space given", plus(colour, {"--output-colorspace", "sRGB"}), "x.png", {}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove(path(c.out));
+        const Outcome r = run(plus(c.args, {"-o", path(c.out).string()}), c.env);
+        EXPECT_EQ(r.code, c.code) << r.err;
+        EXPECT_EQ(fs::exists(path(c.out)), c.code == 0);
+        if (c.message.empty()) {
+            EXPECT_EQ(r.err, "");
+        } else {
+            EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+            EXPECT_THAT(r.err, HasSubstr(c.message));
+        }
+    }
+    EXPECT_EQ(cli::read_image(path("x.exr").string()).depth(), cli::Image::kFloat);
+}
+
+TEST_F(TrellisCli, MoviesAreTaggedAsTheirFramesAndH265IsQuiet) {
+    const std::vector<std::string> solid = {"render", "--input-size", "64x48", "--frames", "0-2"};
+    struct Case {
+        std::vector<std::string> flags;
+        const char* out;
+        cli::ColourTags tags;
+    };
+    const std::vector<Case> cases = {
+        {{}, "plain.mov", cli::kSrgbTags},
+        {{"--input-colorspace", "sRGB", "--output-colorspace", "Rec709", "--codec", "h265"}, "rec709.mp4",
+         cli::kRec709Tags},
+        {{"--input-colorspace", "sRGB", "--depth", "16", "--codec", "h265"}, "linear.mkv", cli::kLinear709Tags},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.out);
+        const Outcome r = run(plus(plus(solid, c.flags), {"-o", path(c.out).string()}));
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_THAT(r.err, Not(HasSubstr("x265")));
+        EXPECT_EQ(cli::MovieReader(path(c.out).string()).info().colour, c.tags);
+    }
+    // A movie input's own tags go through when nothing converts.
+    const Outcome again = run({"render", "--input", path("linear.mkv").string(), "--frames", "0-1", "-q", "-o",
+                               path("again.mov").string()});
+    ASSERT_EQ(again.code, 0) << again.err;
+    EXPECT_EQ(cli::MovieReader(path("again.mov").string()).info().colour, cli::kLinear709Tags);
+}
+
+TEST_F(TrellisCli, SkipExistingClearsTemporariesOfKilledRenders) {
+    const std::vector<std::string> names = {".o.1.png.tmp0123abcd", ".o.2.png.tmpdeadbeef", ".o.9.png.tmp0123abcd",
+                                            ".other.png.tmp0123abcd"};
+    for (const std::string& n : names) std::ofstream(path(n)) << "cut short";
+    const std::vector<std::string> args = {"render", "--input-size", "4x4", "--frames", "1-3", "--quiet",
+                                           "-o", path("o.%d.png").string()};
+    ASSERT_EQ(run(args).code, 0);
+    EXPECT_TRUE(fs::exists(path(names[0])));  // only a resume clears them
+    const Outcome r = run(plus(args, {"--skip-existing"}));
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(listing(), (std::vector<std::string>{".o.9.png.tmp0123abcd", ".other.png.tmp0123abcd", "o.1.png",
+                                                   "o.2.png", "o.3.png"}));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <OpenImageIO/imageio.h>
@@ -22,6 +23,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "footage/image_io.h"
@@ -451,6 +453,22 @@ TEST(CliFiles, ExrWindowsTilesAndChannels) {
     EXPECT_EQ(px[4], (PF_PixelFloat{1, 0.5f, 0.5f, 0.5f}));
     EXPECT_EQ(px[8], (PF_PixelFloat{1, 0, 0, 0}));
 
+    // Overscan, data beyond the display window on any side, is refused.
+    for (const auto& [x, y, w] : {std::tuple{-1, 0, 2}, std::tuple{0, 0, 4}, std::tuple{2, 2, 2}}) {
+        OIIO::ImageSpec over(w, w, 1, OIIO::TypeDesc::HALF);
+        over.x = x;
+        over.y = y;
+        over.full_width = over.full_height = 3;
+        over.channelnames = {"Y"};
+        write_oiio(dir.file("over.exr"), over, std::vector<float>(static_cast<std::size_t>(w * w), 0.5f));
+        try {
+            (void)cli::read_image(dir.file("over.exr"));
+            ADD_FAILURE() << "overscan at " << x << "," << y << " was cropped";
+        } catch (const ImageError& e) {
+            EXPECT_NE(std::string(e.what()).find("beyond its display window"), std::string::npos) << e.what();
+        }
+    }
+
     // Many channels between B and R: each of A, R, G, B is still found.
     OIIO::ImageSpec many(2, 1, 14, OIIO::TypeDesc::FLOAT);
     many.channelnames = {"A", "B", "C0", "C1", "C2", "C3", "C4", "C5", "C6", "C7", "C8", "C9", "G", "R"};
@@ -464,6 +482,32 @@ TEST(CliFiles, ExrWindowsTilesAndChannels) {
     }
     write_oiio(dir.file("m.exr"), many, v);
     EXPECT_EQ(cli::read_image(dir.file("m.exr")).get<PF_PixelFloat>()[1], (PF_PixelFloat{0.5f, 0.75f, 0.5f, 0.25f}));
+}
+
+TEST(CliFiles, StaleTemporariesGoAndLiveOnesStay) {
+    TempDir dir;
+    const std::string a = dir.file("a.0001.png");
+    const auto touch = [&](const std::string& name) { std::ofstream(dir.file(name)) << "x"; };
+    // Killed writers of a.0001.png and a.0002.png; names that only look alike.
+    for (const char* name : {".a.0001.png.tmp0123abcd", ".a.0002.png.tmp89abcdef", ".a.0003.png.tmp01234567",
+                             ".a.0001.png.tmp0123abcX", ".a.0001.png.tmp0123abc", "a.0001.png.tmp0123abcd"}) {
+        touch(name);
+    }
+    std::string live;
+    const int fd = cli::create_temporary_beside(a, a, live);
+    EXPECT_EQ(cli::remove_stale_temporaries({a, dir.file("a.0002.png")}), 2u);
+    EXPECT_TRUE(fs::exists(live));
+    ::close(fd);
+    for (const char* gone : {".a.0001.png.tmp0123abcd", ".a.0002.png.tmp89abcdef"}) {
+        EXPECT_FALSE(fs::exists(dir.file(gone))) << gone;
+    }
+    for (const char* kept : {".a.0003.png.tmp01234567", ".a.0001.png.tmp0123abcX", ".a.0001.png.tmp0123abc",
+                             "a.0001.png.tmp0123abcd"}) {
+        EXPECT_TRUE(fs::exists(dir.file(kept))) << kept;
+    }
+    // Once its writer is gone, it is stale too.
+    EXPECT_EQ(cli::remove_stale_temporaries({a}), 1u);
+    EXPECT_FALSE(fs::exists(live));
 }
 
 TEST(CliFiles, FormatComesFromTheBytesNotTheName) {

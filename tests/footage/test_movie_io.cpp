@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -59,7 +60,7 @@ std::string run_output(const std::string& command) {
 std::map<std::string, std::string> probe(const std::string& path) {
     const std::string out = run_output(
         "ffprobe -v error -select_streams v:0 -count_frames -show_entries "
-        "stream=codec_name,profile,pix_fmt,r_frame_rate,nb_read_frames -of default=nw=1 '" + path + "'");
+        "stream=codec_name,codec_tag_string,profile,pix_fmt,r_frame_rate,nb_read_frames -of default=nw=1 '" + path + "'");
     std::map<std::string, std::string> fields;
     std::size_t start = 0;
     while (start < out.size()) {
@@ -336,6 +337,75 @@ TEST_F(MovieTest, H264OutputFollowsItsSettings) {
     EXPECT_LT(fs::file_size(file("coarse.mp4")) * 2, fs::file_size(file("fine.mp4")));
 }
 
+// The top-level boxes of an ISO media file, in file order.
+std::vector<std::string> top_level_boxes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> boxes;
+    unsigned char head[8];
+    while (in.read(reinterpret_cast<char*>(head), 8)) {
+        uint64_t size = (uint64_t{head[0]} << 24) | (uint64_t{head[1]} << 16) | (uint64_t{head[2]} << 8) | head[3];
+        boxes.emplace_back(reinterpret_cast<char*>(head + 4), 4);
+        if (size == 1) {
+            unsigned char large[8];
+            if (!in.read(reinterpret_cast<char*>(large), 8)) break;
+            size = 0;
+            for (unsigned char b : large) size = size << 8 | b;
+            size -= 8;
+        }
+        if (size < 8) break;
+        in.seekg(static_cast<std::streamoff>(size - 8), std::ios::cur);
+    }
+    return boxes;
+}
+
+struct PlayerCase {
+    const char* name;
+    const char* codec;
+    Image::Depth depth;
+    cli::ColourTags colour;
+    const char* tag;
+    const char* pix_fmt;
+};
+
+class PlayersTakeTheOutput : public MovieTest, public ::testing::WithParamInterface<PlayerCase> {};
+
+TEST_P(PlayersTakeTheOutput, IndexFirstTaggedAsTheFramesAre) {
+    const PlayerCase& c = GetParam();
+    cli::MovieSettings settings;
+    settings.codec = c.codec;
+    settings.colour = c.colour;
+    settings.quiet = true;
+    write_movie(file(c.name), {noise(c.depth, 1), noise(c.depth, 2), noise(c.depth, 3), noise(c.depth, 4)}, settings);
+
+    EXPECT_EQ(cli::MovieReader(file(c.name)).info().colour, c.colour);
+    if (cli::lower_extension(c.name) != "webm") {
+        const std::vector<std::string> boxes = top_level_boxes(file(c.name));
+        const auto at = [&](const char* box) { return std::find(boxes.begin(), boxes.end(), box) - boxes.begin(); };
+        ASSERT_LT(at("mdat"), static_cast<std::ptrdiff_t>(boxes.size()));
+        EXPECT_LT(at("moov"), at("mdat"));
+    }
+    ASSERT_TRUE(have_tool("ffprobe"));
+    const auto probed = probe(file(c.name));
+    EXPECT_EQ(probed.at("pix_fmt"), c.pix_fmt);
+    if (*c.tag) {
+        EXPECT_EQ(probed.at("codec_tag_string"), c.tag);
+    }
+    EXPECT_EQ(probed.at("nb_read_frames"), "4");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outputs, PlayersTakeTheOutput,
+    ::testing::Values(PlayerCase{"h264.mp4", "", Image::k8, cli::kSrgbTags, "avc1", "yuv420p"},
+                      PlayerCase{"prores.mov", "", Image::k16, cli::kRec709Tags, "ap4h", "yuva444p12le"},
+                      PlayerCase{"h265.mp4", "h265", Image::k8, cli::kLinear709Tags, "hvc1", "yuv420p"},
+                      PlayerCase{"h265.mov", "hevc", Image::k16, cli::kSrgbTags, "hvc1", "yuv420p10le"},
+                      PlayerCase{"vp9.webm", "", Image::k8, cli::kRec709Tags, "", "yuv420p"}),
+    [](const auto& info) {
+        std::string n = info.param.name;
+        std::replace(n.begin(), n.end(), '.', '_');
+        return n;
+    });
+
 TEST_F(MovieTest, ErrorsNameTheFileAndLeaveNothing) {
     auto fails = [](const std::string& path, const cli::MovieLimits& limits, const std::string& part) {
         try {
@@ -382,6 +452,13 @@ TEST_F(MovieTest, ErrorsNameTheFileAndLeaveNothing) {
     refuses("nope.mkv", kW, kH, "no-such-codec", "no video encoder");
     refuses("nope.mp4", kW, kH, "ffv1", "cannot be written into .mp4");
     refuses("picture.xyz", kW, kH, "", "not a movie");
+    // Read, but not written: only the outputs the README lists.
+    refuses("legacy.mpg", kW, kH, "", "not a movie type written");
+    // A writer killed outright leaves its temporary; the next one clears it.
+    const std::string stale = file(".again.mkv.tmp0badf00d");
+    std::ofstream(stale) << "half a movie";
+    write_movie(file("again.mkv"), {noise(Image::k8, 5)}, {});
+    EXPECT_FALSE(fs::exists(stale));
 }
 
 TEST(FrameRate, ReadsIntegersDecimalsAndFractions) {
