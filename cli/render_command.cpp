@@ -42,6 +42,23 @@ std::vector<ParamSetting> resolve_settings(const DeclaredParams& declared,
     return settings;
 }
 
+namespace {
+
+// "--on-original=maybe" refused with the flag's name, before CLI11's own
+// conversion, which would throw past its parse errors.
+const CLI::Validator kFlagWord(
+    [](std::string& word) {
+        try {
+            (void)CLI::detail::to_flag_value(word);
+            return std::string();
+        } catch (const std::exception&) {
+            return "expected true or false, found \"" + word + "\"";
+        }
+    },
+    "", "true|false");
+
+}  // namespace
+
 void add_scene_flags(CLI::App& cmd_app, RenderArgs& args) {
     CLI::App* cmd = &cmd_app;
     auto* input = cmd->add_option("--input", args.input, "input image, image sequence or movie")->type_name("FILE");
@@ -73,8 +90,9 @@ void add_scene_flags(CLI::App& cmd_app, RenderArgs& args) {
         if (name == "Various Directions" || name == "On Original") {
             // "--on-original" or "--on-original=false".
             cmd->add_flag_function(
-                flag, [&args, flag](std::int64_t count) { args.values.emplace_back(flag, count > 0 ? "1" : "0"); },
-                p.help);
+                   flag, [&args, flag](std::int64_t count) { args.values.emplace_back(flag, count > 0 ? "1" : "0"); },
+                   p.help)
+                ->check(kFlagWord);
         } else {
             cmd->add_option_function<std::string>(
                    flag, [&args, flag](const std::string& text) { args.values.emplace_back(flag, text); }, p.help)
