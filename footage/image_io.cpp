@@ -1351,6 +1351,8 @@ void apply_rows(const OIIO::ColorProcessor& processor, Image& image) {
 
 std::vector<std::string> colorspace_names() { return color_config().getColorSpaceNames(); }
 
+bool is_linear_colorspace(const std::string& name) { return color_config().isColorSpaceLinear(name); }
+
 void convert_colorspace(Image& image, const std::string& from, const std::string& to) {
     if (from == to) return;
     const OIIO::ColorConfig& config = color_config();

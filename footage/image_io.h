@@ -173,6 +173,9 @@ std::vector<unsigned char> encode_image(std::string_view name, const Image& imag
 // spaces ("linear", "sRGB", "Rec709", ...).
 std::vector<std::string> colorspace_names();
 
+// Whether values in the space are linear light (false for unknown names).
+bool is_linear_colorspace(const std::string& name);
+
 // Converts colour (not alpha) from one space to another in place, on
 // straight values; integer images go through float and back with the sample
 // rules above. Nothing happens when the names are equal. Throws ImageError
