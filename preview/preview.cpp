@@ -243,6 +243,11 @@ struct PreviewServer::Impl {
     // latest is cancelled through the host's abort hook.
     std::atomic<std::uint64_t> generation{0};
 
+    // The library's stop() does nothing until its loop runs: a stop that
+    // comes first is kept here, or serve() would never end.
+    std::atomic<bool> stopped{false};
+    std::atomic<bool> serving{false};
+
     explicit Impl(const PreviewArgs& a) : args(a) {
         args.scene.out = "preview.%d.png";  // never written: the job wants a name
         const RenderJob& full = job(1);
@@ -624,9 +629,19 @@ int PreviewServer::bind() {
     return s.port;
 }
 
-void PreviewServer::serve() { impl_->server.listen_after_bind(); }
+void PreviewServer::serve() {
+    Impl& s = *impl_;
+    s.serving = true;
+    if (!s.stopped) s.server.listen_after_bind();
+    s.serving = false;
+}
 
-void PreviewServer::stop() { impl_->server.stop(); }
+void PreviewServer::stop() {
+    Impl& s = *impl_;
+    s.stopped = true;
+    while (s.serving && !s.server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    s.server.stop();
+}
 
 CLI::App* add_preview_command(CLI::App& app, PreviewArgs& args) {
     CLI::App* cmd = app.add_subcommand("preview", "Tune the effect on a frame in the browser, live");

@@ -38,7 +38,8 @@ public:
 
     // Binds the address; returns the port. Throws Failure when it cannot.
     int bind();
-    // Serves on the bound port until stop().
+    // Serves on the bound port until stop(), from any thread, before or
+    // after serving began.
     void serve();
     void stop();
 
