@@ -648,7 +648,9 @@ CLI::App* add_preview_command(CLI::App& app, PreviewArgs& args) {
     cmd->footer(
         "Serves a page on this machine that renders the frame as its controls move, draws and edits\n"
         "the mask, saves stills and shows the `trellis render` command that gives the same pixels.\n"
-        "The first line on stdout is its address. Ctrl-C or SIGTERM stops it.\n");
+        "The first line on stdout is its address. Ctrl-C or SIGTERM stops it.\n"
+        "It answers only requests addressed to it (with --host 0.0.0.0 or ::, to any of this\n"
+        "machine's addresses or its name) and refuses a port in use.\n");
     add_scene_flags(*cmd, args.scene);
     cmd->add_option("--frames", args.scene.frames, "frames the page offers (default: frame 0)")->type_name("LIST");
     cmd->add_option("--port", args.port, "port to listen on (default: any free one)")
