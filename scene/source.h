@@ -1,5 +1,4 @@
-// Where the frames of --input and --layer come from: a still, an image
-// sequence (and, through the same interface, other kinds of footage). A
+// A scene's input or Layer: footage at the render's depth and draft size. A
 // Source hands a worker the frame a render needs, ready for the host, and
 // keeps it only while some frame in flight holds it.
 #pragma once
@@ -11,37 +10,11 @@
 #include <optional>
 #include <string>
 
+#include "footage/footage.h"
 #include "footage/image_io.h"
 #include "standalone/world.h"
 
 namespace cli {
-
-// One kind of footage, read frame by frame. Implementations are called from
-// several worker threads at once.
-class Footage {
-public:
-    virtual ~Footage() = default;
-
-    // True when every frame is the same picture (read once, shared).
-    virtual bool still() const = 0;
-    // The file (or name) of source frame `n`, for messages.
-    virtual std::string name(long n) const = 0;
-    // The depth of source frame `n` as stored.
-    virtual Image::Depth depth(long n) const = 0;
-    // Source frame `n` converted straight from the stored samples to
-    // `depth`. Throws Failure (kExitUsage) naming the file for a frame that
-    // is missing or unreadable.
-    virtual Image read(long n, Image::Depth depth) const = 0;
-};
-
-// Opens `name` as --input or --layer name it: a frame pattern ("####",
-// "@@@", "%04d") is a sequence, a movie name (is_movie_name) a movie,
-// anything else a still. `flag` labels
-// errors. Further kinds of footage are chosen here.
-std::unique_ptr<Footage> open_footage(const std::string& flag, const std::string& name);
-
-// A still image given as pixels (the solid colours of --input-size).
-std::unique_ptr<Footage> still_footage(std::string name, Image image);
 
 // Turns a read frame into what the render uses (colour, downsample).
 using FramePrep = std::function<Image(Image)>;
@@ -50,11 +23,11 @@ using FramePrep = std::function<Image(Image)>;
 // f + offset, at one depth and prepared once per source frame. Thread-safe.
 class Source {
 public:
-    Source(std::unique_ptr<Footage> footage, long offset, Image::Depth depth, FramePrep prep);
+    Source(std::shared_ptr<Footage> footage, long offset, Image::Depth depth, FramePrep prep);
 
     // The world for render frame `frame`, shared by every worker that asks
-    // for the same source frame while one still holds it. Throws Failure
-    // (kExitUsage) for a missing frame, and for a frame whose size differs
+    // for the same source frame while one still holds it. Throws ImageError
+    // for a missing frame, and for a frame whose size differs
     // from the first one read.
     std::shared_ptr<standalone::World> frame(long frame);
 
@@ -66,7 +39,7 @@ private:
     struct Slot;
     std::shared_ptr<Slot> slot_for(long source_frame);
 
-    std::unique_ptr<Footage> footage_;
+    std::shared_ptr<Footage> footage_;
     long offset_;
     Image::Depth depth_;
     FramePrep prep_;

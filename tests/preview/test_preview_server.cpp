@@ -15,6 +15,8 @@
 #include <string>
 #include <thread>
 
+#include "cli/failure.h"
+#include "cli/preview_command.h"
 #include "footage/image_io.h"
 #include "preview/preview.h"
 #include "tests/support/files.h"
@@ -62,10 +64,11 @@ std::string get(int port, const std::string& target, const std::string& headers,
     return round_trip(port, "GET " + target + " HTTP/1.1\r\n" + headers + "Connection: close\r\n\r\n", address);
 }
 
-// The message of the Failure `bind` throws; empty when it binds.
+// The message of the Failure bind_preview throws; empty when it binds.
 std::string bind_failure(const cli::PreviewArgs& args) {
     try {
-        cli::PreviewServer(args).bind();
+        cli::PreviewServer server(cli::preview_config(args));
+        cli::bind_preview(server, args);
     } catch (const cli::Failure& e) {
         return e.what();
     }
@@ -93,7 +96,7 @@ protected:
         return a;
     }
     void start(const cli::PreviewArgs& a) {
-        server_ = std::make_unique<cli::PreviewServer>(a);
+        server_ = std::make_unique<cli::PreviewServer>(cli::preview_config(a));
         port_ = server_->bind();
         thread_ = std::thread([this] { server_->serve(); });
     }
