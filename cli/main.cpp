@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <exception>
 #include <new>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "cli/about.h"
 #include "cli/frei0r_command.h"
@@ -13,6 +16,7 @@
 #include "cli/preview_command.h"
 #include "cli/farm_command.h"
 #include "cli/render_command.h"
+#include "cli/usage.h"
 
 namespace {
 
@@ -60,16 +64,23 @@ int main(int argc, char** argv) {
     app.add_flag_callback("--version", [] { throw VersionRequested{}; }, "Show the version of trellis and of its effect module")
         ->configurable(false);
 
+    cli::collect_unknown_words(app);
+    const std::vector<std::string> args(argv + 1, argv + argc);
     bool version = false;
+    std::optional<std::string> problem;
     try {
         app.parse(argc, argv);
+        problem = cli::usage_problem(app, args, nullptr);
     } catch (const VersionRequested&) {
         version = true;
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
             return app.exit(e);  // --help
         }
-        std::fprintf(stderr, "trellis: error: %s (see trellis --help)\n", e.what());
+        problem = cli::usage_problem(app, args, &e);
+    }
+    if (problem) {
+        std::fprintf(stderr, "trellis: error: %s\n", problem->c_str());
         return cli::kExitUsage;
     }
 

@@ -3,8 +3,10 @@
 #include <CLI/CLI.hpp>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <thread>
@@ -108,7 +110,9 @@ CLI::App* add_preview_command(CLI::App& app, PreviewArgs& args) {
     cmd->footer(
         "Serves a page on this machine that renders the frame as its controls move, draws and edits\n"
         "the mask, saves stills and shows the `trellis render` command that gives the same pixels.\n"
-        "The first line on stdout is its address. Ctrl-C or SIGTERM stops it.\n");
+        "The first line on stdout is its address. Ctrl-C or SIGTERM stops it.\n"
+        "It answers only requests addressed to it (with --host 0.0.0.0 or ::, to any of this\n"
+        "machine's addresses or its name) and refuses a port in use.\n");
     add_scene_flags(*cmd, args.scene);
     cmd->add_option("--frames", args.scene.frames, "frames the page offers (default: frame 0)")->type_name("LIST");
     cmd->add_option("--port", args.port, "port to listen on (default: any free one)")
@@ -121,17 +125,28 @@ CLI::App* add_preview_command(CLI::App& app, PreviewArgs& args) {
     return cmd;
 }
 
+int bind_preview(PreviewServer& server, const PreviewArgs& args) {
+    const int port = server.bind();
+    if (port > 0) return port;
+    const int error = errno;
+    const std::string where = url_host(args.host) + ":" + std::to_string(args.port);
+    if (error == EADDRINUSE) {
+        usage_error("--port " + std::to_string(args.port) + ": " + where +
+                    " is in use (another trellis preview, or another program, listens there)");
+    }
+    usage_error("cannot listen on " + where + (error != 0 ? std::string(": ") + std::strerror(error) : ""));
+}
+
 int run_preview(const PreviewArgs& args) {
     PreviewServer server(preview_config(args));
-    const int port = server.bind();
-    if (port <= 0) usage_error("cannot listen on " + args.host + ":" + std::to_string(args.port));
+    const int port = bind_preview(server, args);
     if (args.host != "127.0.0.1") {
         std::fprintf(stderr,
                      "trellis: warning: listening on %s: other machines that reach it can use the preview, "
                      "read its inputs and write stills\n",
                      args.host.c_str());
     }
-    std::printf("http://%s:%d/\n", args.host.c_str(), port);
+    std::printf("http://%s:%d/\n", url_host(args.host).c_str(), port);
     std::fflush(stdout);
 
     install_interrupt_handler();

@@ -28,6 +28,10 @@ CLI::App* add_preview_command(CLI::App& app, PreviewArgs& args);
 // the footage; throws Failure naming the flag, or the libraries' errors.
 PreviewConfig preview_config(const PreviewArgs& args);
 
+// Binds `server` to the flags' address; throws Failure naming --port when
+// the port is in use, or the reason it cannot listen.
+int bind_preview(PreviewServer& server, const PreviewArgs& args);
+
 // Prints the URL, serves until SIGINT, SIGTERM or SIGHUP, then ends by that
 // signal as `render` does. Throws Failure for a bad command line.
 int run_preview(const PreviewArgs& args);

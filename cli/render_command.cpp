@@ -54,6 +54,23 @@ std::vector<ParamSetting> resolve_settings(const DeclaredParams& declared,
     return settings;
 }
 
+namespace {
+
+// "--on-original=maybe" refused with the flag's name, before CLI11's own
+// conversion, which would throw past its parse errors.
+const CLI::Validator kFlagWord(
+    [](std::string& word) {
+        try {
+            (void)CLI::detail::to_flag_value(word);
+            return std::string();
+        } catch (const std::exception&) {
+            return "expected true or false, found \"" + word + "\"";
+        }
+    },
+    "", "true|false");
+
+}  // namespace
+
 void add_param_flags(CLI::App& cmd_app, std::vector<std::pair<std::string, std::string>>& values) {
     CLI::App* cmd = &cmd_app;
     for (const ParamFlag& p : kParamFlags) {
@@ -61,8 +78,9 @@ void add_param_flags(CLI::App& cmd_app, std::vector<std::pair<std::string, std::
         if (is_switch(p.param)) {
             // "--on-original" or "--on-original=false".
             cmd->add_flag_function(
-                flag, [&values, flag](std::int64_t count) { values.emplace_back(flag, count > 0 ? "1" : "0"); },
-                p.help);
+                   flag, [&values, flag](std::int64_t count) { values.emplace_back(flag, count > 0 ? "1" : "0"); },
+                   p.help)
+                ->check(kFlagWord);
         } else {
             cmd->add_option_function<std::string>(
                    flag, [&values, flag](const std::string& text) { values.emplace_back(flag, text); }, p.help)

@@ -4,12 +4,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 
 #include "footage/frame_pattern.h"
 #include "footage/keyframes.h"
@@ -61,6 +63,13 @@ MaskText mask_text(std::string_view value, const std::string& context) {
     return mask;
 }
 
+// Path data that names a file on disk was meant as @FILE.
+bool names_a_file(const MaskText& mask) {
+    std::error_code ec;
+    return mask.name.empty() && !mask.text.empty() &&
+           std::filesystem::is_regular_file(file_reference(mask.text).name, ec);
+}
+
 standalone::MaskShape outline_of(const MaskText& mask, const std::string& context, std::vector<std::string>* warnings) {
     const std::string where = context + (mask.name.empty() ? "" : mask.name + ": ");
     try {
@@ -75,6 +84,9 @@ standalone::MaskShape outline_of(const MaskText& mask, const std::string& contex
         if (!path.warning.empty() && warnings != nullptr) warnings->push_back(where + path.warning);
         return std::move(path.outline);
     } catch (const SvgPathError& e) {
+        if (names_a_file(mask)) {
+            throw ValueError(where + mask.text + " is a file, not path data; did you mean @" + mask.text + "?");
+        }
         throw ValueError(where + "malformed path data: " + e.what());
     } catch (const SvgDocumentError& e) {
         throw ValueError(where + e.what());

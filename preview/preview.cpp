@@ -1,12 +1,21 @@
 #include "preview/preview.h"
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -27,6 +36,73 @@ using nlohmann::json;
 // Far above any request the page makes (a mask of thousands of vertices).
 constexpr std::size_t kMaxBody = 1 << 20;
 constexpr std::size_t kMaxSaveName = 200;
+
+// The display the page can show linear values through.
+constexpr const char* kDisplaySpace = "sRGB";
+
+std::string lowered(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+// The library's default options add SO_REUSEPORT, with which a second server
+// on the port starts too and the kernel deals requests out between them.
+// SO_REUSEADDR alone refuses a port another socket listens on, yet takes one
+// just left by a stopped server.
+void exclusive_socket_options(socket_t sock) {
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+}
+
+bool is_wildcard(const std::string& host) { return host == "0.0.0.0" || host == "::"; }
+
+// A Host header's name and port ("name:port", "[v6]:port"); the port is -1
+// when absent or not a port.
+std::pair<std::string, long> split_host(const std::string& host) {
+    const std::size_t colon = host.rfind(':');
+    if (colon == std::string::npos || (host.front() == '[' && host[colon - 1] != ']')) return {host, -1};
+    const std::string digits = host.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) {
+        return {host, -1};
+    }
+    return {host.substr(0, colon), std::stol(digits)};
+}
+
+// Whether `name` (an IPv4 address, or an IPv6 one in brackets) reaches this
+// machine: an address of one of its interfaces, or any address in a loopback
+// interface's network (all of 127/8 is this machine). Only literal
+// addresses: a name would have to be resolved, and a name an attacker
+// controls can resolve to this machine.
+bool is_own_address(const std::string& name) {
+    unsigned char want[16];
+    int family = AF_INET;
+    if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
+        family = AF_INET6;
+        if (::inet_pton(AF_INET6, name.substr(1, name.size() - 2).c_str(), want) != 1) return false;
+    } else if (::inet_pton(AF_INET, name.c_str(), want) != 1) {
+        return false;
+    }
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return false;
+    bool own = false;
+    for (const ifaddrs* i = list; i != nullptr && !own; i = i->ifa_next) {
+        if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != family) continue;
+        auto bytes = [family](const sockaddr* a) {
+            return family == AF_INET ? reinterpret_cast<const unsigned char*>(&reinterpret_cast<const sockaddr_in*>(a)->sin_addr)
+                                     : reinterpret_cast<const unsigned char*>(&reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr);
+        };
+        const unsigned char* address = bytes(i->ifa_addr);
+        const bool network = (i->ifa_flags & IFF_LOOPBACK) != 0 && i->ifa_netmask != nullptr;
+        const unsigned char* mask = network ? bytes(i->ifa_netmask) : nullptr;
+        own = true;
+        for (std::size_t k = 0; k < (family == AF_INET ? 4u : 16u) && own; ++k) {
+            const unsigned char m = mask != nullptr ? mask[k] : 0xff;
+            own = (address[k] & m) == (want[k] & m);
+        }
+    }
+    ::freeifaddrs(list);
+    return own;
+}
 
 std::string round_trip(double v) {
     char text[40];
@@ -110,6 +186,8 @@ json describe(const standalone::MaskShape& shape) {
 struct View : PreviewEdit {
     int downsample = 1;
     bool input = false;
+    // Shown through the display transform; never what a still saves.
+    bool view_transform = false;
 };
 
 // The name to write a still as, inside the save folder: no folders, no
@@ -134,6 +212,7 @@ struct PreviewServer::Impl {
     httplib::Server server;
     int port = 0;
     std::vector<std::string> own_hosts;  // "host:port" the page may be reached by
+    std::string machine_name;            // lower case; also its own when bound to every address
 
     std::mutex scenes_mutex;
     std::map<int, std::unique_ptr<Scene>> scenes;  // by downsample factor
@@ -143,6 +222,11 @@ struct PreviewServer::Impl {
     // Bumped by every preview render; a render whose number is no longer the
     // latest is cancelled through the host's abort hook.
     std::atomic<std::uint64_t> generation{0};
+
+    // The library's stop() does nothing until its loop runs: a stop that
+    // comes first is kept here, or serve() would never end.
+    std::atomic<bool> stopped{false};
+    std::atomic<bool> serving{false};
 
     explicit Impl(PreviewConfig c) : config(std::move(c)) {
         depth = scene(1).input->depth();
@@ -186,6 +270,10 @@ struct PreviewServer::Impl {
         if (j.contains("view")) {
             if (j["view"] != "input" && j["view"] != "output") throw BadRequest("view: input or output");
             v.input = j["view"] == "input";
+        }
+        if (j.contains("view_transform")) {
+            if (!j["view_transform"].is_boolean()) throw BadRequest("view_transform: true or false");
+            v.view_transform = j["view_transform"].get<bool>();
         }
         if (j.contains("mask") && !j["mask"].is_null()) {
             if (!j["mask"].is_string()) throw BadRequest("mask: SVG path data");
@@ -263,12 +351,22 @@ struct PreviewServer::Impl {
         return renderer.render(v.frame);
     }
 
-    // As the written file would hold it.
-    Image shown(Image image) const {
-        if (config.output.from_colorspace != config.output.to_colorspace) {
-            convert_colorspace(image, config.output.from_colorspace, config.output.to_colorspace);
-        }
+    // As the written file would hold it, or through the display from the
+    // working space (linear when no colour flag names one).
+    Image shown(Image image, bool view_transform) const {
+        const std::string& from = config.output.from_colorspace;
+        const std::string& to = view_transform ? std::string(kDisplaySpace) : config.output.to_colorspace;
+        if (view_transform || from != to) convert_colorspace(image, from.empty() ? "linear" : from, to);
         return image;
+    }
+
+    // The toggle for the page: offered where the display is known, on at
+    // first when the file would hold linear values.
+    json view_transform() const {
+        const std::string& to = config.output.to_colorspace;
+        const std::vector<std::string> names = colorspace_names();
+        const bool available = std::find(names.begin(), names.end(), kDisplaySpace) != names.end();
+        return {{"available", available}, {"on", available && !to.empty() && is_linear_colorspace(to)}};
     }
 
     std::string command(const View& v) const { return config.command(v, values(v), depth); }
@@ -305,7 +403,8 @@ struct PreviewServer::Impl {
                {"input", config.input_name},
                {"layer", config.layer_name},
                {"mask", nullptr},
-               {"mask_moves", full.mask.size() > 1}};
+               {"mask_moves", full.mask.size() > 1},
+               {"view_transform", view_transform()}};
         if (!full.mask.empty()) {
             j["mask"] = describe(standalone::interpolate_mask(full.mask, static_cast<double>(frame)));
         }
@@ -337,9 +436,18 @@ struct PreviewServer::Impl {
         return {{"file", name}};
     }
 
+    // One of the names it was bound to; bound to every address, any of the
+    // machine's own addresses or its name.
+    bool own_host(const std::string& host) const {
+        if (std::find(own_hosts.begin(), own_hosts.end(), host) != own_hosts.end()) return true;
+        if (!is_wildcard(config.host)) return false;
+        const auto [name, at] = split_host(host);
+        return at == port && (is_own_address(name) || (!machine_name.empty() && lowered(name) == machine_name));
+    }
+
     bool own_request(const httplib::Request& req) const {
         const std::string host = req.get_header_value("Host");
-        if (std::find(own_hosts.begin(), own_hosts.end(), host) == own_hosts.end()) return false;
+        if (!own_host(host)) return false;
         if (!req.has_header("Origin")) return true;
         return req.get_header_value("Origin") == "http://" + host;
     }
@@ -406,7 +514,7 @@ struct PreviewServer::Impl {
                 const std::uint64_t mine = ++generation;
                 auto superseded = [this, mine] { return generation.load() != mine; };
                 try {
-                    const Image image = shown(render(v, superseded));
+                    const Image image = shown(render(v, superseded), v.view_transform);
                     res.set_content(encode_png(image), "image/png");
                     res.set_header("X-Image-Size", std::to_string(image.width) + "x" + std::to_string(image.height));
                 } catch (const EffectError&) {
@@ -429,6 +537,10 @@ struct PreviewServer::Impl {
     }
 };
 
+std::string url_host(const std::string& host) {
+    return host.find(':') == std::string::npos ? host : "[" + host + "]";
+}
+
 PreviewServer::PreviewServer(PreviewConfig config) : impl_(std::make_unique<Impl>(std::move(config))) {
     impl_->routes();
 }
@@ -437,19 +549,39 @@ PreviewServer::~PreviewServer() = default;
 
 int PreviewServer::bind() {
     Impl& s = *impl_;
+    s.server.set_socket_options(exclusive_socket_options);
+    // The library closes the socket it could not bind, which leaves errno.
+    errno = 0;
     if (s.config.port == 0) {
         s.port = s.server.bind_to_any_port(s.config.host);
     } else {
         s.port = s.server.bind_to_port(s.config.host, s.config.port) ? s.config.port : -1;
     }
-    if (s.port <= 0) return -1;
+    if (s.port <= 0) {
+        const int error = errno;
+        s.port = -1;
+        errno = error;
+        return -1;
+    }
     const std::string port = ":" + std::to_string(s.port);
-    s.own_hosts = {"127.0.0.1" + port, "localhost" + port, s.config.host + port};
+    s.own_hosts = {"127.0.0.1" + port, "localhost" + port, url_host(s.config.host) + port};
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) == 0) s.machine_name = lowered(name);
     return s.port;
 }
 
-void PreviewServer::serve() { impl_->server.listen_after_bind(); }
+void PreviewServer::serve() {
+    Impl& s = *impl_;
+    s.serving = true;
+    if (!s.stopped) s.server.listen_after_bind();
+    s.serving = false;
+}
 
-void PreviewServer::stop() { impl_->server.stop(); }
+void PreviewServer::stop() {
+    Impl& s = *impl_;
+    s.stopped = true;
+    while (s.serving && !s.server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    s.server.stop();
+}
 
 }  // namespace cli

@@ -51,6 +51,9 @@ struct PreviewConfig {
         command;
 };
 
+// An address as a URL or a Host header writes it: IPv6 in brackets.
+std::string url_host(const std::string& host);
+
 class PreviewServer {
 public:
     // Opens the scene. Throws its errors (EffectError, ImageError, ...).
@@ -59,9 +62,12 @@ public:
     PreviewServer(const PreviewServer&) = delete;
     PreviewServer& operator=(const PreviewServer&) = delete;
 
-    // Binds the address; returns the port, or -1 when it cannot.
+    // Binds the address exclusively (a port another socket listens on is
+    // refused); returns the port, or -1 when it cannot, errno saying why
+    // (0 when unknown).
     int bind();
-    // Serves on the bound port until stop().
+    // Serves on the bound port until stop(), from any thread, before or
+    // after serving began.
     void serve();
     void stop();
 

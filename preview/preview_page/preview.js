@@ -22,6 +22,7 @@
     frameIndex: 0,
     downsample: W * H > 1000000 ? 2 : 1,
     view: 'output',
+    viewTransform: state.view_transform.on,
     mask: state.mask,     // {vertices: [[x, y, in_x, in_y, out_x, out_y], ...], closed}
     maskEdited: false,
     selected: -1,
@@ -82,7 +83,7 @@
       render.pending = false;
       render.controller = new AbortController();
       render.started = performance.now();
-      const body = request({ downsample: app.downsample, view: app.view });
+      const body = request({ downsample: app.downsample, view: app.view, view_transform: app.viewTransform });
       try {
         const response = await fetch('/api/render', {
           method: 'POST', headers: { 'Content-Type': 'application/json' },
@@ -454,6 +455,12 @@
     $('#before-after').textContent = 'Showing: ' + (app.view === 'output' ? 'after' : 'before');
     refresh();
   });
+
+  if (state.view_transform.available) {
+    $('#view-transform-box').hidden = false;
+    $('#view-transform').checked = app.viewTransform;
+    $('#view-transform').addEventListener('change', () => { app.viewTransform = $('#view-transform').checked; refresh(); });
+  }
 
   if (state.frames.length > 1) {
     $('#frame-box').hidden = false;

@@ -3,11 +3,14 @@
 #include <cstdint>
 #include <span>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "cli/about.h"
 #include "cli/progress.h"
+#include "cli/usage.h"
 #include "host/pipl.h"
 
 namespace {
@@ -22,6 +25,29 @@ TEST(Pipl, ReadsTheRegistrationStrings) {
     for (std::size_t n : {std::size_t{0}, std::size_t{9}, std::size_t{30}, bytes.size() - 1}) {
         EXPECT_THROW(cli::pipl_strings(std::span<const std::uint8_t>(bytes.data(), n)), std::runtime_error) << n;
     }
+}
+
+TEST(NearestWord, AllowsFewerEditsForShorterWordsAndOnlyUniqueAbbreviations) {
+    const std::vector<std::string> known{"--max-width", "--min-width", "--input-color", "--input-colorspace",
+                                         "--skip-existing", "--fps", "render", "preview"};
+    const struct {
+        const char* word;
+        const char* want;
+    } cases[] = {
+        {"--max-widht", "--max-width"},  // a swap is one edit
+        {"--MAX-WIDTH", "--max-width"},
+        {"--mix-width", "--max-width"},  // the first of equals, in the order known
+        {"--input-col", "--input-color"},
+        {"--fsp", "--fps"},
+        {"--fpx", "--fps"},
+        {"--fxx", ""},  // two edits in three letters: a different word
+        {"--skip", "--skip-existing"},
+        {"--input", ""},  // abbreviates two
+        {"--in", ""},
+        {"rendr", "render"},
+        {"--zebra", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(cli::nearest_word(c.word, known), c.want) << c.word;
 }
 
 TEST(ProgressText, BarAndClock) {

@@ -438,6 +438,49 @@ TEST_F(TrellisCli, ErrorsNameTheInputAndTheProblem) {
     EXPECT_EQ(listing(), (std::vector<std::string>{"bad.svg", "corrupt.png"}));
 }
 
+// The whole line, so the flag's place at the front is held too.
+TEST_F(TrellisCli, CommandLineMistakesNameTheWordSuggestAndPointAtTheCommandsHelp) {
+    const std::string stroke = path("stroke.svg").string();
+    { std::ofstream(stroke) << "M 0 0 L 5 5"; }
+    const std::string out = path("out.png").string();
+    const struct {
+        std::vector<std::string> args;
+        std::string line;
+    } cases[] = {
+        {{"render", "--input-size", "4x4", "--max-widht", "200", "-o", out},
+         "--max-widht: no such flag for trellis render; did you mean --max-width? (see trellis render --help)"},
+        {{"render", "--input-size", "4x4", "--max-widht=200", "-o", out},
+         "--max-widht: no such flag for trellis render; did you mean --max-width? (see trellis render --help)"},
+        // An unknown flag outranks what else is wrong (here: no -o).
+        {{"render", "--input-size", "4x4", "--skip"},
+         "--skip: no such flag for trellis render; did you mean --skip-existing? (see trellis render --help)"},
+        {{"preview", "--prot", "4000"},
+         "--prot: no such flag for trellis preview; did you mean --port? (see trellis preview --help)"},
+        {{"render", "--port", "4000", "-o", out},
+         "--port: no such flag for trellis render, only for trellis preview (see trellis render --help)"},
+        {{"render", "--zebra", "-o", out}, "--zebra: no such flag for trellis render (see trellis render --help)"},
+        {{"render", "--input-size", "4x4", "-o", out, "stray"},
+         "unexpected argument \"stray\" (see trellis render --help)"},
+        {{"rendr", "--input-size", "4x4"}, "rendr: no such command; did you mean render? (see trellis --help)"},
+        {{"frobnicate"}, "frobnicate: no such command (see trellis --help)"},
+        {{"--bogus", "about"}, "--bogus: no such flag for trellis (see trellis --help)"},
+        {{"render", "--input-size", "4x4", "--jobs", "0", "-o", out},
+         "--jobs: Value 0 not in range 1 to 1024 (see trellis render --help)"},
+        {{"render", "--input-size", "4x4", "--on-original=maybe", "-o", out},
+         "--on-original: expected true or false, found \"maybe\" (see trellis render --help)"},
+        {{"render", "--input-size", "4x4", "--mask", stroke, "-o", out},
+         "--mask: " + stroke + " is a file, not path data; did you mean @" + stroke + "?"},
+        {{"render", "--input-size", "4x4", "--mask", "0:" + stroke + ",4:@" + stroke, "-o", out},
+         "--mask: key 0: " + stroke + " is a file, not path data; did you mean @" + stroke + "?"},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run(c.args);
+        EXPECT_EQ(r.code, 2) << c.line;
+        EXPECT_EQ(r.err, "trellis: error: " + c.line + "\n");
+    }
+    EXPECT_EQ(listing(), std::vector<std::string>{"stroke.svg"});
+}
+
 TEST_F(TrellisCli, ModuleFromTheEnvironment) {
     const Outcome bad = run({"about"}, {"TRELLIS_PLUGIN=" + path("gone.so").string()});
     EXPECT_EQ(bad.code, 2);
