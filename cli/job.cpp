@@ -7,6 +7,7 @@
 #include <optional>
 #include <system_error>
 
+#include "footage/frame_pattern.h"
 #include "footage/keyframes.h"
 #include "masks/mask_track.h"
 #include "footage/movie_source.h"
@@ -39,8 +40,59 @@ std::unique_ptr<Footage> solid_footage(const std::string& size_flag, const std::
     return still_footage(size_flag + " " + size_text, std::move(image));
 }
 
+// A render frame must fit the effect's time.
+void check_frame_number(long frame, const std::string& where) {
+    if (frame > INT32_MAX || frame < -INT32_MAX) {
+        usage_error(where + ": frame numbers go up to " + std::to_string(INT32_MAX));
+    }
+}
+
+// Without --frames: the input's own frames, as render frames (a still's is
+// frame 0).
+std::vector<long> input_frames(const Footage& input, const std::string& name, long offset) {
+    if (input.still()) return {0};
+    const std::optional<std::vector<long>> there = input.frames();
+    if (!there) usage_error("--input " + name + ": its frames cannot be listed (a frame number in a folder name): give --frames");
+    if (there->empty()) usage_error("--input " + name + ": no frame of it is there; give the name of one on disk");
+    if (static_cast<std::size_t>(there->back() - there->front()) >= kMaxFrames) {
+        usage_error("--input " + name + ": frames " + std::to_string(there->front()) + " to " +
+                    std::to_string(there->back()) + " are too many to render at once: give --frames");
+    }
+    std::vector<long> frames;
+    for (long n = there->front(); n <= there->back(); ++n) {
+        check_frame_number(n - offset, "--input " + name + " with --input-offset " + std::to_string(offset));
+        frames.push_back(n - offset);
+    }
+    return frames;
+}
+
+// At most a line's worth of runs.
+std::string short_runs(const std::vector<long>& frames) {
+    std::string runs = frame_runs(frames);
+    if (runs.size() > 80) runs = runs.substr(0, runs.rfind(',', 80)) + ",...";
+    return runs;
+}
+
+// Every source frame the render needs is there, or the error says what is.
+void check_frames_there(const std::string& flag, const std::string& name, const Footage& footage,
+                        const std::vector<long>& absent, long offset, const std::string& hint) {
+    if (absent.empty()) return;
+    std::string message = flag + " " + name + ": no frame" + (absent.size() > 1 ? "s " : " ") + short_runs(absent);
+    const std::string file = footage.name(absent.front());
+    if (file != name) message += " (" + file + (absent.size() > 1 ? ", ...)" : ")");
+    if (offset != 0) {
+        std::vector<long> asked;
+        for (const long n : absent) asked.push_back(n - offset);
+        message += " for frame" + std::string(absent.size() > 1 ? "s " : " ") + short_runs(asked) + " (" + flag +
+                   "-offset " + std::to_string(offset) + ")";
+    }
+    if (const std::optional<std::vector<long>> there = footage.frames()) {
+        message += there->empty() ? "; none of its frames is there" : "; " + name + " has frames " + short_runs(*there);
+    }
+    usage_error(message + hint);
+}
+
 std::vector<long> frame_list(const std::string& text) {
-    if (text.empty()) return {0};
     const std::vector<int64_t> list = flag_value("--frames", [&] { return parse_frame_list(text, kMaxFrames); });
     std::vector<long> frames;
     for (const int64_t f : list) {
@@ -96,12 +148,22 @@ FramePrep frame_prep(const std::string& from, const std::string& working, const 
     };
 }
 
-std::optional<long> first_to_render(const std::vector<long>& frames, const OutputPattern& output, bool skip_existing) {
+// The frames a render will render: with skip_existing, not those whose
+// file is there.
+std::vector<long> frames_to_render(const std::vector<long>& frames, const OutputTarget& output, bool skip_existing) {
+    if (!skip_existing || output.movie) return frames;
+    std::vector<long> left;
     for (const long f : frames) {
         std::error_code ec;
-        if (!skip_existing || !std::filesystem::exists(output.path(f), ec)) return f;
+        if (!std::filesystem::exists(output.path(f), ec)) left.push_back(f);
     }
-    return std::nullopt;
+    return left;
+}
+
+FrameEnd frame_end(const std::string& text) {
+    if (text == "hold") return FrameEnd::kHold;
+    if (text == "loop") return FrameEnd::kLoop;
+    return FrameEnd::kNone;
 }
 
 }  // namespace
@@ -117,7 +179,7 @@ RenderJob make_job(const RenderArgs& args) {
         flag_value("--exr-compression", [&] { return parse_exr_compression(args.exr_compression); });
     job.output.write.exr_type = flag_value("--exr-type", [&] { return parse_exr_type(args.exr_type); });
     job.output.write.png_compression = args.png_compression;
-    job.frames = frame_list(args.frames);
+    job.output.frame_offset = args.output_offset;
     std::optional<FrameRate> fps;
     if (!args.fps.empty()) fps = flag_value("--fps", [&] { return parse_frame_rate(args.fps); });
     if (is_movie_name(args.out)) {
@@ -130,10 +192,6 @@ RenderJob make_job(const RenderArgs& args) {
     } else if (!args.codec.empty() || args.quality >= 0) {
         usage_error(std::string(args.codec.empty() ? "--quality" : "--codec") + ": only for a movie output (" +
                     args.out + " is an image)");
-    }
-    if (job.frames.size() > 1 && !job.output.pattern.numbered() && !job.output.movie) {
-        usage_error("output " + args.out +
-                    ": several frames need a frame number in the name, e.g. out.####.exr or out_%04d.png");
     }
     Ratio ratio{1, 1};
     if (!args.downsample.empty()) ratio = flag_value("--downsample", [&] { return parse_downsample(args.downsample); });
@@ -151,6 +209,23 @@ RenderJob make_job(const RenderArgs& args) {
         scene.settings = resolve_settings(declared, args.values);
         scene.layer_index = declared.named(kLayerParam).index;
         scene.path_index = declared.named(kPathParam).index;
+        if (const DeclaredParam* time = declared.find(kTimeParam)) scene.time_index = time->index;
+    }
+
+    std::unique_ptr<Footage> input = args.input.empty()
+                                         ? solid_footage("--input-size", args.input_size, "--input-color", args.input_color)
+                                         : open_footage("--input", args.input);
+    job.frames = args.frames.empty() ? input_frames(*input, args.input, args.input_offset) : frame_list(args.frames);
+    if (job.frames.size() > 1 && !job.output.pattern.numbered() && !job.output.movie) {
+        usage_error("output " + args.out + ": " + std::to_string(job.frames.size()) +
+                    " frames need a frame number in the name, e.g. out.####.exr or out_%04d.png" +
+                    (args.frames.empty() ? " (the frames of --input; --frames picks others)" : ""));
+    }
+    const std::vector<long> to_render = frames_to_render(job.frames, job.output, args.skip_existing);
+    {
+        std::vector<long> needed;
+        for (const long f : to_render) needed.push_back(f + args.input_offset);
+        check_frames_there("--input", args.input, *input, missing_frames(*input, needed), args.input_offset, "");
     }
     if (!args.mask.empty()) {
         scene.mask = load_mask(args.mask, job.frames);
@@ -160,16 +235,13 @@ RenderJob make_job(const RenderArgs& args) {
         }
     }
 
-    std::unique_ptr<Footage> input = args.input.empty()
-                                         ? solid_footage("--input-size", args.input_size, "--input-color", args.input_color)
-                                         : open_footage("--input", args.input);
     // Without --depth the render runs at the depth of the first frame it
     // renders (none left to render: any depth will do).
     Image::Depth depth = Image::k8;
     if (!args.depth.empty()) {
         depth = depth_of_flag(args.depth);
-    } else if (const std::optional<long> first = first_to_render(job.frames, job.output.pattern, args.skip_existing)) {
-        depth = input->depth(*first + args.input_offset);
+    } else if (!to_render.empty()) {
+        depth = input->depth(to_render.front() + args.input_offset);
     }
     scene.input = std::make_shared<Source>(std::move(input), args.input_offset, depth,
                                            frame_prep(colour.input, colour.working, ratio));
@@ -178,8 +250,15 @@ RenderJob make_job(const RenderArgs& args) {
                                                                             "--layer-color", args.layer_color)
                                                             : open_footage("--layer", args.layer);
         scene.layer = std::make_shared<Source>(std::move(layer), args.layer_offset, depth,
-                                               frame_prep(colour.layer, colour.working, ratio));
+                                               frame_prep(colour.layer, colour.working, ratio),
+                                               frame_end(args.layer_end));
+        check_frames_there("--layer", args.layer, scene.layer->footage(), scene.layer->missing(to_render),
+                           args.layer_offset, args.layer_end.empty() ? "; --layer-end hold or loop reuses its frames" : "");
     }
+    // Every frame's size before the first frame renders: a sequence that
+    // changes size part-way would otherwise stop the render there.
+    scene.input->check_sizes(to_render);
+    if (scene.layer) scene.layer->check_sizes(to_render);
     scene.downsample = PF_RationalScale{static_cast<A_long>(ratio.num), static_cast<A_u_long>(ratio.den)};
     if (!fps) fps = footage_rate(scene.input->footage());
     const FrameRate rate = fps.value_or(FrameRate{24, 1});

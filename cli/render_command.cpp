@@ -55,6 +55,10 @@ void add_scene_flags(CLI::App& cmd_app, RenderArgs& args) {
                       ->type_name("FILE");
     cmd->add_option("--input-offset", args.input_offset, "frame F reads input frame F + N")->type_name("N");
     cmd->add_option("--layer-offset", args.layer_offset, "frame F reads Layer frame F + N")->type_name("N");
+    cmd->add_option("--layer-end", args.layer_end,
+                    "past the Layer's frames: hold its first or last frame, or loop them (default: an error)")
+        ->check(CLI::IsMember({"hold", "loop"}).description(""))
+        ->type_name("hold|loop");
     auto* layer_size = cmd->add_option("--layer-size", args.layer_size, "a solid \"Layer\" of this size")
                            ->type_name("WxH");
     cmd->add_option("--layer-color", args.layer_color, "colour of the solid \"Layer\" (0-255 each)")
@@ -105,13 +109,15 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
     CLI::App* cmd = app.add_subcommand("render", "Render one frame, or a range of frames, of the effect");
     cmd->footer(
         "Sliders and popups take VALUE or keyframes FRAME:VALUE,FRAME:VALUE,... (linear between keys,\n"
-        "popups held), e.g. --time 0:0,47:100. Defaults and valid ranges are the effect's own:\n"
+        "popups held), e.g. --time 0:0,47:50 writes the strokes on over 48 frames (0:0,47:100 writes\n"
+        "them on and off again). Defaults and valid ranges are the effect's own:\n"
         "see `trellis about`, which also lists the colour spaces.\n"
         "\n"
         "Inputs, Layers and outputs take a frame number in the name: plate.####.exr (each # one\n"
         "digit), plate.@@@.png (each @ one digit) or plate.%04d.dpx. Frame F reads input frame\n"
         "F + --input-offset and Layer frame F + --layer-offset; a still serves every frame.\n"
         "--frames takes N, A-B, A-BxS (every S-th frame) and comma lists of them: 1-100x5, 1,5,10-20.\n"
+        "Every frame a render needs is checked before the first renders.\n"
         "\n"
         "Exit status: 0 done; 1 the effect reported an error; 2 a bad command line or an input that\n"
         "cannot be read; 3 an output that cannot be written; 128+N after signal N (Ctrl-C, SIGTERM,\n"
@@ -124,7 +130,13 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
     add_scene_flags(*cmd, args);
     cmd->add_option("--downsample", args.downsample, "draft at 1/N of the size, or the fraction N/D")
         ->type_name("N|N/D");
-    cmd->add_option("--frames", args.frames, "frames to render (default: frame 0)")->type_name("LIST");
+    cmd->add_option("--frames", args.frames,
+                    "frames to render (default: the input's own, a movie's or a sequence's frames on disk, less "
+                    "--input-offset; a still's frame 0)")
+        ->type_name("LIST");
+    cmd->add_option("--output-offset", args.output_offset,
+                    "frame F is written as output frame F + N (e.g. plate numbers after --input-offset)")
+        ->type_name("N");
     cmd->add_flag("--skip-existing", args.skip_existing, "leave frames whose output file exists alone");
     cmd->add_option("--codec", args.codec, "movie output's encoder, e.g. prores, h264, ffv1, png, dnxhd")
         ->type_name("NAME");
@@ -150,6 +162,20 @@ CLI::App* add_render_command(CLI::App& app, RenderArgs& args) {
     return cmd;
 }
 
+std::string no_stroke_warning(unsigned why) {
+    std::string text;
+    const auto add = [&](unsigned bit, const char* reason) {
+        if ((why & bit) != 0) text += (text.empty() ? "" : "; ") + std::string(reason);
+    };
+    add(kNoMask, "no mask (--mask gives the \"Path\")");
+    add(kNoLayer, "no Layer (--layer FILE or --layer-size WxH)");
+    add(kMaskOutside, "the mask lies outside the frame");
+    add(kTimeAtEnd,
+        "\"Time\" is 0 or 100 % (strokes appear from 0 to 50 % and go again from 50 to 100 %: "
+        "--time 0:0,N:50 writes on by frame N)");
+    return text.empty() ? text : "no frame has a stroke: " + text;
+}
+
 int run_render(const RenderArgs& args) {
     const RenderJob job = make_job(args);
     install_interrupt_handler();
@@ -160,6 +186,9 @@ int run_render(const RenderArgs& args) {
         std::fprintf(stderr, "trellis: interrupted (%zu of %zu frames written)\n", result.written.size(),
                      job.frames.size());
         end_by_interrupt();
+    }
+    if (result.rendered > 0 && result.no_stroke != 0) {
+        std::fprintf(stderr, "trellis: warning: %s\n", no_stroke_warning(result.no_stroke).c_str());
     }
     return 0;
 }

@@ -179,11 +179,12 @@ BatchResult render_frames(const RenderJob& job, Progress& progress) {
     std::mutex mutex;
     std::optional<Failure> failure;
     BatchResult result;
+    bool may_draw = false;
 
     // A movie takes the frames in list order, a few frames of slack at most.
     std::unique_ptr<MovieSink> sink;
     if (target.movie) {
-        const std::string path = target.pattern.path(frames.front());
+        const std::string path = target.path(frames.front());
         sink = std::make_unique<MovieSink>(path, *target.movie, static_cast<std::size_t>(workers) + 2,
                                            [&, path](std::size_t i) {
                                                progress.frame_done(frames[i], path);
@@ -205,13 +206,16 @@ BatchResult render_frames(const RenderJob& job, Progress& progress) {
         try {
             FrameRenderer renderer(job.module, job.scene);
             long frame = 0;
+            // Frames into files finish after another frame's failure: their
+            // work is kept. A movie is abandoned then, so they stop.
+            const bool movie = sink != nullptr;
             renderer.watch([&progress, &frame](long current, long total) { progress.frame_progress(frame, current, total); },
-                           [&stop] { return stop || interrupt_requested(); });
+                           [&stop, movie] { return (movie && stop) || interrupt_requested(); });
             while (!stop && !interrupt_requested()) {
                 const std::size_t i = next++;
                 if (i >= frames.size()) break;
                 frame = frames[i];
-                const std::string path = target.pattern.path(frame);
+                const std::string path = target.path(frame);
                 std::error_code ec;
                 if (sink) {
                     if (!sink->wait_turn(i, [&stop] { return stop || interrupt_requested(); })) break;
@@ -223,6 +227,12 @@ BatchResult render_frames(const RenderJob& job, Progress& progress) {
                 Image image = renderer.render(frame);
                 // A frame that finishes after an interrupt is not kept.
                 if (interrupt_requested()) break;
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    ++result.rendered;
+                    may_draw |= renderer.no_stroke() == 0;
+                    result.no_stroke |= renderer.no_stroke();
+                }
                 if (sink) {
                     if (target.from_colorspace != target.to_colorspace) {
                         convert_colorspace(image, target.from_colorspace, target.to_colorspace);
@@ -251,8 +261,11 @@ BatchResult render_frames(const RenderJob& job, Progress& progress) {
 
     result.interrupted = interrupt_requested();
     if (failure && !result.interrupted) {
-        throw *failure;
+        const std::size_t kept = sink ? 0 : result.written.size();
+        throw Failure(failure->exit_code(), std::string(failure->what()) + "; " + std::to_string(kept) + " of " +
+                                                std::to_string(frames.size()) + " frames written");
     }
+    if (may_draw) result.no_stroke = 0;
     if (sink && !result.interrupted) {
         sink->finish(frames.size());
     } else if (sink) {

@@ -47,9 +47,13 @@ struct OutputTarget {
     // Working space to the file's; both empty (or equal): values as rendered.
     std::string from_colorspace;
     std::string to_colorspace;
-    // Set for a movie: every frame goes into the one file pattern.path(0),
+    // Set for a movie: every frame goes into the one file path(first frame),
     // encoded in the order of the frame list.
     std::optional<MovieSettings> movie;
+    // Frame f is written as the pattern's frame f + frame_offset.
+    long frame_offset = 0;
+
+    std::string path(long frame) const { return pattern.path(frame + frame_offset); }
 };
 
 // Throws Failure (kExitUsage) unless the name's extension (any case) is one
@@ -72,18 +76,24 @@ struct BatchResult {
     // (frame, file) of every frame written, in frame order.
     std::vector<std::pair<long, std::string>> written;
     bool interrupted = false;
+    // Frames rendered (not skipped), and when none of them can show a
+    // stroke, every reason why (NoStroke bits); else 0.
+    long rendered = 0;
+    unsigned no_stroke = 0;
 };
 
 struct RenderJob;
 
 // Renders the job's frames with up to job.jobs workers, each with its own
-// host sharing the module; every frame goes to output.pattern.path(frame)
+// host sharing the module; every frame goes to output.path(frame)
 // once it is complete (with skip_existing, a frame whose file exists is
 // left alone). After an interrupt no further frame starts and frames still
 // rendering write nothing (a file being written is finished whole); the
-// result says so. On the first failure no further frame starts, frames
-// still rendering are stopped through the host's abort check, and that
-// first failure is thrown (Failure).
+// result says so. On the first failure no further frame starts; frames
+// still rendering into files finish and are written (into a movie, which
+// is then abandoned, they are stopped through the host's abort check), and
+// that first failure is thrown (Failure), its message ending with
+// "N of M frames written".
 BatchResult render_frames(const RenderJob& job, Progress& progress);
 
 }  // namespace cli

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "footage/image_io.h"
 #include "standalone/world.h"
@@ -32,6 +34,17 @@ public:
     // `depth`. Throws Failure (kExitUsage) naming the file for a frame that
     // is missing or unreadable.
     virtual Image read(long n, Image::Depth depth) const = 0;
+
+    // The source frames there are, ascending: a movie's 0 to its length - 1,
+    // a sequence's files on disk. nullopt where any frame will do (a still)
+    // or the frames cannot be listed (a sequence numbered in a folder name).
+    virtual std::optional<std::vector<long>> frames() const { return std::nullopt; }
+    // Whether source frame `n` is there.
+    virtual bool has(long) const { return true; }
+    // The size of source frame `n` from its header, for footage whose frames
+    // may differ in size; nullopt for footage of one size. Throws Failure
+    // (kExitUsage) naming the file it cannot read.
+    virtual std::optional<std::pair<int, int>> size(long) const { return std::nullopt; }
 };
 
 // Opens `name` as --input or --layer name it: a frame pattern ("####",
@@ -40,17 +53,37 @@ public:
 // errors. Further kinds of footage are chosen here.
 std::unique_ptr<Footage> open_footage(const std::string& flag, const std::string& name);
 
+// Of `source_frames`, those the footage lacks, ascending, each once (none
+// for a still).
+std::vector<long> missing_frames(const Footage& footage, const std::vector<long>& source_frames);
+
 // A still image given as pixels (the solid colours of --input-size).
 std::unique_ptr<Footage> still_footage(std::string name, Image image);
 
 // Turns a read frame into what the render uses (colour, downsample).
 using FramePrep = std::function<Image(Image)>;
 
+// What a render frame past either end of the footage's frames shows:
+// nothing (an error), the nearest end's frame, or the frames over again.
+enum class FrameEnd { kNone, kHold, kLoop };
+
 // Footage as the batch uses it: render frame f shows source frame
-// f + offset, at one depth and prepared once per source frame. Thread-safe.
+// f + offset (past the ends as `end` says), at one depth and prepared once
+// per source frame. Thread-safe.
 class Source {
 public:
-    Source(std::unique_ptr<Footage> footage, long offset, Image::Depth depth, FramePrep prep);
+    Source(std::unique_ptr<Footage> footage, long offset, Image::Depth depth, FramePrep prep,
+           FrameEnd end = FrameEnd::kNone);
+
+    // The source frame that render frame `frame` shows.
+    long source_frame(long frame) const;
+    // The source frames that render `frames` need and the footage lacks,
+    // ascending, each once.
+    std::vector<long> missing(const std::vector<long>& frames) const;
+    // Reads the size of every source frame `frames` need from its header:
+    // throws Failure (kExitUsage), as frame() would, for one whose size
+    // differs from the first.
+    void check_sizes(const std::vector<long>& frames);
 
     // The world for render frame `frame`, shared by every worker that asks
     // for the same source frame while one still holds it. Throws Failure
@@ -66,8 +99,13 @@ private:
     struct Slot;
     std::shared_ptr<Slot> slot_for(long source_frame);
 
+    void note_size(long source_frame, int width, int height);
+
     std::unique_ptr<Footage> footage_;
     long offset_;
+    FrameEnd end_;
+    // The footage's first and last frames, where past them is not an error.
+    std::optional<std::pair<long, long>> ends_;
     Image::Depth depth_;
     FramePrep prep_;
 
