@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "cli/failure.h"
+#include "cli/find_module.h"
 #include "cli/render_command.h"
 #include "host/pipl.h"
 

@@ -9,11 +9,15 @@
 #include <filesystem>
 #include <numbers>
 
-#include "scene/batch.h"
-#include "footage/movie_io.h"
-#include "scene/job.h"
+#include "cli/failure.h"
+#include "cli/find_module.h"
 #include "cli/progress.h"
 #include "cli/render_command.h"
+#include "cli/signals.h"
+#include "footage/movie_io.h"
+#include "scene/batch.h"
+#include "scene/job.h"
+#include "scene/request.h"
 #include "scene/session.h"
 
 namespace cli {
@@ -177,32 +181,28 @@ CLI::App* add_demo_command(CLI::App& app, DemoArgs& args) {
 
 int run_demo(const DemoArgs& args) {
     const auto started = std::chrono::steady_clock::now();
-    const auto module = load_module(args.plugin);
 
     RenderJob job;
     job.module = load_module(args.plugin);
-    Scene& scene = job.scene;
-    {
-        const auto probe = make_host(job.module);
-        const DeclaredParams declared(*probe);
-        scene.settings = resolve_settings(declared, {
-                                                        {"--time", "0:0," + std::to_string(kFrames - 1) + ":100"},
-                                                        {"--various-directions", "1"},
-                                                        {"--on-original", "1"},
-                                                        {"--max-width", "60"},
-                                                        {"--min-width", "45"},
-                                                        {"--blend", "overlay"},
-                                                        {"--opacity", "100"},
-                                                        {"--seed", "11"},
-                                                    });
-        scene.layer_index = declared.named(kLayerParam).index;
-        scene.path_index = declared.named(kPathParam).index;
-    }
-    scene.input = std::make_shared<Source>(still_footage("demo input", demo_input(kWidth, kHeight)), 0, Image::k8,
-                                           FramePrep{});
-    scene.layer = std::make_shared<Source>(still_footage("demo brush", demo_brush(40, 96)), 0, Image::k8, FramePrep{});
-    scene.mask = {standalone::MaskKeyframe{0.0, demo_spiral(kWidth, kHeight)}};
-    scene.fps = 24;
+    SceneRequest request;
+    request.module = job.module;
+    request.settings = resolve_settings(declared_params(job.module), {
+                                                                         {"--time", "0:0," + std::to_string(kFrames - 1) + ":100"},
+                                                                         {"--various-directions", "1"},
+                                                                         {"--on-original", "1"},
+                                                                         {"--max-width", "60"},
+                                                                         {"--min-width", "45"},
+                                                                         {"--blend", "overlay"},
+                                                                         {"--opacity", "100"},
+                                                                         {"--seed", "11"},
+                                                                     });
+    request.input.footage = still_footage("demo input", demo_input(kWidth, kHeight));
+    request.layer.emplace().footage = still_footage("demo brush", demo_brush(40, 96));
+    request.mask = {standalone::MaskKeyframe{0.0, demo_spiral(kWidth, kHeight)}};
+    request.depth = Image::k8;
+    request.rate = FrameRate{24, 1};
+    job.scene = make_scene(request);
+    const Scene& scene = job.scene;
 
     std::error_code ec;
     std::filesystem::create_directories(args.out, ec);
@@ -215,7 +215,7 @@ int run_demo(const DemoArgs& args) {
 
     install_interrupt_handler();
     Progress progress(Progress::choose(args.quiet, stderr), kFrames);
-    const BatchResult result = render_frames(job, progress);
+    const BatchResult result = render_frames(job, progress, interrupt_requested);
     progress.finish();
     if (result.interrupted) {
         std::fprintf(stderr, "trellis: interrupted (%zu of %d frames written)\n", result.written.size(), kFrames);

@@ -1,18 +1,20 @@
-#include "scene/job.h"
+#include "cli/render_command.h"
 
 #include <algorithm>
 #include <climits>
-#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <system_error>
 
+#include "cli/failure.h"
+#include "cli/find_module.h"
 #include "footage/frame_pattern.h"
 #include "footage/keyframes.h"
-#include "masks/mask_track.h"
 #include "footage/movie_source.h"
-#include "cli/render_command.h"
-#include "masks/svg_path.h"
+#include "masks/mask_track.h"
+#include "scene/job.h"
+#include "scene/request.h"
 
 namespace cli {
 
@@ -38,6 +40,21 @@ std::unique_ptr<Footage> solid_footage(const std::string& size_flag, const std::
     Image image = flag_value(size_flag, [&] { return make_image(size.width, size.height, Image::k8); });
     std::fill(image.get<PF_Pixel8>().begin(), image.get<PF_Pixel8>().end(), colour);
     return still_footage(size_flag + " " + size_text, std::move(image));
+}
+
+std::vector<standalone::MaskKeyframe> mask_keys(const std::string& text, const std::vector<long>& frames) {
+    std::vector<std::string> warnings;
+    const auto warn = [&] {
+        for (const std::string& w : warnings) std::fprintf(stderr, "trellis: warning: --mask: %s\n", w.c_str());
+    };
+    try {
+        std::vector<standalone::MaskKeyframe> keys = load_mask(text, frames, &warnings);
+        warn();
+        return keys;
+    } catch (const ValueError& e) {
+        warn();
+        usage_error(std::string("--mask: ") + e.what());
+    }
 }
 
 // A render frame must fit the effect's time.
@@ -92,7 +109,75 @@ void check_frames_there(const std::string& flag, const std::string& name, const 
     usage_error(message + hint);
 }
 
+// The frames a render will render: with skip_existing, not those whose
+// file is there.
+std::vector<long> frames_to_render(const std::vector<long>& frames, const OutputTarget& output, bool skip_existing) {
+    if (!skip_existing || output.movie) return frames;
+    std::vector<long> left;
+    for (const long f : frames) {
+        std::error_code ec;
+        if (!std::filesystem::exists(output.path(f), ec)) left.push_back(f);
+    }
+    return left;
+}
+
+FrameEnd frame_end(const std::string& text) {
+    if (text == "hold") return FrameEnd::kHold;
+    if (text == "loop") return FrameEnd::kLoop;
+    return FrameEnd::kNone;
+}
+
+// The scene the flags describe but for the mask and the depth, which depend
+// on the frames.
+SceneRequest scene_sources(const RenderArgs& args) {
+    require_input(args);
+    SceneRequest request;
+    if (!args.fps.empty()) request.rate = flag_value("--fps", [&] { return parse_frame_rate(args.fps); });
+    if (!args.downsample.empty()) {
+        request.downsample = flag_value("--downsample", [&] { return parse_downsample(args.downsample); });
+    }
+    const ColourSpaces colour = colour_spaces(args);
+    request.working_colorspace = colour.working;
+
+    // The module first: flag values are checked against what it declares
+    // before any image is read.
+    request.module = load_module(args.plugin);
+    request.settings = resolve_settings(declared_params(request.module), args.values);
+
+    request.input.footage = args.input.empty() ? solid_footage("--input-size", args.input_size, "--input-color",
+                                                               args.input_color)
+                                               : open_footage("--input", args.input);
+    request.input.offset = args.input_offset;
+    request.input.colorspace = colour.input;
+    if (!args.layer.empty() || !args.layer_size.empty()) {
+        SourceRequest& layer = request.layer.emplace();
+        layer.footage = args.layer.empty()
+                            ? solid_footage("--layer-size", args.layer_size, "--layer-color", args.layer_color)
+                            : open_footage("--layer", args.layer);
+        layer.offset = args.layer_offset;
+        layer.end = frame_end(args.layer_end);
+        layer.colorspace = colour.layer;
+    }
+    return request;
+}
+
+// The mask for `frames`, and without --depth the depth of the input frame
+// that render frame `depth_frame` shows (none left to render: any depth will
+// do).
+void add_mask_and_depth(SceneRequest& request, const RenderArgs& args, const std::vector<long>& frames,
+                        std::optional<long> depth_frame) {
+    if (!args.mask.empty()) request.mask = mask_keys(args.mask, frames);
+    if (!args.depth.empty()) {
+        request.depth = depth_of_flag(args.depth);
+    } else if (depth_frame) {
+        request.depth = request.input.footage->depth(*depth_frame + args.input_offset);
+    }
+}
+
+}  // namespace
+
 std::vector<long> frame_list(const std::string& text) {
+    if (text.empty()) return {0};
     const std::vector<int64_t> list = flag_value("--frames", [&] { return parse_frame_list(text, kMaxFrames); });
     std::vector<long> frames;
     for (const int64_t f : list) {
@@ -103,11 +188,6 @@ std::vector<long> frame_list(const std::string& text) {
     }
     return frames;
 }
-
-struct ColourSpaces {
-    bool active = false;
-    std::string working, input, layer, output;
-};
 
 ColourSpaces colour_spaces(const RenderArgs& args) {
     ColourSpaces c;
@@ -132,46 +212,14 @@ ColourSpaces colour_spaces(const RenderArgs& args) {
     return c;
 }
 
-// Colour into the working space, then the draft size.
-FramePrep frame_prep(const std::string& from, const std::string& working, const Ratio& ratio) {
-    if (from == working && ratio.num == ratio.den) return {};
-    return [from, working, ratio](Image image) {
-        if (from != working) {
-            try {
-                convert_colorspace(image, from, working);
-            } catch (const ImageError& e) {
-                usage_error(e.what());
-            }
-        }
-        if (ratio.num != ratio.den) image = downsample(image, ratio.num, ratio.den);
-        return image;
-    };
+SceneRequest scene_request(const RenderArgs& args, const std::vector<long>& frames, std::optional<long> depth_frame) {
+    SceneRequest request = scene_sources(args);
+    add_mask_and_depth(request, args, frames, depth_frame);
+    return request;
 }
-
-// The frames a render will render: with skip_existing, not those whose
-// file is there.
-std::vector<long> frames_to_render(const std::vector<long>& frames, const OutputTarget& output, bool skip_existing) {
-    if (!skip_existing || output.movie) return frames;
-    std::vector<long> left;
-    for (const long f : frames) {
-        std::error_code ec;
-        if (!std::filesystem::exists(output.path(f), ec)) left.push_back(f);
-    }
-    return left;
-}
-
-FrameEnd frame_end(const std::string& text) {
-    if (text == "hold") return FrameEnd::kHold;
-    if (text == "loop") return FrameEnd::kLoop;
-    return FrameEnd::kNone;
-}
-
-}  // namespace
 
 RenderJob make_job(const RenderArgs& args) {
-    if (args.input.empty() && args.input_size.empty()) {
-        usage_error("no input: give --input FILE or --input-size WxH");
-    }
+    require_input(args);
     RenderJob job;
     check_output_name(args.out);
     job.output.pattern = OutputPattern::parse(args.out);
@@ -180,8 +228,11 @@ RenderJob make_job(const RenderArgs& args) {
     job.output.write.exr_type = flag_value("--exr-type", [&] { return parse_exr_type(args.exr_type); });
     job.output.write.png_compression = args.png_compression;
     job.output.frame_offset = args.output_offset;
-    std::optional<FrameRate> fps;
-    if (!args.fps.empty()) fps = flag_value("--fps", [&] { return parse_frame_rate(args.fps); });
+    // Without --frames, the input's own: known once it is open.
+    if (!args.frames.empty()) job.frames = frame_list(args.frames);
+    // The scene's flags are read again below; checked here too, errors come
+    // in the order the command has always given them.
+    if (!args.fps.empty()) flag_value("--fps", [&] { return parse_frame_rate(args.fps); });
     if (is_movie_name(args.out)) {
         MovieSettings movie;
         movie.codec = args.codec;
@@ -193,29 +244,14 @@ RenderJob make_job(const RenderArgs& args) {
         usage_error(std::string(args.codec.empty() ? "--quality" : "--codec") + ": only for a movie output (" +
                     args.out + " is an image)");
     }
-    Ratio ratio{1, 1};
-    if (!args.downsample.empty()) ratio = flag_value("--downsample", [&] { return parse_downsample(args.downsample); });
+    if (!args.downsample.empty()) flag_value("--downsample", [&] { return parse_downsample(args.downsample); });
     const ColourSpaces colour = colour_spaces(args);
     job.output.from_colorspace = colour.working;
     job.output.to_colorspace = colour.output;
 
-    // The module first: flag values are checked against what it declares
-    // before any image is read.
-    job.module = load_module(args.plugin);
-    Scene& scene = job.scene;
-    {
-        const auto probe = make_host(job.module);
-        const DeclaredParams declared(*probe);
-        scene.settings = resolve_settings(declared, args.values);
-        scene.layer_index = declared.named(kLayerParam).index;
-        scene.path_index = declared.named(kPathParam).index;
-        if (const DeclaredParam* time = declared.find(kTimeParam)) scene.time_index = time->index;
-    }
-
-    std::unique_ptr<Footage> input = args.input.empty()
-                                         ? solid_footage("--input-size", args.input_size, "--input-color", args.input_color)
-                                         : open_footage("--input", args.input);
-    job.frames = args.frames.empty() ? input_frames(*input, args.input, args.input_offset) : frame_list(args.frames);
+    SceneRequest request = scene_sources(args);
+    const Footage& input = *request.input.footage;
+    if (args.frames.empty()) job.frames = input_frames(input, args.input, args.input_offset);
     if (job.frames.size() > 1 && !job.output.pattern.numbered() && !job.output.movie) {
         usage_error("output " + args.out + ": " + std::to_string(job.frames.size()) +
                     " frames need a frame number in the name, e.g. out.####.exr or out_%04d.png" +
@@ -225,33 +261,14 @@ RenderJob make_job(const RenderArgs& args) {
     {
         std::vector<long> needed;
         for (const long f : to_render) needed.push_back(f + args.input_offset);
-        check_frames_there("--input", args.input, *input, missing_frames(*input, needed), args.input_offset, "");
+        check_frames_there("--input", args.input, input, missing_frames(input, needed), args.input_offset, "");
     }
-    if (!args.mask.empty()) {
-        scene.mask = load_mask(args.mask, job.frames);
-        if (ratio.num != ratio.den) {
-            const double factor = static_cast<double>(ratio.num) / static_cast<double>(ratio.den);
-            for (standalone::MaskKeyframe& key : scene.mask) key.shape = scale(key.shape, factor, factor);
-        }
-    }
-
-    // Without --depth the render runs at the depth of the first frame it
-    // renders (none left to render: any depth will do).
-    Image::Depth depth = Image::k8;
-    if (!args.depth.empty()) {
-        depth = depth_of_flag(args.depth);
-    } else if (!to_render.empty()) {
-        depth = input->depth(to_render.front() + args.input_offset);
-    }
-    scene.input = std::make_shared<Source>(std::move(input), args.input_offset, depth,
-                                           frame_prep(colour.input, colour.working, ratio));
-    if (!args.layer.empty() || !args.layer_size.empty()) {
-        std::unique_ptr<Footage> layer = args.layer.empty() ? solid_footage("--layer-size", args.layer_size,
-                                                                            "--layer-color", args.layer_color)
-                                                            : open_footage("--layer", args.layer);
-        scene.layer = std::make_shared<Source>(std::move(layer), args.layer_offset, depth,
-                                               frame_prep(colour.layer, colour.working, ratio),
-                                               frame_end(args.layer_end));
+    add_mask_and_depth(request, args, job.frames,
+                       to_render.empty() ? std::nullopt : std::optional<long>(to_render.front()));
+    job.module = request.module;
+    job.scene = make_scene(request);
+    Scene& scene = job.scene;
+    if (scene.layer) {
         check_frames_there("--layer", args.layer, scene.layer->footage(), scene.layer->missing(to_render),
                            args.layer_offset, args.layer_end.empty() ? "; --layer-end hold or loop reuses its frames" : "");
     }
@@ -259,18 +276,11 @@ RenderJob make_job(const RenderArgs& args) {
     // changes size part-way would otherwise stop the render there.
     scene.input->check_sizes(to_render);
     if (scene.layer) scene.layer->check_sizes(to_render);
-    scene.downsample = PF_RationalScale{static_cast<A_long>(ratio.num), static_cast<A_u_long>(ratio.den)};
-    if (!fps) fps = footage_rate(scene.input->footage());
-    const FrameRate rate = fps.value_or(FrameRate{24, 1});
-    if (job.output.movie) job.output.movie->rate = rate;
-    // The effect's time scale counts whole frames per second.
-    scene.fps = static_cast<A_u_long>(std::max<long>(1, std::lround(rate.value())));
-
+    if (job.output.movie) job.output.movie->rate = job.scene.rate;
     job.jobs = worker_count(args.jobs, job.frames.size());
     // --jobs is the render's share of the machine: the encoder keeps to it.
     if (job.output.movie) job.output.movie->threads = job.jobs;
     job.skip_existing = args.skip_existing;
-    job.quiet = args.quiet;
     return job;
 }
 

@@ -9,9 +9,8 @@
 
 #include "cli/about.h"
 #include "cli/demo.h"
-#include "preview/preview.h"
+#include "cli/preview_command.h"
 #include "cli/render_command.h"
-#include "scene/session.h"
 
 namespace {
 
@@ -67,16 +66,13 @@ int main(int argc, char** argv) {
         if (preview->parsed()) return cli::run_preview(preview_args);
         if (demo->parsed()) return cli::run_demo(demo_args);
         if (about->parsed()) return cli::run_about(about_plugin);
-    } catch (const cli::Failure& e) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "trellis: error: %s\n", e.what());
-        return e.exit_code();
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "trellis: error: out of memory\n");
         return cli::kExitEffectError;
     } catch (const std::exception& e) {
+        std::fflush(stdout);
         std::fprintf(stderr, "trellis: error: %s\n", e.what());
-        return cli::kExitEffectError;
+        return cli::exit_code_of(e);
     }
     return cli::kExitUsage;
 }

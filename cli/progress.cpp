@@ -117,6 +117,10 @@ void Progress::frame_skipped(long frame, const std::string& path) {
     }
 }
 
+void Progress::warning(const std::string& message) {
+    std::fprintf(stderr, "trellis: warning: %s\n", message.c_str());
+}
+
 void Progress::finish() {
     {
         std::lock_guard<std::mutex> lock(mutex_);

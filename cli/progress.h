@@ -10,9 +10,11 @@
 #include <string>
 #include <thread>
 
+#include "scene/batch.h"
+
 namespace cli {
 
-class Progress {
+class Progress final : public RenderObserver {
 public:
     enum class Style { kBar, kLines, kQuiet };
 
@@ -21,16 +23,16 @@ public:
 
     Progress(Style style, long total_frames, std::FILE* stream = stderr);
     // Ends the bar's line (as finish()).
-    ~Progress();
+    ~Progress() override;
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
-    void frame_started(long frame);
-    // The effect's own report within a frame: `current` of `total` done.
-    void frame_progress(long frame, long current, long total);
-    void frame_done(long frame, const std::string& path);
-    // A frame left alone because its file `path` exists.
-    void frame_skipped(long frame, const std::string& path);
+    void frame_started(long frame) override;
+    void frame_progress(long frame, long current, long total) override;
+    void frame_done(long frame, const std::string& path) override;
+    void frame_skipped(long frame, const std::string& path) override;
+    // "trellis: warning: ..." on stderr.
+    void warning(const std::string& message) override;
     // Takes the bar off its line so that a message can follow; idempotent.
     void finish();
 

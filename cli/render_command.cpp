@@ -5,18 +5,33 @@
 #include <cstdio>
 #include <thread>
 
+#include "cli/progress.h"
+#include "cli/signals.h"
 #include "scene/batch.h"
 #include "scene/job.h"
-#include "cli/progress.h"
 
 namespace cli {
-
 
 const char* flag_for_param(std::string_view name) {
     for (const ParamFlag& p : kParamFlags) {
         if (name == p.param) return p.flag;
     }
     return nullptr;
+}
+
+const char* param_for_flag(std::string_view flag) {
+    for (const ParamFlag& p : kParamFlags) {
+        if (flag == p.flag) return p.param;
+    }
+    return nullptr;
+}
+
+bool is_switch(std::string_view name) { return name == "Various Directions" || name == "On Original"; }
+
+void require_input(const RenderArgs& args) {
+    if (args.input.empty() && args.input_size.empty()) {
+        usage_error("no input: give --input FILE or --input-size WxH");
+    }
 }
 
 int worker_count(int jobs, std::size_t frames) {
@@ -30,10 +45,7 @@ std::vector<ParamSetting> resolve_settings(const DeclaredParams& declared,
                                            const std::vector<std::pair<std::string, std::string>>& values) {
     std::vector<ParamSetting> settings;
     for (const auto& [flag, text] : values) {
-        const char* name = nullptr;
-        for (const ParamFlag& p : kParamFlags) {
-            if (flag == p.flag) name = p.param;
-        }
+        const char* name = param_for_flag(flag);
         if (name == nullptr) {
             usage_error("unknown parameter flag " + flag);
         }
@@ -74,7 +86,7 @@ void add_scene_flags(CLI::App& cmd_app, RenderArgs& args) {
     for (const ParamFlag& p : kParamFlags) {
         const std::string flag = p.flag;
         const std::string name = p.param;
-        if (name == "Various Directions" || name == "On Original") {
+        if (is_switch(name)) {
             // "--on-original" or "--on-original=false".
             cmd->add_flag_function(
                 flag, [&args, flag](std::int64_t count) { args.values.emplace_back(flag, count > 0 ? "1" : "0"); },
@@ -179,8 +191,8 @@ std::string no_stroke_warning(unsigned why) {
 int run_render(const RenderArgs& args) {
     const RenderJob job = make_job(args);
     install_interrupt_handler();
-    Progress progress(Progress::choose(job.quiet, stderr), static_cast<long>(job.frames.size()));
-    const BatchResult result = render_frames(job, progress);
+    Progress progress(Progress::choose(args.quiet, stderr), static_cast<long>(job.frames.size()));
+    const BatchResult result = render_frames(job, progress, interrupt_requested);
     progress.finish();
     if (result.interrupted) {
         std::fprintf(stderr, "trellis: interrupted (%zu of %zu frames written)\n", result.written.size(),

@@ -2,12 +2,15 @@
 // files or solid colours, SVG path data and parameter flags.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "cli/failure.h"
 #include "scene/job.h"
+#include "scene/request.h"
 #include "scene/session.h"
 
 namespace CLI {
@@ -35,13 +38,15 @@ inline constexpr ParamFlag kParamFlags[] = {
     {"--seed", "Seed", "seed of the random layout"},
     {"--on-original", "On Original", "strokes over the input instead of a transparent frame"},
 };
-inline constexpr const char* kPathParam = "Path";
-inline constexpr const char* kLayerParam = "Layer";
-inline constexpr const char* kTimeParam = "Time";
 
 // The effect's flag for a parameter name; null for "Path" and "Layer" and
 // unknown names.
 const char* flag_for_param(std::string_view name);
+// The parameter name of one of those flags; null for any other.
+const char* param_for_flag(std::string_view flag);
+// Whether the parameter's flag is a switch ("--on-original",
+// "--on-original=false") rather than taking a value.
+bool is_switch(std::string_view name);
 
 struct RenderArgs {
     std::string input;
@@ -80,6 +85,26 @@ struct RenderArgs {
     std::string plugin;
     std::string out;
 };
+
+// A usage error unless the flags name an input.
+void require_input(const RenderArgs& args);
+
+// --frames as a list, in render order (default: frame 0).
+std::vector<long> frame_list(const std::string& text);
+
+// The colour spaces the flags name, checked; all empty when no colour flag
+// is given.
+struct ColourSpaces {
+    bool active = false;
+    std::string working, input, layer, output;
+};
+ColourSpaces colour_spaces(const RenderArgs& args);
+
+// The scene the flags describe, for `frames` (a mask file per frame is read
+// for each); its depth, without --depth, that of the input frame that render
+// frame `depth_frame` shows (none: 8 bits). Throws Failure naming the flag,
+// or the libraries' errors for footage that cannot be opened.
+SceneRequest scene_request(const RenderArgs& args, const std::vector<long>& frames, std::optional<long> depth_frame);
 
 // The job the flags describe. Throws Failure (kExitUsage) naming the flag
 // for anything wrong with it, before any frame is rendered.

@@ -1,76 +1,112 @@
 #include "footage/frame_pattern.h"
 
 #include <algorithm>
-#include <climits>
 #include <cctype>
+#include <climits>
 #include <filesystem>
 #include <system_error>
 
+#include "footage/keyframes.h"
+
 namespace cli {
+
 namespace {
 
-// Collapses "%%" to '%' outside the token.
-std::string unescape_percent(std::string_view s, bool printf_style) {
+// Wider frame numbers than this are certainly a mistake.
+constexpr int kMaxWidth = 64;
+
+}  // namespace
+
+std::string unescape_percent(std::string_view text) {
     std::string out;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        out += s[i];
-        if (printf_style && s[i] == '%' && i + 1 < s.size() && s[i + 1] == '%') ++i;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        out += text[i];
+        if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == '%') ++i;
     }
     return out;
 }
 
-}  // namespace
-
 std::optional<FramePattern> FramePattern::parse(std::string_view text) {
-    // A printf token wins when present: "%%" never starts one.
-    std::size_t start = std::string_view::npos, end = 0;
-    int width = 0;
-    bool printf_style = false;
+    FramePattern p;
+    p.text_ = std::string(text);
+    bool numbered = false;
+    std::string* part = &p.prefix_;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '%') continue;
+        if (text[i] != '%') {
+            *part += text[i];
+            continue;
+        }
+        const std::size_t start = i;
         if (i + 1 < text.size() && text[i + 1] == '%') {
+            *part += '%';
             ++i;
             continue;
         }
-        std::size_t j = i + 1;
-        int w = 0;
-        while (j < text.size() && text[j] >= '0' && text[j] <= '9') {
-            w = w * 10 + (text[j] - '0');
-            if (w > 32) throw ValueError("frame token width above 32 in '" + std::string(text) + "'");
-            ++j;
+        if (numbered) throw ValueError("more than one % conversion (use %% for a percent sign)");
+        ++i;
+        for (; i < text.size() && std::string_view("-+ 0#").find(text[i]) != std::string_view::npos; ++i) {
+            p.left_ |= text[i] == '-';
+            p.zero_ |= text[i] == '0';
+            p.plus_ |= text[i] == '+';
+            p.space_ |= text[i] == ' ';
         }
-        if (j >= text.size() || text[j] != 'd')
-            throw ValueError("'" + std::string(text) + "': only %d and %0Nd stand for the frame number");
-        start = i;
-        end = j + 1;
-        width = w;
-        printf_style = true;
-    }
-    if (!printf_style) {
-        for (std::size_t i = text.size(); i-- > 0;) {
-            const char c = text[i];
-            if (c != '#' && c != '@') continue;
-            std::size_t k = i;
-            while (k > 0 && text[k - 1] == c) --k;
-            start = k;
-            end = i + 1;
-            width = static_cast<int>(end - start);
-            break;
+        auto digits = [&](int* value) {
+            *value = 0;
+            for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+                *value = *value * 10 + (text[i] - '0');
+                if (*value > kMaxWidth) throw ValueError("the frame number's width is too large");
+            }
+        };
+        digits(&p.width_);
+        if (i < text.size() && text[i] == '.') {
+            ++i;
+            digits(&p.precision_);
         }
+        if (i >= text.size() || std::string_view("diu").find(text[i]) == std::string_view::npos) {
+            throw ValueError("\"" + std::string(text.substr(start, i + 1 - start)) +
+                             "\" is not an integer conversion (use e.g. %04d for the frame number, %% for a percent "
+                             "sign)");
+        }
+        numbered = true;
+        part = &p.suffix_;
     }
-    if (start == std::string_view::npos) return std::nullopt;
-    FramePattern p;
-    p.text_ = std::string(text);
-    p.prefix_ = unescape_percent(text.substr(0, start), printf_style);
-    p.suffix_ = unescape_percent(text.substr(end), printf_style);
-    p.width_ = width;
+    if (numbered) return p;
+    // The last run of '#' or '@' is the frame number, one digit each.
+    const std::size_t end = p.prefix_.find_last_of("#@");
+    if (end == std::string::npos) return std::nullopt;
+    const std::size_t start = p.prefix_.find_last_not_of(p.prefix_[end], end) + 1;
+    p.suffix_ = p.prefix_.substr(end + 1);
+    p.width_ = static_cast<int>(end + 1 - start);
+    p.zero_ = true;
+    p.prefix_.resize(start);
     return p;
 }
 
 std::string FramePattern::path_for(long frame) const {
-    std::string digits = std::to_string(frame < 0 ? -static_cast<long long>(frame) : static_cast<long long>(frame));
-    if (static_cast<int>(digits.size()) < width_) digits.insert(0, static_cast<std::size_t>(width_) - digits.size(), '0');
-    return prefix_ + (frame < 0 ? "-" : "") + digits + suffix_;
+    const long long n = frame;
+    std::string digits = std::to_string(n < 0 ? -n : n);
+    if (precision_ >= 0 && static_cast<int>(digits.size()) < precision_) {
+        digits.insert(0, static_cast<std::size_t>(precision_) - digits.size(), '0');
+    }
+    if (precision_ == 0 && frame == 0) digits.clear();
+    const std::string sign = frame < 0 ? "-" : plus_ ? "+" : space_ ? " " : "";
+    // Zero-padded, a negative frame keeps all its digits: frame -5 of
+    // "####" is "-0005", beside "0005".
+    if (frame < 0 && zero_ && precision_ < 0 && static_cast<int>(digits.size()) < width_) {
+        digits.insert(0, static_cast<std::size_t>(width_) - digits.size(), '0');
+    }
+    std::string body = sign + digits;
+    if (static_cast<int>(body.size()) < width_) {
+        const std::size_t pad = static_cast<std::size_t>(width_) - body.size();
+        if (left_) {
+            body.append(pad, ' ');
+        } else if (zero_ && precision_ < 0) {
+            body.insert(sign.size(), pad, '0');
+        } else {
+            body.insert(0, pad, ' ');
+        }
+    }
+    return prefix_ + body + suffix_;
 }
 
 std::optional<std::vector<long>> FramePattern::frames_on_disk() const {

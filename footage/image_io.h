@@ -1,6 +1,8 @@
 // Images in memory, image files of every format OpenImageIO handles, colour
-// space conversion, depth conversion and the draft downscale of the
-// command-line renderer.
+// space conversion, depth conversion and the draft downscale: image.cpp (the
+// image, its depths and downscale), image_read.cpp (reading, with the checks
+// that come before a file's pixels), image_write.cpp (writing and its
+// options), colour.cpp.
 #pragma once
 
 #include <algorithm>
@@ -37,8 +39,8 @@ public:
 };
 
 // Thrown when an output cannot be written where it should go (no space, no
-// permission, a directory in the way): the command line's "cannot write"
-// rather than "bad input".
+// permission, a directory in the way): "cannot write" rather than "bad
+// input".
 class ImageWriteError : public ImageError {
 public:
     using ImageError::ImageError;

@@ -1,4 +1,4 @@
-// Small parsers for command-line values: animated numbers, frame ranges,
+// Small parsers for values given as text: animated numbers, frame ranges,
 // sizes, colours and downsampling ratios.
 #pragma once
 

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <stdexcept>
 #include <vector>
 
-#include "scene/session.h"
+#include "footage/footage.h"
 
 namespace cli {
 
@@ -13,8 +14,8 @@ namespace {
 
 class MovieFootage final : public Footage {
 public:
-    MovieFootage(std::string flag, std::unique_ptr<MovieReader> first)
-        : flag_(std::move(flag)), info_(first->info()), path_(first->name()), model_(first.get()) {
+    MovieFootage(std::string label, std::unique_ptr<MovieReader> first)
+        : label_(std::move(label)), info_(first->info()), path_(first->name()), model_(first.get()) {
         readers_.push_back(Reader{std::move(first), -1, false});
     }
 
@@ -29,7 +30,7 @@ public:
     }
 
     Image read(long n, Image::Depth depth) const override {
-        return flag_value(flag_, [&] { return decoded(n).image(depth); });
+        return labelled(label_, [&] { return decoded(n).image(depth); });
     }
 
     int64_t decoded_frames() const {
@@ -119,7 +120,7 @@ private:
         if (kept_.size() > kKept) kept_.erase(kept_.begin());
     }
 
-    std::string flag_;
+    std::string label_;
     MovieInfo info_;
     std::string path_;
     mutable std::mutex mutex_;
@@ -134,9 +135,9 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Footage> open_movie_footage(const std::string& flag, const std::string& path) {
-    require_file(flag, path);
-    return flag_value(flag, [&] { return std::make_unique<MovieFootage>(flag, std::make_unique<MovieReader>(path)); });
+std::unique_ptr<Footage> open_movie_footage(const std::string& label, const std::string& path) {
+    require_file(label, path);
+    return labelled(label, [&] { return std::make_unique<MovieFootage>(label, std::make_unique<MovieReader>(path)); });
 }
 
 std::optional<int64_t> frames_decoded(const Footage& footage) {
@@ -152,9 +153,9 @@ std::optional<FrameRate> footage_rate(const Footage& footage) {
 }
 
 MovieSink::MovieSink(std::string path, MovieSettings settings, std::size_t window,
-                     std::function<void(std::size_t)> encoded)
+                     std::function<void(std::size_t)> encoded, std::function<void(const std::string&)> warn)
     : path_(std::move(path)), settings_(std::move(settings)), window_(std::max<std::size_t>(window, 1)),
-      encoded_(std::move(encoded)) {}
+      encoded_(std::move(encoded)), warn_(std::move(warn)) {}
 
 bool MovieSink::wait_turn(std::size_t index, const std::function<bool()>& cancel) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -173,14 +174,12 @@ void MovieSink::stop() {
 }
 
 void MovieSink::encode(const Image& image) {
-    write_output_with([&] {
-        if (!writer_) {
-            make_parent_folder(path_);
-            writer_ = std::make_unique<MovieWriter>(path_, image.width, image.height, image.depth(), settings_);
-            if (!writer_->warning().empty()) std::fprintf(stderr, "trellis: warning: %s\n", writer_->warning().c_str());
-        }
-        writer_->write(image);
-    });
+    if (!writer_) {
+        make_parent_folder(path_);
+        writer_ = std::make_unique<MovieWriter>(path_, image.width, image.height, image.depth(), settings_);
+        if (!writer_->warning().empty() && warn_) warn_(writer_->warning());
+    }
+    writer_->write(image);
 }
 
 void MovieSink::put(std::size_t index, Image image) {
@@ -213,9 +212,9 @@ void MovieSink::put(std::size_t index, Image image) {
 void MovieSink::finish(std::size_t count) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopped_ || next_ != count || !writer_) {
-        throw Failure(kExitEffectError, path_ + ": not every frame reached the movie");
+        throw std::logic_error(path_ + ": not every frame reached the movie");
     }
-    write_output_with([&] { writer_->finish(); });
+    writer_->finish();
 }
 
 }  // namespace cli

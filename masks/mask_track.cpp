@@ -12,7 +12,7 @@
 #include <string>
 
 #include "footage/frame_pattern.h"
-#include "scene/session.h"
+#include "footage/keyframes.h"
 #include "masks/svg_document.h"
 #include "masks/svg_path.h"
 
@@ -48,9 +48,9 @@ MaskText file_reference(std::string_view ref) {
 
 void read_file(MaskText* mask, const std::string& context) {
     std::ifstream file(mask->name, std::ios::binary);
-    if (!file) usage_error("--mask: " + context + "cannot read " + mask->name + ": " + std::strerror(errno));
+    if (!file) throw ValueError(context + "cannot read " + mask->name + ": " + std::strerror(errno));
     mask->text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    if (file.bad()) usage_error("--mask: " + context + "cannot read " + mask->name);
+    if (file.bad()) throw ValueError(context + "cannot read " + mask->name);
 }
 
 // Inline text, or @FILE read at once.
@@ -61,28 +61,28 @@ MaskText mask_text(std::string_view value, const std::string& context) {
     return mask;
 }
 
-standalone::MaskShape outline_of(const MaskText& mask, const std::string& context) {
-    const std::string where = "--mask: " + context + (mask.name.empty() ? "" : mask.name + ": ");
+standalone::MaskShape outline_of(const MaskText& mask, const std::string& context, std::vector<std::string>* warnings) {
+    const std::string where = context + (mask.name.empty() ? "" : mask.name + ": ");
     try {
         SvgPath path;
         if (looks_like_xml(mask.text)) {
             path = read_svg_document(mask.text, mask.id);
         } else if (!mask.id.empty()) {
-            usage_error(where + "#" + mask.id + " names an element of an SVG document, and this is path data");
+            throw ValueError(where + "#" + mask.id + " names an element of an SVG document, and this is path data");
         } else {
             path = parse_svg_path(mask.text);
         }
-        if (!path.warning.empty()) std::fprintf(stderr, "trellis: warning: %s%s\n", where.c_str(), path.warning.c_str());
+        if (!path.warning.empty() && warnings != nullptr) warnings->push_back(where + path.warning);
         return std::move(path.outline);
     } catch (const SvgPathError& e) {
-        usage_error(where + "malformed path data: " + e.what());
+        throw ValueError(where + "malformed path data: " + e.what());
     } catch (const SvgDocumentError& e) {
-        usage_error(where + e.what());
+        throw ValueError(where + e.what());
     }
 }
 
 std::optional<FramePattern> sequence_of(const std::string& file) {
-    return flag_value("--mask", [&] { return FramePattern::parse(file); });
+    return FramePattern::parse(file);
 }
 
 // Length of "FRAME:" (digits, blanks, colon) at the start of `s`, or 0.
@@ -104,30 +104,30 @@ struct Key {
 
 // "0:@a.svg,24:@b.svg": items end at a comma that starts the next
 // "FRAME:" (path data has commas of its own, but never a colon).
-std::vector<Key> parse_keys(std::string_view text) {
+std::vector<Key> parse_keys(std::string_view text, std::vector<std::string>* warnings) {
     std::vector<Key> keys;
     while (!text.empty()) {
         const std::size_t colon = key_prefix(text);
-        if (colon == 0) usage_error("--mask: expected FRAME:MASK, found '" + std::string(trimmed(text)) + "'");
+        if (colon == 0) throw ValueError("expected FRAME:MASK, found '" + std::string(trimmed(text)) + "'");
         std::size_t end = colon;
         while ((end = text.find(',', end)) != std::string_view::npos && key_prefix(text.substr(end + 1)) == 0) ++end;
         const std::string_view frame_text = trimmed(text.substr(0, colon - 1));
         const std::string_view value = trimmed(text.substr(colon, end == std::string_view::npos ? end : end - colon));
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
 
-        if (frame_text.size() > 9) usage_error("--mask: key frame " + std::string(frame_text) + " is too large");
+        if (frame_text.size() > 9) throw ValueError("key frame " + std::string(frame_text) + " is too large");
         const long frame = std::stol(std::string(frame_text));
-        if (value.empty()) usage_error("--mask: the key at frame " + std::to_string(frame) + " has no mask");
+        if (value.empty()) throw ValueError("the key at frame " + std::to_string(frame) + " has no mask");
         const std::string context = "key " + std::to_string(frame) + ": ";
         for (const Key& k : keys) {
-            if (k.frame == frame) usage_error("--mask: frame " + std::to_string(frame) + " has two keys");
+            if (k.frame == frame) throw ValueError("frame " + std::to_string(frame) + " has two keys");
         }
         if (value.front() == '@' && sequence_of(file_reference(value.substr(1)).name)) {
-            usage_error("--mask: " + context + std::string(value.substr(1)) +
+            throw ValueError(context + std::string(value.substr(1)) +
                         " names a file per frame; a key takes one file");
         }
         const MaskText mask = mask_text(value, context);
-        keys.push_back({frame, label(mask), outline_of(mask, context)});
+        keys.push_back({frame, label(mask), outline_of(mask, context, warnings)});
     }
     std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) { return a.frame < b.frame; });
     const auto state = [](const standalone::MaskShape& s) {
@@ -137,7 +137,7 @@ std::vector<Key> parse_keys(std::string_view text) {
         const Key& a = keys[i - 1];
         const Key& b = keys[i];
         if (a.shape.vertices.size() != b.shape.vertices.size() || a.shape.closed != b.shape.closed) {
-            usage_error("--mask: keys " + std::to_string(a.frame) + " (" + a.name + ") and " + std::to_string(b.frame) +
+            throw ValueError("keys " + std::to_string(a.frame) + " (" + a.name + ") and " + std::to_string(b.frame) +
                         " (" + b.name + ") do not match: " + state(a.shape) + " against " + state(b.shape) +
                         "; the keys of a moving mask need the same number of vertices and the same open or closed "
                         "state");
@@ -148,11 +148,12 @@ std::vector<Key> parse_keys(std::string_view text) {
 
 }  // namespace
 
-std::vector<standalone::MaskKeyframe> load_mask(std::string_view text, const std::vector<long>& frames) {
+std::vector<standalone::MaskKeyframe> load_mask(std::string_view text, const std::vector<long>& frames,
+                                               std::vector<std::string>* warnings) {
     std::vector<standalone::MaskKeyframe> keys;
     if (text.empty()) return keys;
     if (key_prefix(text) != 0) {
-        for (Key& k : parse_keys(text)) keys.push_back({static_cast<double>(k.frame), std::move(k.shape)});
+        for (Key& k : parse_keys(text, warnings)) keys.push_back({static_cast<double>(k.frame), std::move(k.shape)});
     } else if (const std::optional<FramePattern> sequence =
                    text.front() == '@' ? sequence_of(file_reference(text.substr(1)).name) : std::nullopt) {
         const std::string id = file_reference(text.substr(1)).id;
@@ -162,11 +163,11 @@ std::vector<standalone::MaskKeyframe> load_mask(std::string_view text, const std
             MaskText mask{"", sequence->path_for(f), id};
             const std::string context = "frame " + std::to_string(f) + ": ";
             read_file(&mask, context);
-            per_frame[f] = outline_of(mask, context);
+            per_frame[f] = outline_of(mask, context, warnings);
         }
         for (auto& [f, shape] : per_frame) keys.push_back({static_cast<double>(f), std::move(shape)});
     } else {
-        keys.push_back({0.0, outline_of(mask_text(text, ""), "")});
+        keys.push_back({0.0, outline_of(mask_text(text, ""), "", warnings)});
     }
     return keys;
 }

@@ -1,7 +1,8 @@
-// The --mask value turned into the "Path" over time: the keys of a moving
+// A mask's text turned into the "Path" over time: the keys of a moving
 // mask, as the host keeps them.
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -22,8 +23,9 @@ namespace cli {
 //                   of vertices and the same open or closed state.
 // Returns the keys sorted by frame, in the full-size frame's pixels: one key
 // at frame 0 for a still mask, none for empty text. Warnings (subpaths
-// left out) go to stderr. Throws Failure (exit code kExitUsage) naming the
+// left out) are added to `warnings` when given. Throws ValueError naming the
 // file or the keys at fault.
-std::vector<standalone::MaskKeyframe> load_mask(std::string_view text, const std::vector<long>& frames);
+std::vector<standalone::MaskKeyframe> load_mask(std::string_view text, const std::vector<long>& frames,
+                                               std::vector<std::string>* warnings = nullptr);
 
 }  // namespace cli

@@ -1,7 +1,5 @@
 #include "preview/preview.h"
 
-
-#include <CLI/CLI.hpp>
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
@@ -15,10 +13,10 @@
 #include <optional>
 #include <thread>
 
-#include "scene/batch.h"
-#include "scene/job.h"
 #include "footage/keyframes.h"
+#include "masks/svg_path.h"
 #include "preview/preview_page.h"
+#include "scene/session.h"
 
 namespace cli {
 
@@ -34,15 +32,6 @@ std::string round_trip(double v) {
     char text[40];
     std::snprintf(text, sizeof text, "%.17g", v);
     return text;
-}
-
-std::string shell_word(const std::string& s) {
-    static constexpr const char* kPlain =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./:=,+-@%";
-    if (!s.empty() && s.find_first_not_of(kPlain) == std::string::npos) return s;
-    std::string out = "'";
-    for (const char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
 }
 
 // 8-bit for display, compressed lightly: the page wants it soon, not small.
@@ -80,10 +69,10 @@ json value_of(const DeclaredParam& p, A_long raw) {
     }
 }
 
-json describe(const DeclaredParam& p) {
+json describe(const DeclaredParam& p, const std::map<std::string, std::string>& labels) {
     const PF_ParamDef& d = p.def;
     json j{{"name", d.name}, {"index", p.index}, {"type", type_name(d.param_type)}};
-    if (const char* flag = flag_for_param(d.name)) j["flag"] = flag;
+    if (const auto label = labels.find(d.name); label != labels.end()) j["flag"] = label->second;
     switch (d.param_type) {
     case PF_Param_SLIDER:
         j["valid"] = {d.u.sd.valid_min, d.u.sd.valid_max};
@@ -118,10 +107,7 @@ json describe(const standalone::MaskShape& shape) {
 // What the page asks for: values it changed (the others keep the command
 // line's, keyframes included), the mask as path data (absent: the command
 // line's), the frame and the draft size.
-struct View {
-    std::map<std::string, std::string> changed;  // flag -> text
-    std::optional<std::string> mask;
-    long frame = 0;
+struct View : PreviewEdit {
     int downsample = 1;
     bool input = false;
 };
@@ -144,47 +130,44 @@ std::string checked_save_name(const std::string& name, const std::string& format
 }  // namespace
 
 struct PreviewServer::Impl {
-    PreviewArgs args;
-    std::vector<long> frames;
+    PreviewConfig config;
     httplib::Server server;
     int port = 0;
     std::vector<std::string> own_hosts;  // "host:port" the page may be reached by
 
-    std::mutex jobs_mutex;
-    std::map<int, std::unique_ptr<RenderJob>> jobs;  // by downsample factor
+    std::mutex scenes_mutex;
+    std::map<int, std::unique_ptr<Scene>> scenes;  // by downsample factor
     std::unique_ptr<DeclaredParams> declared;
-    OutputTarget output;  // of the full-size job
     Image::Depth depth = Image::k8;
 
     // Bumped by every preview render; a render whose number is no longer the
     // latest is cancelled through the host's abort hook.
     std::atomic<std::uint64_t> generation{0};
 
-    explicit Impl(const PreviewArgs& a) : args(a) {
-        args.scene.out = "preview.%d.png";  // never written: the job wants a name
-        const RenderJob& full = job(1);
-        frames = full.frames;
-        output = full.output;
-        depth = full.scene.input->depth();
-        declared = std::make_unique<DeclaredParams>(*make_host(full.module));
-        std::error_code ec;
-        if (!std::filesystem::is_directory(args.save_dir, ec)) {
-            usage_error("--save-dir " + args.save_dir + ": not a folder");
-        }
+    explicit Impl(PreviewConfig c) : config(std::move(c)) {
+        depth = scene(1).input->depth();
+        declared = std::make_unique<DeclaredParams>(declared_params(config.scene.module));
     }
 
-    const RenderJob& job(int downsample) {
-        std::lock_guard<std::mutex> lock(jobs_mutex);
-        std::unique_ptr<RenderJob>& slot = jobs[downsample];
+    const Scene& scene(int downsample) {
+        std::lock_guard<std::mutex> lock(scenes_mutex);
+        std::unique_ptr<Scene>& slot = scenes[downsample];
         if (!slot) {
-            RenderArgs a = args.scene;
-            if (downsample != 1) a.downsample = std::to_string(downsample);
-            slot = std::make_unique<RenderJob>(make_job(a));
+            SceneRequest request = config.scene;
+            request.downsample = Ratio{1, downsample};
+            slot = std::make_unique<Scene>(make_scene(request));
         }
         return *slot;
     }
 
+    // The value's label for the user; null for a parameter the page may not set.
+    const std::string* label(const std::string& name) const {
+        const auto it = config.labels.find(name);
+        return it == config.labels.end() ? nullptr : &it->second;
+    }
+
     View parse_view(const json& j) const {
+        const std::vector<long>& frames = config.frames;
         View v;
         v.frame = frames.front();
         if (!j.is_object()) throw BadRequest("expected a JSON object");
@@ -219,8 +202,7 @@ struct PreviewServer::Impl {
             if (!j["params"].is_object()) throw BadRequest("params: an object of parameter values by name");
             for (const auto& [name, value] : j["params"].items()) {
                 const DeclaredParam* p = declared->find(name);
-                const char* flag = flag_for_param(name);
-                if (p == nullptr || flag == nullptr) throw BadRequest("no parameter \"" + name + "\" to set");
+                if (p == nullptr || label(name) == nullptr) throw BadRequest("no parameter \"" + name + "\" to set");
                 std::string text;
                 if (value.is_boolean()) {
                     text = value.get<bool>() ? "1" : "0";
@@ -230,32 +212,40 @@ struct PreviewServer::Impl {
                     const std::size_t choice = static_cast<std::size_t>(d);
                     if (p->def.param_type == PF_Param_POPUP && d >= 1 && choice <= p->choices.size() &&
                         static_cast<double>(choice) == d) {
-                        text = flag_form(p->choices[choice - 1]);
+                        text = choice_word(p->choices[choice - 1]);
                     }
                 } else {
                     throw BadRequest(name + ": a number or true/false");
                 }
-                v.changed[flag] = text;
+                v.changed[name] = text;
             }
         }
         return v;
     }
 
-    // The command line's parameter flags with the page's changes in place.
-    std::vector<std::pair<std::string, std::string>> values(const View& v) const {
+    // The starting values with the page's changes in place.
+    std::vector<std::pair<std::string, std::string>> values(const PreviewEdit& v) const {
         std::vector<std::pair<std::string, std::string>> out;
-        for (const auto& value : args.scene.values) {
+        for (const auto& value : config.values) {
             if (v.changed.count(value.first) == 0) out.push_back(value);
         }
-        for (const auto& value : v.changed) out.push_back(value);
+        // The changes in the order of their labels, as the command line
+        // has always listed them.
+        std::vector<std::pair<std::string, std::string>> changed(v.changed.begin(), v.changed.end());
+        std::sort(changed.begin(), changed.end(),
+                  [this](const auto& a, const auto& b) { return *label(a.first) < *label(b.first); });
+        out.insert(out.end(), changed.begin(), changed.end());
         return out;
     }
 
     Image render(const View& v, const std::function<bool()>& cancel) {
-        const RenderJob& j = job(v.downsample);
-        if (v.input) return to_image(*j.scene.input->frame(v.frame));
-        Scene scene = j.scene;
-        scene.settings = resolve_settings(*declared, values(v));
+        const Scene& base = scene(v.downsample);
+        if (v.input) return to_image(*base.input->frame(v.frame));
+        Scene scene = base;
+        scene.settings.clear();
+        for (const auto& [name, text] : values(v)) {
+            scene.settings.push_back(parse_setting(declared->named(name), *label(name), text));
+        }
         if (v.mask) {
             scene.mask.clear();
             if (!v.mask->empty()) {
@@ -268,85 +258,35 @@ struct PreviewServer::Impl {
                 scene.mask.push_back({0.0, std::move(outline)});
             }
         }
-        FrameRenderer renderer(j.module, scene);
+        FrameRenderer renderer(config.scene.module, scene);
         if (cancel) renderer.watch([](long, long) {}, cancel);
         return renderer.render(v.frame);
     }
 
     // As the written file would hold it.
     Image shown(Image image) const {
-        if (output.from_colorspace != output.to_colorspace) {
-            convert_colorspace(image, output.from_colorspace, output.to_colorspace);
+        if (config.output.from_colorspace != config.output.to_colorspace) {
+            convert_colorspace(image, config.output.from_colorspace, config.output.to_colorspace);
         }
         return image;
     }
 
-    std::string command(const View& v) const {
-        const RenderArgs& a = args.scene;
-        std::vector<std::string> words{"trellis", "render"};
-        auto add = [&](const std::string& flag, const std::string& value) {
-            words.push_back(flag);
-            words.push_back(value);
-        };
-        if (!a.input.empty()) {
-            add("--input", a.input);
-        } else {
-            add("--input-size", a.input_size);
-            add("--input-color", a.input_color);
-        }
-        if (a.input_offset != 0) add("--input-offset", std::to_string(a.input_offset));
-        if (!a.layer.empty()) add("--layer", a.layer);
-        if (!a.layer_size.empty()) {
-            add("--layer-size", a.layer_size);
-            add("--layer-color", a.layer_color);
-        }
-        if (a.layer_offset != 0) add("--layer-offset", std::to_string(a.layer_offset));
-        const std::string mask = v.mask ? *v.mask : a.mask;
-        if (!mask.empty()) add("--mask", mask);
-        for (const auto& [flag, text] : values(v)) {
-            const DeclaredParam* p = nullptr;
-            for (const ParamFlag& f : kParamFlags) {
-                if (flag == f.flag) p = declared->find(f.param);
-            }
-            if (p != nullptr && p->def.param_type == PF_Param_CHECKBOX) {
-                words.push_back(text == "0" ? flag + "=false" : flag);
-            } else {
-                add(flag, text);
-            }
-        }
-        // The depth the preview renders at, whatever frame the command starts on.
-        static constexpr const char* kDepths[] = {"8", "16", "32"};
-        add("--depth", kDepths[depth]);
-        if (!a.fps.empty()) add("--fps", a.fps);
-        const std::pair<const char*, const std::string*> spaces[] = {
-            {"--working-colorspace", &a.working_colorspace},
-            {"--input-colorspace", &a.input_colorspace},
-            {"--layer-colorspace", &a.layer_colorspace},
-            {"--output-colorspace", &a.output_colorspace}};
-        for (const auto& [flag, name] : spaces) {
-            if (!name->empty()) add(flag, *name);
-        }
-        if (!a.plugin.empty()) add("--plugin", a.plugin);
-        if (v.frame != 0) add("--frames", std::to_string(v.frame));
-        add("-o", "preview.png");
-        std::string line;
-        for (const std::string& w : words) line += (line.empty() ? "" : " ") + shell_word(w);
-        return line;
-    }
+    std::string command(const View& v) const { return config.command(v, values(v), depth); }
 
     // The page's starting point, and the command line's mask on `frame`.
     json state(long frame) {
+        const std::vector<long>& frames = config.frames;
         if (std::find(frames.begin(), frames.end(), frame) == frames.end()) {
             throw BadRequest("frame " + std::to_string(frame) + " is not among --frames");
         }
-        const RenderJob& full = job(1);
-        const std::shared_ptr<standalone::World> first = full.scene.input->frame(frame);
+        const Scene& full = scene(1);
+        const std::shared_ptr<standalone::World> first = full.input->frame(frame);
         json values = json::object();
         for (const DeclaredParam& p : declared->all()) {
-            if (flag_for_param(p.def.name) == nullptr) continue;
-            json entry = describe(p)["default"];
+            if (label(p.def.name) == nullptr) continue;
+            json entry = describe(p, config.labels)["default"];
             bool keyed = false;
-            for (const ParamSetting& s : full.scene.settings) {
+            for (const ParamSetting& s : full.settings) {
                 if (s.index != p.index || s.keys.empty()) continue;
                 keyed = s.animated;
                 const A_long raw = s.animated ? standalone::interpolate(s.keys, static_cast<double>(frame),
@@ -362,12 +302,12 @@ struct PreviewServer::Impl {
                {"height", first->height()},
                {"frames", frames},
                {"values", values},
-               {"input", args.scene.input.empty() ? "--input-size " + args.scene.input_size : args.scene.input},
-               {"layer", !args.scene.layer.empty() ? args.scene.layer : args.scene.layer_size},
+               {"input", config.input_name},
+               {"layer", config.layer_name},
                {"mask", nullptr},
-               {"mask_moves", full.scene.mask.size() > 1}};
-        if (!full.scene.mask.empty()) {
-            j["mask"] = describe(standalone::interpolate_mask(full.scene.mask, static_cast<double>(frame)));
+               {"mask_moves", full.mask.size() > 1}};
+        if (!full.mask.empty()) {
+            j["mask"] = describe(standalone::interpolate_mask(full.mask, static_cast<double>(frame)));
         }
         return j;
     }
@@ -377,7 +317,7 @@ struct PreviewServer::Impl {
         const std::string format = body.value("format", "png");
         if (format != "png" && format != "exr") throw BadRequest("format: png or exr");
         std::string name;
-        const std::filesystem::path dir(args.save_dir);
+        const std::filesystem::path dir(config.save_dir);
         if (body.contains("name") && !body["name"].is_null() && body["name"] != "") {
             if (!body["name"].is_string()) throw BadRequest("name: a file name");
             name = checked_save_name(body["name"].get<std::string>(), format);
@@ -393,7 +333,7 @@ struct PreviewServer::Impl {
         View full = v;
         full.downsample = 1;
         const Image image = render(full, {});
-        write_output(output, (dir / name).string(), image);
+        write_output(config.output, (dir / name).string(), image);
         return {{"file", name}};
     }
 
@@ -416,8 +356,10 @@ struct PreviewServer::Impl {
             fail(400, e.what());
         } catch (const json::exception& e) {
             fail(400, e.what());
-        } catch (const Failure& e) {
-            fail(e.exit_code() == kExitEffectError ? 500 : 400, e.what());
+        } catch (const ValueError& e) {
+            fail(400, e.what());
+        } catch (const ImageError& e) {
+            fail(400, e.what());
         } catch (const std::exception& e) {
             fail(500, e.what());
         }
@@ -442,12 +384,12 @@ struct PreviewServer::Impl {
         page("/preview.css", kPreviewCss, "text/css; charset=utf-8");
         server.Get("/api/params", [this](const httplib::Request&, httplib::Response& res) {
             json list = json::array();
-            for (const DeclaredParam& p : declared->all()) list.push_back(describe(p));
+            for (const DeclaredParam& p : declared->all()) list.push_back(describe(p, config.labels));
             res.set_content(list.dump(), "application/json");
         });
         server.Get("/api/state", [this](const httplib::Request& req, httplib::Response& res) {
             guarded(res, [&] {
-                long frame = frames.front();
+                long frame = config.frames.front();
                 if (req.has_param("frame")) {
                     try {
                         frame = std::stol(req.get_param_value("frame"));
@@ -467,7 +409,7 @@ struct PreviewServer::Impl {
                     const Image image = shown(render(v, superseded));
                     res.set_content(encode_png(image), "image/png");
                     res.set_header("X-Image-Size", std::to_string(image.width) + "x" + std::to_string(image.height));
-                } catch (const Failure&) {
+                } catch (const EffectError&) {
                     if (!superseded()) throw;
                     res.status = 409;
                     res.set_content(json{{"error", "superseded by a later render"}}.dump(), "application/json");
@@ -487,70 +429,27 @@ struct PreviewServer::Impl {
     }
 };
 
-PreviewServer::PreviewServer(const PreviewArgs& args) : impl_(std::make_unique<Impl>(args)) { impl_->routes(); }
+PreviewServer::PreviewServer(PreviewConfig config) : impl_(std::make_unique<Impl>(std::move(config))) {
+    impl_->routes();
+}
 
 PreviewServer::~PreviewServer() = default;
 
 int PreviewServer::bind() {
     Impl& s = *impl_;
-    if (s.args.port == 0) {
-        s.port = s.server.bind_to_any_port(s.args.host);
+    if (s.config.port == 0) {
+        s.port = s.server.bind_to_any_port(s.config.host);
     } else {
-        s.port = s.server.bind_to_port(s.args.host, s.args.port) ? s.args.port : -1;
+        s.port = s.server.bind_to_port(s.config.host, s.config.port) ? s.config.port : -1;
     }
-    if (s.port <= 0) {
-        usage_error("cannot listen on " + s.args.host + ":" + std::to_string(s.args.port));
-    }
+    if (s.port <= 0) return -1;
     const std::string port = ":" + std::to_string(s.port);
-    s.own_hosts = {"127.0.0.1" + port, "localhost" + port, s.args.host + port};
+    s.own_hosts = {"127.0.0.1" + port, "localhost" + port, s.config.host + port};
     return s.port;
 }
 
 void PreviewServer::serve() { impl_->server.listen_after_bind(); }
 
 void PreviewServer::stop() { impl_->server.stop(); }
-
-CLI::App* add_preview_command(CLI::App& app, PreviewArgs& args) {
-    CLI::App* cmd = app.add_subcommand("preview", "Tune the effect on a frame in the browser, live");
-    cmd->footer(
-        "Serves a page on this machine that renders the frame as its controls move, draws and edits\n"
-        "the mask, saves stills and shows the `trellis render` command that gives the same pixels.\n"
-        "The first line on stdout is its address. Ctrl-C or SIGTERM stops it.\n");
-    add_scene_flags(*cmd, args.scene);
-    cmd->add_option("--frames", args.scene.frames, "frames the page offers (default: frame 0)")->type_name("LIST");
-    cmd->add_option("--port", args.port, "port to listen on (default: any free one)")
-        ->check(CLI::Range(0, 65535).description(""))
-        ->type_name("N");
-    cmd->add_option("--host", args.host, "address to listen on (default 127.0.0.1: this machine only)")
-        ->type_name("ADDRESS");
-    cmd->add_option("--save-dir", args.save_dir, "folder that \"Save still\" writes into (default: this one)")
-        ->type_name("DIR");
-    return cmd;
-}
-
-int run_preview(const PreviewArgs& args) {
-    PreviewServer server(args);
-    const int port = server.bind();
-    if (args.host != "127.0.0.1") {
-        std::fprintf(stderr,
-                     "trellis: warning: listening on %s: other machines that reach it can use the preview, "
-                     "read its inputs and write stills\n",
-                     args.host.c_str());
-    }
-    std::printf("http://%s:%d/\n", args.host.c_str(), port);
-    std::fflush(stdout);
-
-    install_interrupt_handler();
-    std::atomic<bool> served{false};
-    std::thread watcher([&] {
-        while (!served.load() && !interrupt_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        server.stop();
-    });
-    server.serve();
-    served = true;
-    watcher.join();
-    if (interrupt_requested()) end_by_interrupt();
-    return 0;
-}
 
 }  // namespace cli

@@ -1,8 +1,9 @@
-// Output naming and the frame loop shared by `render` and `demo`: frames
-// rendered by worker threads (one host each), written as they finish, and
-// stopped cleanly by an interrupt.
+// Output naming and the frame loop of every front-end that writes files:
+// frames rendered by worker threads (one host each), written as they finish,
+// and stopped cleanly by an interrupt.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,35 +11,26 @@
 
 #include "footage/image_io.h"
 #include "footage/movie_io.h"
-#include "cli/progress.h"
+#include "footage/frame_pattern.h"
 #include "scene/session.h"
 #include "standalone/module.h"
 
 namespace cli {
 
-// An output name, optionally holding the frame number: one printf-style
-// integer conversion (%d, %i or %u with flags "-+ 0#", a width and a
-// precision; "%%" is a literal percent sign), or else a run of '#' or '@',
-// one digit each, as the inputs take them.
+// An output name, optionally holding the frame number (FramePattern's
+// tokens); without one, the name itself with "%%" undone.
 class OutputPattern {
 public:
-    // Throws Failure (kExitUsage) for any other conversion, or more than one.
+    // Throws ValueError ("output name TEXT: ...") for a bad frame token.
     static OutputPattern parse(const std::string& text);
 
-    bool numbered() const { return numbered_; }
-    // The name for `frame` (the text itself, "%%" undone, when not numbered).
-    std::string path(long frame) const;
+    bool numbered() const { return pattern_.has_value(); }
+    // The name for `frame`.
+    std::string path(long frame) const { return pattern_ ? pattern_->path_for(frame) : literal_; }
 
 private:
-    std::string prefix_;
-    std::string suffix_;
-    bool numbered_ = false;
-    bool left_ = false;
-    bool zero_ = false;
-    bool plus_ = false;
-    bool space_ = false;
-    int width_ = 0;
-    int precision_ = -1;
+    std::optional<FramePattern> pattern_;
+    std::string literal_;
 };
 
 struct OutputTarget {
@@ -56,21 +48,27 @@ struct OutputTarget {
     std::string path(long frame) const { return pattern.path(frame + frame_offset); }
 };
 
-// Throws Failure (kExitUsage) unless the name's extension (any case) is one
-// the image or movie writer knows.
+// Throws ValueError unless the name's extension (any case) is one the image
+// or movie writer knows.
 void check_output_name(const std::string& name);
 
 // Writes `image` as its target says, creating the folders it goes in.
-// Throws Failure (kExitUnwritable) for a file that cannot be written.
+// Throws ImageWriteError for a file that cannot be written.
 void write_output(const OutputTarget& target, const std::string& path, const Image& image);
 
-// SIGINT, SIGTERM and SIGHUP set a flag instead of ending the process (a
-// second SIGINT ends it at once).
-void install_interrupt_handler();
-bool interrupt_requested();
-// After an interrupt: ends the process by the signal that asked for it,
-// with its default action, so that a parent sees the kill.
-[[noreturn]] void end_by_interrupt();
+// What a batch reports as it goes, from any of its threads at once.
+class RenderObserver {
+public:
+    virtual ~RenderObserver() = default;
+    virtual void frame_started(long /*frame*/) {}
+    // The effect's own report within a frame: `current` of `total` done.
+    virtual void frame_progress(long /*frame*/, long /*current*/, long /*total*/) {}
+    virtual void frame_done(long /*frame*/, const std::string& /*path*/) {}
+    // A frame left alone because its file `path` exists.
+    virtual void frame_skipped(long /*frame*/, const std::string& /*path*/) {}
+    // Something the user should know that does not stop the render.
+    virtual void warning(const std::string& /*message*/) {}
+};
 
 struct BatchResult {
     // (frame, file) of every frame written, in frame order.
@@ -87,13 +85,14 @@ struct RenderJob;
 // Renders the job's frames with up to job.jobs workers, each with its own
 // host sharing the module; every frame goes to output.path(frame)
 // once it is complete (with skip_existing, a frame whose file exists is
-// left alone). After an interrupt no further frame starts and frames still
-// rendering write nothing (a file being written is finished whole); the
-// result says so. On the first failure no further frame starts; frames
-// still rendering into files finish and are written (into a movie, which
-// is then abandoned, they are stopped through the host's abort check), and
-// that first failure is thrown (Failure), its message ending with
-// "N of M frames written".
-BatchResult render_frames(const RenderJob& job, Progress& progress);
+// left alone). Once `interrupted` says so (it is asked often, from every
+// worker) no further frame starts and frames still rendering write nothing
+// (a file being written is finished whole); the result says so. On the
+// first failure no further frame starts; frames still rendering into files
+// finish and are written (into a movie, which is then abandoned, they are
+// stopped through the host's abort check), and that first failure is thrown
+// as the same type (EffectError, ImageError, ImageWriteError, ValueError,
+// ...), its message ending with "N of M frames written" for those four.
+BatchResult render_frames(const RenderJob& job, RenderObserver& observer, const std::function<bool()>& interrupted);
 
 }  // namespace cli

@@ -1,6 +1,6 @@
-// A render job: everything `trellis render` was asked for, checked and
-// resolved once (sources opened, mask loaded, parameter values against the
-// effect's declarations), then rendered by the batch.
+// A render job: a scene (make_scene), the frames to render and where they
+// go, checked and resolved once, then rendered by the batch
+// (render_frames). A render-farm task is a job with its share of the frames.
 #pragma once
 
 #include <memory>
@@ -21,7 +21,6 @@ struct RenderJob {
     OutputTarget output;
     int jobs = 1;  // workers
     bool skip_existing = false;
-    bool quiet = false;
 };
 
 }  // namespace cli

@@ -1,7 +1,5 @@
 #include "scene/session.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -17,19 +15,6 @@
 namespace cli {
 
 namespace {
-
-constexpr const char* kModuleFile = "NorvexTrellis.so";
-
-std::string executable_dir() {
-    std::vector<char> buffer(4096);
-    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (n <= 0) {
-        return {};
-    }
-    std::string path(buffer.data(), static_cast<std::size_t>(n));
-    const std::size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
 
 std::string number_text(double v) {
     std::ostringstream out;
@@ -72,14 +57,14 @@ std::string choice_list(const DeclaredParam& param) {
     std::string text;
     for (std::size_t i = 0; i < param.choices.size(); ++i) {
         if (i > 0) text += i + 1 == param.choices.size() ? " or " : ", ";
-        text += flag_form(param.choices[i]);
+        text += choice_word(param.choices[i]);
     }
     return text;
 }
 
 // Popup values by name become their numbers, so that one keyframe parser
 // serves every parameter type.
-std::string popup_numbers(const DeclaredParam& param, std::string_view flag, std::string_view text) {
+std::string popup_numbers(const DeclaredParam& param, std::string_view label, std::string_view text) {
     std::string out;
     std::size_t start = 0;
     for (;;) {
@@ -90,13 +75,13 @@ std::string popup_numbers(const DeclaredParam& param, std::string_view flag, std
         const std::string key = lower(trim(value));
         std::string replaced = trim(value);
         for (std::size_t i = 0; i < param.choices.size(); ++i) {
-            if (key == flag_form(param.choices[i]) || key == lower(param.choices[i])) {
+            if (key == choice_word(param.choices[i]) || key == lower(param.choices[i])) {
                 replaced = std::to_string(i + 1);
             }
         }
         if (replaced.empty() || !(std::isdigit(static_cast<unsigned char>(replaced[0])) || replaced[0] == '+' ||
                                   replaced[0] == '-' || replaced[0] == '.')) {
-            usage_error(std::string(flag) + ": unknown choice '" + trim(value) + "' (" + choice_list(param) +
+            throw ValueError(std::string(label) + ": unknown choice '" + trim(value) + "' (" + choice_list(param) +
                         ", or 1 to " + std::to_string(param.choices.size()) + ")");
         }
         if (!out.empty() || start > 0) out += ',';
@@ -130,21 +115,6 @@ std::vector<Pixel> copy_from_world(const standalone::World& world) {
 
 }  // namespace
 
-void usage_error(const std::string& message) { throw Failure(kExitUsage, message); }
-
-void require_file(const std::string& flag, const std::string& path) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) usage_error(flag + ": " + path + ": no such file");
-}
-
-void make_parent_folder(const std::string& path) {
-    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
-    std::error_code ec;
-    if (parent.empty() || std::filesystem::is_directory(parent, ec)) return;
-    std::filesystem::create_directories(parent, ec);
-    if (ec) throw Failure(kExitUnwritable, "cannot create the folder " + parent.string() + ": " + ec.message());
-}
-
 std::string describe_error(PF_Err err) {
     const char* name = nullptr;
     switch (err) {
@@ -160,37 +130,6 @@ std::string describe_error(PF_Err err) {
     return name != nullptr ? std::to_string(err) + " (" + name + ")" : std::to_string(err);
 }
 
-std::shared_ptr<standalone::Module> load_module(const std::string& explicit_path) {
-    std::vector<std::pair<std::string, std::string>> candidates;  // path, where it came from
-    if (!explicit_path.empty()) {
-        candidates.emplace_back(explicit_path, "--plugin");
-    } else if (const char* env = std::getenv("TRELLIS_PLUGIN"); env != nullptr && *env != '\0') {
-        candidates.emplace_back(env, "TRELLIS_PLUGIN");
-    } else {
-        const std::string dir = executable_dir();
-        if (!dir.empty()) {
-            candidates.emplace_back(dir + "/" + kModuleFile, "");
-            candidates.emplace_back(dir + "/../" + kModuleFile, "");
-            // Where `cmake --install` puts it, relative to the installed program.
-            candidates.emplace_back(
-                (std::filesystem::path(dir) / TRELLIS_MODULE_FROM_BIN / kModuleFile).lexically_normal().string(), "");
-        }
-    }
-    std::string tried;
-    for (const auto& [path, source] : candidates) {
-        std::string why;
-        if (auto module = standalone::Module::load(path, &why)) {
-            return module;
-        }
-        if (!source.empty()) {
-            usage_error("cannot load the effect module " + path + " (from " + source + "): " + why);
-        }
-        tried += (tried.empty() ? "" : "; ") + path + ": " + why;
-    }
-    usage_error("cannot find the effect module " + std::string(kModuleFile) +
-                (tried.empty() ? std::string() : " (" + tried + ")") + "; name it with --plugin PATH or TRELLIS_PLUGIN");
-}
-
 std::unique_ptr<standalone::Host> make_host(const std::shared_ptr<standalone::Module>& module) {
     auto host = std::make_unique<standalone::Host>(module);
     host->log().set_enabled(false);
@@ -201,7 +140,7 @@ std::unique_ptr<standalone::Host> make_host(const std::shared_ptr<standalone::Mo
             const char* msg = host->out_data().return_msg;
             message += ": " + std::string(msg, strnlen(msg, sizeof host->out_data().return_msg));
         }
-        throw Failure(kExitEffectError, message);
+        throw EffectError(message);
     }
     return host;
 }
@@ -236,27 +175,27 @@ const DeclaredParam& DeclaredParams::named(std::string_view name) const {
     if (const DeclaredParam* p = find(name)) {
         return *p;
     }
-    throw Failure(kExitEffectError, "the effect declares no parameter named \"" + std::string(name) + "\"");
+    throw EffectError("the effect declares no parameter named \"" + std::string(name) + "\"");
 }
 
-std::string flag_form(std::string_view choice) {
+std::string choice_word(std::string_view choice) {
     std::string out = lower(trim(choice));
     std::replace(out.begin(), out.end(), ' ', '-');
     return out;
 }
 
-ParamSetting parse_setting(const DeclaredParam& param, std::string_view flag, std::string_view text) {
+ParamSetting parse_setting(const DeclaredParam& param, std::string_view label, std::string_view text) {
     const PF_ParamType type = param.def.param_type;
-    const std::string quoted = std::string(flag) + " " + std::string(text);
+    const std::string quoted = std::string(label) + " " + std::string(text);
     std::string numeric(text);
     if (type == PF_Param_POPUP) {
-        numeric = popup_numbers(param, flag, text);
+        numeric = popup_numbers(param, label, text);
     }
     Keyframes keys;
     try {
         keys = parse_keyframes(numeric);
     } catch (const ValueError& e) {
-        usage_error(std::string(flag) + ": " + e.what());
+        throw ValueError(std::string(label) + ": " + e.what());
     }
 
     double lo = 0.0;
@@ -281,7 +220,7 @@ ParamSetting parse_setting(const DeclaredParam& param, std::string_view flag, st
         hi = 1;
         break;
     default:
-        throw Failure(kExitEffectError, std::string(flag) + ": the effect's parameter \"" + param.def.name +
+        throw EffectError(std::string(label) + ": the effect's parameter \"" + param.def.name +
                                             "\" has a type the command line cannot set");
     }
 
@@ -291,13 +230,13 @@ ParamSetting parse_setting(const DeclaredParam& param, std::string_view flag, st
     for (const auto& [frame, value] : keys.keys) {
         const std::string which = keys.animated ? number_text(value) + " at frame " + std::to_string(frame) : number_text(value);
         if (frame > INT32_MAX) {
-            usage_error(quoted + ": frame " + std::to_string(frame) + " is too large");
+            throw ValueError(quoted + ": frame " + std::to_string(frame) + " is too large");
         }
         if (whole && std::floor(value) != value) {
-            usage_error(quoted + ": " + which + " is not a whole number");
+            throw ValueError(quoted + ": " + which + " is not a whole number");
         }
         if (value < lo || value > hi) {
-            usage_error(quoted + ": " + which + " is outside the valid range " + number_text(lo) + " to " +
+            throw ValueError(quoted + ": " + which + " is outside the valid range " + number_text(lo) + " to " +
                         number_text(hi));
         }
         const A_long raw = type == PF_Param_FIX_SLIDER ? standalone::percent_to_fixed(value) : static_cast<A_long>(value);
@@ -412,6 +351,27 @@ Image FrameRenderer::render(long frame) {
         if (layer != layer_) host_->set_layer_param(scene_.layer_index, layer);
         layer_ = std::move(layer);
     }
+    return run(frame);
+}
+
+Image FrameRenderer::render(long frame, const Image& input, const Image* layer) {
+    struct Release {
+        FrameRenderer& r;
+        ~Release() {
+            r.host_->set_input(nullptr);
+            if (r.scene_.layer_index > 0) r.host_->set_layer_param(r.scene_.layer_index, nullptr);
+            r.layer_.reset();
+        }
+    } release{*this};
+    host_->set_input(to_world(input));
+    if (scene_.layer_index > 0) {
+        layer_ = layer != nullptr ? to_world(*layer) : nullptr;
+        host_->set_layer_param(scene_.layer_index, layer_);
+    }
+    return run(frame);
+}
+
+Image FrameRenderer::run(long frame) {
     host_->set_time(static_cast<A_long>(frame), 1, scene_.fps);
     no_stroke_ = why_no_stroke(frame, host_->input()->width(), host_->input()->height());
     standalone::RenderOptions options;
@@ -425,13 +385,13 @@ Image FrameRenderer::render(long frame) {
         if ((result.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE) != 0 && !result.return_msg.empty()) {
             message += ": " + result.return_msg;
         }
-        throw Failure(kExitEffectError, message);
+        throw EffectError(message);
     }
     if (!result.guards_intact) {
-        throw Failure(kExitEffectError, where + "the effect wrote outside an image: " + result.guard_report);
+        throw EffectError(where + "the effect wrote outside an image: " + result.guard_report);
     }
     if (result.output == nullptr) {
-        throw Failure(kExitEffectError, where + "the host made no output image");
+        throw EffectError(where + "the host made no output image");
     }
     return to_image(*result.output);
 }

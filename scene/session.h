@@ -1,6 +1,6 @@
-// What the command-line renderer hands to the standalone host: the loaded
-// module, the scene (input, Layer, mask, parameter values over time) and one
-// host per worker thread that renders frames of it.
+// The scene on the standalone host: the loaded module, the scene (input,
+// Layer, mask, parameter values over time) and one host per worker thread
+// that renders frames of it.
 #pragma once
 
 #include <functional>
@@ -13,6 +13,7 @@
 
 #include "footage/image_io.h"
 #include "footage/keyframes.h"
+#include "footage/movie_io.h"
 #include "scene/source.h"
 #include "masks/svg_path.h"
 #include "host/ae_sdk.h"
@@ -24,70 +25,18 @@
 
 namespace cli {
 
-// Exit codes of the trellis command; after signal n it ends by that signal
-// (status 128 + n).
-inline constexpr int kExitEffectError = 1;
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitUnwritable = 3;
-
-// A failure reported as one "trellis: error: ..." line and an exit code:
-// kExitUsage for what the user can mend (flags, unreadable inputs, mask
-// data, a missing module), kExitUnwritable for an output that cannot be
-// written, kExitEffectError for an error code from the effect.
-class Failure : public std::runtime_error {
+// The effect refused or failed: its set-up, a render's error code, an image
+// it wrote outside of, a parameter it does not declare.
+class EffectError : public std::runtime_error {
 public:
-    Failure(int exit_code, const std::string& message) : std::runtime_error(message), exit_code_(exit_code) {}
-    int exit_code() const { return exit_code_; }
-
-private:
-    int exit_code_;
+    using std::runtime_error::runtime_error;
 };
-
-[[noreturn]] void usage_error(const std::string& message);
-
-// `read()`, with a value or file it refuses (ValueError, ImageError)
-// reported as a usage error against `flag`.
-template <class Read>
-auto flag_value(const std::string& flag, Read&& read) -> decltype(read()) {
-    try {
-        return read();
-    } catch (const ValueError& e) {
-        usage_error(flag + ": " + e.what());
-    } catch (const ImageError& e) {
-        usage_error(flag + ": " + e.what());
-    }
-}
-
-// A usage error against `flag` when `path` does not exist.
-void require_file(const std::string& flag, const std::string& path);
-
-// Creates the folder `path` is to be written in, when missing.
-void make_parent_folder(const std::string& path);
-
-// `write()`, an output it cannot write ending in kExitUnwritable and any
-// other image failure in kExitUsage.
-template <class Write>
-void write_output_with(Write&& write) {
-    try {
-        write();
-    } catch (const ImageWriteError& e) {
-        throw Failure(kExitUnwritable, e.what());
-    } catch (const ImageError& e) {
-        throw Failure(kExitUsage, e.what());
-    }
-}
 
 // "4 (out of memory)", or the bare number for codes without a name.
 std::string describe_error(PF_Err err);
 
-// The effect module: `explicit_path` when given (the --plugin flag), else
-// $TRELLIS_PLUGIN, else NorvexTrellis.so next to the executable, one
-// directory up, or in the installed layout's module folder relative to it
-// (../lib/norvextrellis/). Throws Failure (kExitUsage) naming what was tried.
-std::shared_ptr<standalone::Module> load_module(const std::string& explicit_path);
-
 // A host with the effect set up (global, parameters, sequence) and its call
-// log off. Throws Failure (kExitEffectError) when the effect refuses.
+// log off. Throws EffectError when the effect refuses.
 std::unique_ptr<standalone::Host> make_host(const std::shared_ptr<standalone::Module>& module);
 
 // One declared parameter, located by the name the effect gave it.
@@ -102,7 +51,7 @@ class DeclaredParams {
 public:
     explicit DeclaredParams(const standalone::Host& host);
     const std::vector<DeclaredParam>& all() const { return params_; }
-    // Throws Failure (kExitEffectError) when the effect declared no such name.
+    // Throws EffectError when the effect declared no such name.
     const DeclaredParam& named(std::string_view name) const;
     const DeclaredParam* find(std::string_view name) const;
 
@@ -110,9 +59,9 @@ private:
     std::vector<DeclaredParam> params_;
 };
 
-// The lower-case, hyphenated form by which the command line names a popup
-// choice: "Color Dodge" -> "color-dodge", "Discrete 1" -> "discrete-1".
-std::string flag_form(std::string_view choice);
+// The lower-case, hyphenated word for a popup choice, as values name it:
+// "Color Dodge" -> "color-dodge", "Discrete 1" -> "discrete-1".
+std::string choice_word(std::string_view choice);
 
 // A parameter's raw value over frames (constant when one key, not animated).
 struct ParamSetting {
@@ -121,12 +70,13 @@ struct ParamSetting {
     bool animated = false;
 };
 
-// `text` as the command line gives it for a slider, popup or checkbox:
-// "VALUE" or "FRAME:VALUE,FRAME:VALUE,..." (popups by choice name or number,
-// checkboxes "0"/"1"). Sliders in their own units (a percent slider in
-// percent), checked against the declared valid range. Throws Failure
-// (kExitUsage) naming `flag` and, for a value out of range, the range.
-ParamSetting parse_setting(const DeclaredParam& param, std::string_view flag, std::string_view text);
+// `text` for a slider, popup or checkbox: "VALUE" or
+// "FRAME:VALUE,FRAME:VALUE,..." (popups by choice word or number, checkboxes
+// "0"/"1"). Sliders in their own units (a percent slider in percent),
+// checked against the declared valid range. Throws ValueError starting with
+// `label` (the value's name for the user) and, for a value out of range,
+// naming the range; EffectError for a parameter of another type.
+ParamSetting parse_setting(const DeclaredParam& param, std::string_view label, std::string_view text);
 
 // Everything a frame depends on, shared by every worker. The sources hand
 // out worlds that are never written: every worker's host gives the same
@@ -145,6 +95,8 @@ struct Scene {
     std::vector<standalone::MaskKeyframe> mask;
     std::vector<ParamSetting> settings;
     PF_RationalScale downsample{1, 1};
+    // The frame rate, and as the effect's time scale whole frames per second.
+    FrameRate rate{24, 1};
     A_u_long fps = 24;
 };
 
@@ -177,9 +129,13 @@ public:
     FrameRenderer& operator=(const FrameRenderer&) = delete;
 
     // Frame n at current_time n, time_step 1, time_scale fps, from the
-    // sources' frames for n. Throws Failure (kExitEffectError) with the
-    // effect's code and message when it fails, and the sources' failures.
+    // sources' frames for n. Throws EffectError with the effect's code and
+    // message when it fails, and the sources' errors.
     Image render(long frame);
+    // Frame n from pixels in hand (a host's frame, say) instead of the
+    // scene's sources: `input` at the depth to render, `layer` null for no
+    // Layer. Neither is kept after the call.
+    Image render(long frame, const Image& input, const Image* layer);
 
     // Within a frame: the effect's progress reports go to `on_progress`, and
     // its progress and abort calls are answered with a cancel once `cancel`
@@ -192,6 +148,8 @@ public:
     unsigned no_stroke() const { return no_stroke_; }
 
 private:
+    // Renders with the worlds set.
+    Image run(long frame);
     unsigned why_no_stroke(long frame, int width, int height) const;
 
     std::unique_ptr<standalone::Host> host_;

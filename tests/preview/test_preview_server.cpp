@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "preview/preview.h"
+#include "cli/preview_command.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ protected:
         args.scene.input_size = "32x24";
         args.scene.plugin = TRELLIS_MODULE_PATH;
         args.save_dir = (root_ / "stills").string();
-        server_ = std::make_unique<cli::PreviewServer>(args);
+        server_ = std::make_unique<cli::PreviewServer>(cli::preview_config(args));
         port_ = server_->bind();
         thread_ = std::thread([this] { server_->serve(); });
     }
