@@ -10,6 +10,7 @@
 
 #include "cli/failure.h"
 #include "cli/find_module.h"
+#include "footage/frame_pattern.h"
 #include "footage/keyframes.h"
 #include "footage/movie_source.h"
 #include "masks/mask_track.h"
@@ -97,12 +98,121 @@ std::optional<std::string> linear_warning(const RenderArgs& args, const std::str
            "\"), which look dark in a viewer or player; give --output-colorspace, e.g. sRGB, to convert them";
 }
 
-std::optional<long> first_to_render(const std::vector<long>& frames, const OutputPattern& output, bool skip_existing) {
+// A render frame must fit the effect's time.
+void check_frame_number(long frame, const std::string& where) {
+    if (frame > INT32_MAX || frame < -INT32_MAX) {
+        usage_error(where + ": frame numbers go up to " + std::to_string(INT32_MAX));
+    }
+}
+
+// Without --frames: the input's own frames, as render frames (a still's is
+// frame 0).
+std::vector<long> input_frames(const Footage& input, const std::string& name, long offset) {
+    if (input.still()) return {0};
+    const std::optional<std::vector<long>> there = input.frames();
+    if (!there) usage_error("--input " + name + ": its frames cannot be listed (a frame number in a folder name): give --frames");
+    if (there->empty()) usage_error("--input " + name + ": no frame of it is there; give the name of one on disk");
+    if (static_cast<std::size_t>(there->back() - there->front()) >= kMaxFrames) {
+        usage_error("--input " + name + ": frames " + std::to_string(there->front()) + " to " +
+                    std::to_string(there->back()) + " are too many to render at once: give --frames");
+    }
+    std::vector<long> frames;
+    for (long n = there->front(); n <= there->back(); ++n) {
+        check_frame_number(n - offset, "--input " + name + " with --input-offset " + std::to_string(offset));
+        frames.push_back(n - offset);
+    }
+    return frames;
+}
+
+// At most a line's worth of runs.
+std::string short_runs(const std::vector<long>& frames) {
+    std::string runs = frame_runs(frames);
+    if (runs.size() > 80) runs = runs.substr(0, runs.rfind(',', 80)) + ",...";
+    return runs;
+}
+
+// Every source frame the render needs is there, or the error says what is.
+void check_frames_there(const std::string& flag, const std::string& name, const Footage& footage,
+                        const std::vector<long>& absent, long offset, const std::string& hint) {
+    if (absent.empty()) return;
+    std::string message = flag + " " + name + ": no frame" + (absent.size() > 1 ? "s " : " ") + short_runs(absent);
+    const std::string file = footage.name(absent.front());
+    if (file != name) message += " (" + file + (absent.size() > 1 ? ", ...)" : ")");
+    if (offset != 0) {
+        std::vector<long> asked;
+        for (const long n : absent) asked.push_back(n - offset);
+        message += " for frame" + std::string(absent.size() > 1 ? "s " : " ") + short_runs(asked) + " (" + flag +
+                   "-offset " + std::to_string(offset) + ")";
+    }
+    if (const std::optional<std::vector<long>> there = footage.frames()) {
+        message += there->empty() ? "; none of its frames is there" : "; " + name + " has frames " + short_runs(*there);
+    }
+    usage_error(message + hint);
+}
+
+// The frames a render will render: with skip_existing, not those whose
+// file is there.
+std::vector<long> frames_to_render(const std::vector<long>& frames, const OutputTarget& output, bool skip_existing) {
+    if (!skip_existing || output.movie) return frames;
+    std::vector<long> left;
     for (const long f : frames) {
         std::error_code ec;
-        if (!skip_existing || !std::filesystem::exists(output.path(f), ec)) return f;
+        if (!std::filesystem::exists(output.path(f), ec)) left.push_back(f);
     }
-    return std::nullopt;
+    return left;
+}
+
+FrameEnd frame_end(const std::string& text) {
+    if (text == "hold") return FrameEnd::kHold;
+    if (text == "loop") return FrameEnd::kLoop;
+    return FrameEnd::kNone;
+}
+
+// The scene the flags describe but for the mask and the depth, which depend
+// on the frames.
+SceneRequest scene_sources(const RenderArgs& args) {
+    require_input(args);
+    SceneRequest request;
+    if (!args.fps.empty()) request.rate = flag_value("--fps", [&] { return parse_frame_rate(args.fps); });
+    if (!args.downsample.empty()) {
+        request.downsample = flag_value("--downsample", [&] { return parse_downsample(args.downsample); });
+    }
+    const ColourSpaces colour = colour_spaces(args);
+    request.working_colorspace = colour.working;
+
+    // The module first: flag values are checked against what it declares
+    // before any image is read.
+    request.module = load_module(args.plugin);
+    request.settings = resolve_settings(declared_params(request.module), args.values);
+
+    request.input.footage = args.input.empty() ? solid_footage("--input-size", args.input_size, "--input-color",
+                                                               args.input_color)
+                                               : open_footage("--input", args.input);
+    request.input.offset = args.input_offset;
+    request.input.colorspace = colour.input;
+    if (!args.layer.empty() || !args.layer_size.empty()) {
+        SourceRequest& layer = request.layer.emplace();
+        layer.footage = args.layer.empty()
+                            ? solid_footage("--layer-size", args.layer_size, "--layer-color", args.layer_color)
+                            : open_footage("--layer", args.layer);
+        layer.offset = args.layer_offset;
+        layer.end = frame_end(args.layer_end);
+        layer.colorspace = colour.layer;
+    }
+    return request;
+}
+
+// The mask for `frames`, and without --depth the depth of the input frame
+// that render frame `depth_frame` shows (none left to render: any depth will
+// do).
+void add_mask_and_depth(SceneRequest& request, const RenderArgs& args, const std::vector<long>& frames,
+                        std::optional<long> depth_frame) {
+    if (!args.mask.empty()) request.mask = mask_keys(args.mask, frames);
+    if (!args.depth.empty()) {
+        request.depth = depth_of_flag(args.depth);
+    } else if (depth_frame) {
+        request.depth = request.input.footage->depth(*depth_frame + args.input_offset);
+    }
 }
 
 }  // namespace
@@ -164,41 +274,8 @@ ColourSpaces colour_spaces(const RenderArgs& args) {
 }
 
 SceneRequest scene_request(const RenderArgs& args, const std::vector<long>& frames, std::optional<long> depth_frame) {
-    require_input(args);
-    SceneRequest request;
-    if (!args.fps.empty()) request.rate = flag_value("--fps", [&] { return parse_frame_rate(args.fps); });
-    if (!args.downsample.empty()) {
-        request.downsample = flag_value("--downsample", [&] { return parse_downsample(args.downsample); });
-    }
-    const ColourSpaces colour = colour_spaces(args);
-    request.working_colorspace = colour.working;
-
-    // The module first: flag values are checked against what it declares
-    // before any image is read.
-    request.module = load_module(args.plugin);
-    request.settings = resolve_settings(declared_params(request.module), args.values);
-    if (!args.mask.empty()) request.mask = mask_keys(args.mask, frames);
-
-    request.input.footage = args.input.empty() ? solid_footage("--input-size", args.input_size, "--input-color",
-                                                               args.input_color)
-                                               : open_footage("--input", args.input);
-    request.input.offset = args.input_offset;
-    request.input.colorspace = colour.input;
-    // Without --depth the render runs at the depth of the first frame it
-    // renders (none left to render: any depth will do).
-    if (!args.depth.empty()) {
-        request.depth = depth_of_flag(args.depth);
-    } else if (depth_frame) {
-        request.depth = request.input.footage->depth(*depth_frame + args.input_offset);
-    }
-    if (!args.layer.empty() || !args.layer_size.empty()) {
-        SourceRequest& layer = request.layer.emplace();
-        layer.footage = args.layer.empty()
-                            ? solid_footage("--layer-size", args.layer_size, "--layer-color", args.layer_color)
-                            : open_footage("--layer", args.layer);
-        layer.offset = args.layer_offset;
-        layer.colorspace = colour.layer;
-    }
+    SceneRequest request = scene_sources(args);
+    add_mask_and_depth(request, args, frames, depth_frame);
     return request;
 }
 
@@ -216,11 +293,12 @@ RenderJob make_job(const RenderArgs& args) {
         job.output.write.exr_type = flag_value("--exr-type", [&] { return parse_exr_type(args.exr_type); });
     }
     if (args.png_compression >= 0) job.output.write.png_compression = args.png_compression;
-    job.frames = frame_list(args.frames);
+    job.output.frame_offset = args.output_offset;
+    // Without --frames, the input's own: known once it is open.
+    if (!args.frames.empty()) job.frames = frame_list(args.frames);
     // The scene's flags are read again below; checked here too, errors come
     // in the order the command has always given them.
     if (!args.fps.empty()) flag_value("--fps", [&] { return parse_frame_rate(args.fps); });
-    if (!args.chunk.empty()) job.frames = chunk_of_list(job.frames, args.chunk);
     if (is_movie_name(args.out)) {
         MovieSettings movie;
         movie.codec = args.codec;
@@ -231,10 +309,6 @@ RenderJob make_job(const RenderArgs& args) {
         if (!args.chunk.empty()) usage_error("--chunk: a movie output is written whole (render the parts as images)");
         job.output.movie = movie;
     }
-    if (job.frames.size() > 1 && !job.output.pattern.numbered() && !job.output.movie) {
-        usage_error("output " + args.out +
-                    ": several frames need a frame number in the name, e.g. out.####.exr or out_%04d.png");
-    }
     if (!args.downsample.empty()) flag_value("--downsample", [&] { return parse_downsample(args.downsample); });
     const ColourSpaces colour = colour_spaces(args);
     job.output.from_colorspace = colour.working;
@@ -243,10 +317,34 @@ RenderJob make_job(const RenderArgs& args) {
         if (std::optional<std::string> warning = linear_warning(args, colour.output)) job.warnings.push_back(*warning);
     }
 
-    const SceneRequest request =
-        scene_request(args, job.frames, first_to_render(job.frames, job.output.pattern, args.skip_existing));
+    SceneRequest request = scene_sources(args);
+    const Footage& input = *request.input.footage;
+    if (args.frames.empty()) job.frames = input_frames(input, args.input, args.input_offset);
+    if (!args.chunk.empty()) job.frames = chunk_of_list(job.frames, args.chunk);
+    if (job.frames.size() > 1 && !job.output.pattern.numbered() && !job.output.movie) {
+        usage_error("output " + args.out + ": " + std::to_string(job.frames.size()) +
+                    " frames need a frame number in the name, e.g. out.####.exr or out_%04d.png" +
+                    (args.frames.empty() ? " (the frames of --input; --frames picks others)" : ""));
+    }
+    const std::vector<long> to_render = frames_to_render(job.frames, job.output, args.skip_existing);
+    {
+        std::vector<long> needed;
+        for (const long f : to_render) needed.push_back(f + args.input_offset);
+        check_frames_there("--input", args.input, input, missing_frames(input, needed), args.input_offset, "");
+    }
+    add_mask_and_depth(request, args, job.frames,
+                       to_render.empty() ? std::nullopt : std::optional<long>(to_render.front()));
     job.module = request.module;
     job.scene = make_scene(request);
+    Scene& scene = job.scene;
+    if (scene.layer) {
+        check_frames_there("--layer", args.layer, scene.layer->footage(), scene.layer->missing(to_render),
+                           args.layer_offset, args.layer_end.empty() ? "; --layer-end hold or loop reuses its frames" : "");
+    }
+    // Every frame's size before the first frame renders: a sequence that
+    // changes size part-way would otherwise stop the render there.
+    scene.input->check_sizes(to_render);
+    if (scene.layer) scene.layer->check_sizes(to_render);
     if (job.output.movie) {
         job.output.movie->rate = job.scene.rate;
         // Tagged as the frames are: in the output space, else as the input

@@ -103,6 +103,10 @@ void add_scene_flags(CLI::App& cmd_app, RenderArgs& args) {
                       ->type_name("FILE");
     cmd->add_option("--input-offset", args.input_offset, "frame F reads input frame F + N")->type_name("N");
     cmd->add_option("--layer-offset", args.layer_offset, "frame F reads Layer frame F + N")->type_name("N");
+    cmd->add_option("--layer-end", args.layer_end,
+                    "past the Layer's frames: hold its first or last frame, or loop them (default: an error)")
+        ->check(CLI::IsMember({"hold", "loop"}).description(""))
+        ->type_name("hold|loop");
     auto* layer_size = cmd->add_option("--layer-size", args.layer_size, "a solid \"Layer\" of this size")
                            ->type_name("WxH");
     cmd->add_option("--layer-color", args.layer_color, "colour of the solid \"Layer\" (0-255 each)")
@@ -157,13 +161,15 @@ void add_render_flags(CLI::App& cmd_app, RenderArgs& args) {
     CLI::App* cmd = &cmd_app;
     cmd->footer(
         "Sliders and popups take VALUE or keyframes FRAME:VALUE,FRAME:VALUE,... (linear between keys,\n"
-        "popups held), e.g. --time 0:0,47:100. Defaults and valid ranges are the effect's own:\n"
+        "popups held), e.g. --time 0:0,47:50 writes the strokes on over 48 frames (0:0,47:100 writes\n"
+        "them on and off again). Defaults and valid ranges are the effect's own:\n"
         "see `trellis about`, which also lists the colour spaces.\n"
         "\n"
         "Inputs, Layers and outputs take a frame number in the name: plate.####.exr (each # one\n"
         "digit), plate.@@@.png (each @ one digit) or plate.%04d.dpx. Frame F reads input frame\n"
         "F + --input-offset and Layer frame F + --layer-offset; a still serves every frame.\n"
         "--frames takes N, A-B, A-BxS (every S-th frame) and comma lists of them: 1-100x5, 1,5,10-20.\n"
+        "Every frame a render needs is checked before the first renders.\n"
         "\n"
         "A flag the output cannot honour is refused (--exr-type into .png, --depth 8 into .exr);\n"
         "linear values into any output but .exr get a warning: give --output-colorspace, e.g. sRGB.\n"
@@ -180,7 +186,13 @@ void add_render_flags(CLI::App& cmd_app, RenderArgs& args) {
     add_scene_flags(*cmd, args);
     cmd->add_option("--downsample", args.downsample, "draft at 1/N of the size, or the fraction N/D")
         ->type_name("N|N/D");
-    cmd->add_option("--frames", args.frames, "frames to render (default: frame 0)")->type_name("LIST");
+    cmd->add_option("--frames", args.frames,
+                    "frames to render (default: the input's own, a movie's or a sequence's frames on disk, less "
+                    "--input-offset; a still's frame 0)")
+        ->type_name("LIST");
+    cmd->add_option("--output-offset", args.output_offset,
+                    "frame F is written as output frame F + N (e.g. plate numbers after --input-offset)")
+        ->type_name("N");
     cmd->add_flag("--skip-existing", args.skip_existing, "leave frames whose output file exists alone");
     add_encoder_flags(*cmd, args.codec, args.quality);
     cmd->add_option("--jobs", args.jobs, "frames rendered in parallel, and the most threads a movie's encoder uses (default: one per core)")
@@ -200,6 +212,20 @@ void add_render_flags(CLI::App& cmd_app, RenderArgs& args) {
     cmd->add_flag("-q,--quiet", args.quiet, "no progress report");
 }
 
+std::string no_stroke_warning(unsigned why) {
+    std::string text;
+    const auto add = [&](unsigned bit, const char* reason) {
+        if ((why & bit) != 0) text += (text.empty() ? "" : "; ") + std::string(reason);
+    };
+    add(kNoMask, "no mask (--mask gives the \"Path\")");
+    add(kNoLayer, "no Layer (--layer FILE or --layer-size WxH)");
+    add(kMaskOutside, "the mask lies outside the frame");
+    add(kTimeAtEnd,
+        "\"Time\" is 0 or 100 % (strokes appear from 0 to 50 % and go again from 50 to 100 %: "
+        "--time 0:0,N:50 writes on by frame N)");
+    return text.empty() ? text : "no frame has a stroke: " + text;
+}
+
 int run_render(const RenderArgs& args) {
     const RenderJob job = make_job(args);
     for (const std::string& warning : job.warnings) std::fprintf(stderr, "trellis: warning: %s\n", warning.c_str());
@@ -212,6 +238,9 @@ int run_render(const RenderArgs& args) {
         std::fprintf(stderr, "trellis: interrupted (%zu of %zu frames written)\n", result.written.size(),
                      job.frames.size());
         end_by_interrupt();
+    }
+    if (result.rendered > 0 && result.no_stroke != 0) {
+        std::fprintf(stderr, "trellis: warning: %s\n", no_stroke_warning(result.no_stroke).c_str());
     }
     return 0;
 }

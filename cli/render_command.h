@@ -28,7 +28,7 @@ struct ParamFlag {
 };
 inline constexpr ParamFlag kParamFlags[] = {
     {"--mode", "Mode", "how the reveal is measured: continuous|discrete-1|discrete-2"},
-    {"--time", "Time", "progress of the reveal, PERCENT"},
+    {"--time", "Time", "the reveal, PERCENT: strokes appear along the path from 0 to 50 and go again from 50 to 100 (none at 0 or 100)"},
     {"--max-width", "Max Width", "largest stroke, PIXELS at full resolution"},
     {"--min-width", "Min Width", "smallest stroke, PERCENT of the largest"},
     {"--various-directions", "Various Directions", "turn strokes by random quarter turns"},
@@ -66,6 +66,9 @@ struct RenderArgs {
     std::string chunk;
     long input_offset = 0;
     long layer_offset = 0;
+    // Past the Layer's frames: "" an error, "hold" or "loop".
+    std::string layer_end;
+    long output_offset = 0;
     // Empty: the movie input's own rate, else 24.
     std::string fps;
     // Movie output: the encoder (empty: the container's) and its quality.
@@ -138,6 +141,10 @@ int run_render(const RenderArgs& args);
 // Settings from (flag, text) pairs, checked against the declared parameters.
 std::vector<ParamSetting> resolve_settings(const DeclaredParams& declared,
                                            const std::vector<std::pair<std::string, std::string>>& values);
+
+// The warning for a render in which no frame can show a stroke, from the
+// reasons (NoStroke bits); "" for none.
+std::string no_stroke_warning(unsigned why);
 
 // The number of workers for `jobs` (0: the machine's cores) and `frames`.
 int worker_count(int jobs, std::size_t frames);

@@ -53,6 +53,14 @@ public:
     std::string name(long n) const override { return pattern_.path_for(n); }
     Image::Depth depth(long n) const override { return read_file(label_, pattern_.path_for(n), std::nullopt).depth(); }
     Image read(long n, Image::Depth depth) const override { return read_file(label_, pattern_.path_for(n), depth); }
+    std::optional<std::vector<long>> frames() const override { return pattern_.frames_on_disk(); }
+    bool has(long n) const override {
+        std::error_code ec;
+        return std::filesystem::exists(pattern_.path_for(n), ec);
+    }
+    std::optional<std::pair<int, int>> size(long n) const override {
+        return labelled(label_, [&] { return read_image_size(pattern_.path_for(n)); });
+    }
 
 private:
     std::string label_;

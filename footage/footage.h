@@ -3,7 +3,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "footage/image_io.h"
 #include "footage/keyframes.h"
@@ -26,6 +29,17 @@ public:
     // `depth`. Throws ImageError naming the footage's label and the file for
     // a frame that is missing or unreadable.
     virtual Image read(long n, Image::Depth depth) const = 0;
+
+    // The source frames there are, ascending: a movie's 0 to its length - 1,
+    // a sequence's files on disk. nullopt where any frame will do (a still)
+    // or the frames cannot be listed (a sequence numbered in a folder name).
+    virtual std::optional<std::vector<long>> frames() const { return std::nullopt; }
+    // Whether source frame `n` is there.
+    virtual bool has(long) const { return true; }
+    // The size of source frame `n` from its header, for footage whose frames
+    // may differ in size; nullopt for footage of one size. Throws ImageError
+    // naming the footage's label and the file it cannot read.
+    virtual std::optional<std::pair<int, int>> size(long) const { return std::nullopt; }
 };
 
 // Opens `name`: a name with a frame token (FramePattern) is a sequence, a

@@ -1,6 +1,10 @@
 #include "footage/frame_pattern.h"
 
+#include <algorithm>
 #include <cctype>
+#include <climits>
+#include <filesystem>
+#include <system_error>
 
 #include "footage/keyframes.h"
 
@@ -103,6 +107,51 @@ std::string FramePattern::path_for(long frame) const {
         }
     }
     return prefix_ + body + suffix_;
+}
+
+std::optional<std::vector<long>> FramePattern::frames_on_disk() const {
+    if (suffix_.find('/') != std::string::npos) return std::nullopt;
+    const std::size_t slash = prefix_.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : prefix_.substr(0, slash + 1);
+    const std::string head = slash == std::string::npos ? prefix_ : prefix_.substr(slash + 1);
+    std::vector<long> frames;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= head.size() + suffix_.size() || name.compare(0, head.size(), head) != 0 ||
+            name.compare(name.size() - suffix_.size(), suffix_.size(), suffix_) != 0) {
+            continue;
+        }
+        const std::string digits = name.substr(head.size(), name.size() - head.size() - suffix_.size());
+        const std::size_t first = digits[0] == '-' ? 1 : 0;
+        // Beyond 18 digits no frame of a render can name it.
+        if (digits.size() <= first || digits.size() - first > 18 ||
+            !std::all_of(digits.begin() + static_cast<std::ptrdiff_t>(first), digits.end(),
+                         [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; })) {
+            continue;
+        }
+        const long long value = std::stoll(digits);
+        if (value < LONG_MIN || value > LONG_MAX) continue;
+        const long frame = static_cast<long>(value);
+        if (path_for(frame).compare(prefix_.size() - head.size(), std::string::npos, name) == 0) {
+            frames.push_back(frame);
+        }
+    }
+    std::sort(frames.begin(), frames.end());
+    return frames;
+}
+
+std::string frame_runs(const std::vector<long>& frames) {
+    std::string text;
+    for (std::size_t i = 0; i < frames.size();) {
+        std::size_t j = i;
+        while (j + 1 < frames.size() && frames[j + 1] == frames[j] + 1) ++j;
+        if (!text.empty()) text += ',';
+        text += std::to_string(frames[i]);
+        if (j > i) text += '-' + std::to_string(frames[j]);
+        i = j + 1;
+    }
+    return text;
 }
 
 }  // namespace cli

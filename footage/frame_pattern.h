@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace cli {
 
@@ -25,6 +26,12 @@ public:
 
     const std::string& text() const { return text_; }
 
+    // The frames whose files are in the pattern's folder, ascending: the
+    // names path_for() gives, nothing else ("shot.01001.png" is not frame
+    // 1001 of "shot.####.png"). nullopt when the token is in a folder's
+    // name, which is not listed.
+    std::optional<std::vector<long>> frames_on_disk() const;
+
 private:
     std::string text_;
     std::string prefix_;
@@ -36,6 +43,10 @@ private:
     int width_ = 0;
     int precision_ = -1;
 };
+
+// Ascending frame numbers as runs, the way --frames takes them:
+// "1001-1040,1042-1072"; "" for none.
+std::string frame_runs(const std::vector<long>& frames);
 
 // `text` with every "%%" as one '%': the name of a file that holds no frame
 // token.

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -133,6 +134,10 @@ Image read_image(const std::string& path);
 // As above, converted straight from the file's samples to `depth` (so a
 // 16-bit PNG gives p / 65535 in float, not a detour through 16-bit worlds).
 Image read_image(const std::string& path, Image::Depth depth);
+// The width and height read_image() gives `path`, from the file's header
+// alone. Throws ImageError as read_image() does for a file it cannot open
+// or whose header it refuses.
+std::pair<int, int> read_image_size(const std::string& path);
 // The same from bytes in memory; `name` only labels error messages.
 Image read_image_memory(const void* data, std::size_t size, const std::string& name = "<memory>");
 Image read_image_memory(const void* data, std::size_t size, Image::Depth depth,

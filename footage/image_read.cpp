@@ -731,6 +731,46 @@ Image read_memory(const void* data, std::size_t size, Image::Depth want, bool na
 
 }  // namespace
 
+std::pair<int, int> read_image_size(const std::string& path) {
+    const std::string name = escape_text(path);
+    std::vector<unsigned char> head = read_whole(path, name, 1024);
+    if (head.empty()) throw ImageError(name + ": the file is empty");
+    const std::string format = sniff_format(head.data(), head.size());
+    if (format == "png") {
+        // The first chunk is the header; read_image checks the rest.
+        if (head.size() < 24 || std::memcmp(head.data() + 12, "IHDR", 4) != 0) {
+            throw ImageError(name + ": not a readable png file: no header chunk first");
+        }
+        const uint32_t width = be32(head.data() + 16);
+        const uint32_t height = be32(head.data() + 20);
+        check_size(width, height, name);
+        return {static_cast<int>(width), static_cast<int>(height)};
+    }
+    if (format == "dpx") {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) throw ImageError(name + ": cannot open: " + errno_text(errno));
+        check_dpx_header(head.data(), head.size(), static_cast<uint64_t>(st.st_size), name);
+    }
+    if (format == "openexr") {
+        for (std::size_t limit = std::size_t{1} << 16;; limit = kMaxExrHeaderBytes) {
+            const std::vector<unsigned char> b = read_whole(path, name, limit);
+            if (check_exr_header(b.data(), b.size(), b.size() < limit, name)) break;
+        }
+    }
+    init_library();
+    try {
+        OIIO::ImageSpec config;
+        OpenedImage opened = open_reader(format, path, nullptr, config, false, name);
+        opened.in->close();
+        check_size(opened.header.full_width, opened.header.full_height, name);
+        return {opened.header.full_width, opened.header.full_height};
+    } catch (const ImageError&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw ImageError(name + ": not a readable image: " + library_text(e.what()));
+    }
+}
+
 Image read_image(const std::string& path) { return read_file(path, Image::k8, true); }
 Image read_image(const std::string& path, Image::Depth depth) { return read_file(path, depth, false); }
 Image read_image_memory(const void* data, std::size_t size, const std::string& name) {

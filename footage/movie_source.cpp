@@ -1,5 +1,6 @@
 #include "footage/movie_source.h"
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <stdexcept>
@@ -22,6 +23,11 @@ public:
     std::string name(long) const override { return path_; }
     Image::Depth depth(long) const override { return info_.depth; }
     const MovieInfo& info() const { return info_; }
+    std::optional<std::vector<long>> frames() const override {
+        std::vector<long> all(static_cast<std::size_t>(std::max<int64_t>(info_.frames, 0)));
+        for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<long>(i);
+        return all;
+    }
 
     Image read(long n, Image::Depth depth) const override {
         return labelled(label_, [&] { return decoded(n).image(depth); });

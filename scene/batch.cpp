@@ -19,6 +19,25 @@
 
 namespace cli {
 
+namespace {
+
+// `failure` again, as the same type, its message followed by `tail`.
+[[noreturn]] void rethrow_with(const std::exception_ptr& failure, const std::string& tail) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const EffectError& e) {
+        throw EffectError(e.what() + tail);
+    } catch (const ImageWriteError& e) {
+        throw ImageWriteError(e.what() + tail);
+    } catch (const ImageError& e) {
+        throw ImageError(e.what() + tail);
+    } catch (const ValueError& e) {
+        throw ValueError(e.what() + tail);
+    }
+}
+
+}  // namespace
+
 OutputPattern OutputPattern::parse(const std::string& text) {
     OutputPattern p;
     p.pattern_ = labelled("output name " + text, [&] { return FramePattern::parse(text); });
@@ -58,6 +77,7 @@ BatchResult render_frames(const RenderJob& job, RenderObserver& observer, const 
     std::mutex mutex;
     std::exception_ptr failure;
     BatchResult result;
+    bool may_draw = false;
 
     // A resumed render clears what a killed one left half-written.
     if (job.skip_existing && !target.movie) {
@@ -70,7 +90,7 @@ BatchResult render_frames(const RenderJob& job, RenderObserver& observer, const 
     // A movie takes the frames in list order, a few frames of slack at most.
     std::unique_ptr<MovieSink> sink;
     if (target.movie) {
-        const std::string path = target.pattern.path(frames.front());
+        const std::string path = target.path(frames.front());
         sink = std::make_unique<MovieSink>(path, *target.movie, static_cast<std::size_t>(workers) + 2,
                                            [&, path](std::size_t i) {
                                                observer.frame_done(frames[i], path);
@@ -93,13 +113,16 @@ BatchResult render_frames(const RenderJob& job, RenderObserver& observer, const 
         try {
             FrameRenderer renderer(job.module, job.scene);
             long frame = 0;
+            // Frames into files finish after another frame's failure: their
+            // work is kept. A movie is abandoned then, so they stop.
+            const bool movie = sink != nullptr;
             renderer.watch([&observer, &frame](long current, long total) { observer.frame_progress(frame, current, total); },
-                           [&stop, &interrupted] { return stop || interrupted(); });
+                           [&stop, &interrupted, movie] { return (movie && stop) || interrupted(); });
             while (!stop && !interrupted()) {
                 const std::size_t i = next++;
                 if (i >= frames.size()) break;
                 frame = frames[i];
-                const std::string path = target.pattern.path(frame);
+                const std::string path = target.path(frame);
                 std::error_code ec;
                 if (sink) {
                     if (!sink->wait_turn(i, [&stop, &interrupted] { return stop || interrupted(); })) break;
@@ -111,6 +134,12 @@ BatchResult render_frames(const RenderJob& job, RenderObserver& observer, const 
                 Image image = renderer.render(frame);
                 // A frame that finishes after an interrupt is not kept.
                 if (interrupted()) break;
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    ++result.rendered;
+                    may_draw |= renderer.no_stroke() == 0;
+                    result.no_stroke |= renderer.no_stroke();
+                }
                 if (sink) {
                     if (target.from_colorspace != target.to_colorspace) {
                         convert_colorspace(image, target.from_colorspace, target.to_colorspace);
@@ -135,8 +164,10 @@ BatchResult render_frames(const RenderJob& job, RenderObserver& observer, const 
 
     result.interrupted = interrupted();
     if (failure && !result.interrupted) {
-        std::rethrow_exception(failure);
+        const std::size_t kept = sink ? 0 : result.written.size();
+        rethrow_with(failure, "; " + std::to_string(kept) + " of " + std::to_string(frames.size()) + " frames written");
     }
+    if (may_draw) result.no_stroke = 0;
     if (sink && !result.interrupted) {
         sink->finish(frames.size());
     } else if (sink) {

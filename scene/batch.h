@@ -39,9 +39,13 @@ struct OutputTarget {
     // Working space to the file's; both empty (or equal): values as rendered.
     std::string from_colorspace;
     std::string to_colorspace;
-    // Set for a movie: every frame goes into the one file pattern.path(0),
+    // Set for a movie: every frame goes into the one file path(first frame),
     // encoded in the order of the frame list.
     std::optional<MovieSettings> movie;
+    // Frame f is written as the pattern's frame f + frame_offset.
+    long frame_offset = 0;
+
+    std::string path(long frame) const { return pattern.path(frame + frame_offset); }
 };
 
 // Throws ValueError unless the name's extension (any case) is one the image
@@ -70,20 +74,26 @@ struct BatchResult {
     // (frame, file) of every frame written, in frame order.
     std::vector<std::pair<long, std::string>> written;
     bool interrupted = false;
+    // Frames rendered (not skipped), and when none of them can show a
+    // stroke, every reason why (NoStroke bits); else 0.
+    long rendered = 0;
+    unsigned no_stroke = 0;
 };
 
 struct RenderJob;
 
 // Renders the job's frames with up to job.jobs workers, each with its own
-// host sharing the module; every frame goes to output.pattern.path(frame)
+// host sharing the module; every frame goes to output.path(frame)
 // once it is complete (with skip_existing, a frame whose file exists is
 // left alone, and the temporary files of writers killed outright beside
 // the job's outputs are removed first). Once `interrupted` says so (it is asked often, from every
 // worker) no further frame starts and frames still rendering write nothing
 // (a file being written is finished whole); the result says so. On the
-// first failure no further frame starts, frames still rendering are stopped
-// through the host's abort check, and that first failure is thrown as it
-// was (EffectError, ImageError, ImageWriteError, ValueError, ...).
+// first failure no further frame starts; frames still rendering into files
+// finish and are written (into a movie, which is then abandoned, they are
+// stopped through the host's abort check), and that first failure is thrown
+// as the same type (EffectError, ImageError, ImageWriteError, ValueError,
+// ...), its message ending with "N of M frames written" for those four.
 BatchResult render_frames(const RenderJob& job, RenderObserver& observer, const std::function<bool()>& interrupted);
 
 }  // namespace cli

@@ -24,7 +24,7 @@ FramePrep frame_prep(const std::string& from, const std::string& working, const 
 std::shared_ptr<Source> make_source(const SourceRequest& source, Image::Depth depth, const SceneRequest& request) {
     const std::string& from = source.colorspace.empty() ? request.working_colorspace : source.colorspace;
     return std::make_shared<Source>(source.footage, source.offset, depth,
-                                    frame_prep(from, request.working_colorspace, request.downsample));
+                                    frame_prep(from, request.working_colorspace, request.downsample), source.end);
 }
 
 }  // namespace
@@ -39,6 +39,7 @@ Scene make_scene(const SceneRequest& request) {
         const DeclaredParams declared = declared_params(request.module);
         scene.layer_index = declared.named(kLayerParam).index;
         scene.path_index = declared.named(kPathParam).index;
+        if (const DeclaredParam* time = declared.find(kTimeParam)) scene.time_index = time->index;
     }
     scene.settings = request.settings;
     const Ratio& ratio = request.downsample;

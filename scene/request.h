@@ -19,15 +19,18 @@
 namespace cli {
 
 // The declared names of the two parameters a scene fills from its footage
-// and its mask.
+// and its mask, and of the one that tells why a frame has no stroke.
 inline constexpr const char* kPathParam = "Path";
 inline constexpr const char* kLayerParam = "Layer";
+inline constexpr const char* kTimeParam = "Time";
 
 struct SourceRequest {
     // Shared: scenes at several draft sizes may read the same footage.
     std::shared_ptr<Footage> footage;
     // Render frame f shows footage frame f + offset.
     long offset = 0;
+    // Past the footage's frames: an error, hold or loop.
+    FrameEnd end = FrameEnd::kNone;
     // Its colour space; empty: the working space.
     std::string colorspace;
 };

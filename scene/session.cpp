@@ -300,6 +300,37 @@ void FrameRenderer::watch(std::function<void(long, long)> on_progress, std::func
     attach_host_hooks(*host_, std::move(on_progress), std::move(cancel));
 }
 
+unsigned FrameRenderer::why_no_stroke(long frame, int width, int height) const {
+    unsigned why = 0;
+    if (scene_.path_index <= 0 || scene_.mask.empty()) why |= kNoMask;
+    if (scene_.layer_index <= 0 || !scene_.layer) why |= kNoLayer;
+    PF_ParamDef time{};
+    if (scene_.time_index > 0 && host_->param_value(scene_.time_index, &time) == PF_Err_NONE &&
+        time.param_type == PF_Param_FIX_SLIDER && (time.u.fd.value == 0 || time.u.fd.value == 100 * 65536)) {
+        why |= kTimeAtEnd;
+    }
+    if (!scene_.mask.empty()) {
+        // Strokes start only at points of the path inside the frame, and a
+        // segment lies within its control points' box.
+        const standalone::MaskShape shape = standalone::interpolate_mask(scene_.mask, static_cast<double>(frame));
+        const std::size_t n = shape.vertices.size();
+        const std::size_t segments = shape.closed ? n : (n > 0 ? n - 1 : 0);
+        bool near = false;
+        for (std::size_t i = 0; i < segments && !near; ++i) {
+            const standalone::MaskVertex& a = shape.vertices[i];
+            const standalone::MaskVertex& b = shape.vertices[(i + 1) % n];
+            const double xs[] = {a.x, a.x + a.out_x, b.x + b.in_x, b.x};
+            const double ys[] = {a.y, a.y + a.out_y, b.y + b.in_y, b.y};
+            const auto [x0, x1] = std::minmax({xs[0], xs[1], xs[2], xs[3]});
+            const auto [y0, y1] = std::minmax({ys[0], ys[1], ys[2], ys[3]});
+            // Not a number (nothing to compare) counts as near: no claim.
+            near = !(x1 <= -2.0 || x0 >= width + 1.0 || y1 <= -2.0 || y0 >= height + 1.0);
+        }
+        if (!near) why |= kMaskOutside;
+    }
+    return why;
+}
+
 Image FrameRenderer::render(long frame) {
     // Sequence frames go back once rendered (or failed), so no worker keeps
     // one it no longer needs.
@@ -342,6 +373,7 @@ Image FrameRenderer::render(long frame, const Image& input, const Image* layer) 
 
 Image FrameRenderer::run(long frame) {
     host_->set_time(static_cast<A_long>(frame), 1, scene_.fps);
+    no_stroke_ = why_no_stroke(frame, host_->input()->width(), host_->input()->height());
     standalone::RenderOptions options;
     options.downsample_x = scene_.downsample;
     options.downsample_y = scene_.downsample;

@@ -88,6 +88,8 @@ struct Scene {
     PF_ParamIndex layer_index = 0;
     std::shared_ptr<Source> layer;  // null: no Layer
     PF_ParamIndex path_index = 0;
+    // "Time", for telling why a frame has no stroke; 0: not known.
+    PF_ParamIndex time_index = 0;
     // Keyframes of the "Path" mask (none: no mask), in the downsampled
     // frame's pixels.
     std::vector<standalone::MaskKeyframe> mask;
@@ -106,6 +108,17 @@ Image to_image(const standalone::World& world);
 // `cancel` (a cancel is PF_Interrupt_CANCEL).
 void attach_host_hooks(standalone::Host& host, std::function<void(long, long)> on_progress,
                        std::function<bool()> cancel);
+
+// Why a frame shows no stroke, as bits: the effect draws none when any of
+// them holds.
+enum NoStroke : unsigned {
+    kNoMask = 1,
+    kNoLayer = 2,
+    // "Time" exactly 0 % or 100 %: nothing yet, or everything gone again.
+    kTimeAtEnd = 4,
+    // No segment of the mask comes near the frame.
+    kMaskOutside = 8,
+};
 
 // Renders frames of one scene on one host; one per worker thread.
 class FrameRenderer {
@@ -131,13 +144,18 @@ public:
 
     standalone::Host& host() { return *host_; }
 
+    // NoStroke bits of the frame last rendered; 0 when it may have strokes.
+    unsigned no_stroke() const { return no_stroke_; }
+
 private:
     // Renders with the worlds set.
     Image run(long frame);
+    unsigned why_no_stroke(long frame, int width, int height) const;
 
     std::unique_ptr<standalone::Host> host_;
     const Scene& scene_;
     std::shared_ptr<standalone::World> layer_;  // the world last handed over
+    unsigned no_stroke_ = 0;
 };
 
 }  // namespace cli

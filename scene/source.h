@@ -9,6 +9,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "footage/footage.h"
 #include "footage/image_io.h"
@@ -16,14 +18,34 @@
 
 namespace cli {
 
+// Of `source_frames`, those the footage lacks, ascending, each once (none
+// for a still).
+std::vector<long> missing_frames(const Footage& footage, const std::vector<long>& source_frames);
+
 // Turns a read frame into what the render uses (colour, downsample).
 using FramePrep = std::function<Image(Image)>;
 
+// What a render frame past either end of the footage's frames shows:
+// nothing (an error), the nearest end's frame, or the frames over again.
+enum class FrameEnd { kNone, kHold, kLoop };
+
 // Footage as the batch uses it: render frame f shows source frame
-// f + offset, at one depth and prepared once per source frame. Thread-safe.
+// f + offset (past the ends as `end` says), at one depth and prepared once
+// per source frame. Thread-safe.
 class Source {
 public:
-    Source(std::shared_ptr<Footage> footage, long offset, Image::Depth depth, FramePrep prep);
+    Source(std::shared_ptr<Footage> footage, long offset, Image::Depth depth, FramePrep prep,
+           FrameEnd end = FrameEnd::kNone);
+
+    // The source frame that render frame `frame` shows.
+    long source_frame(long frame) const;
+    // The source frames that render `frames` need and the footage lacks,
+    // ascending, each once.
+    std::vector<long> missing(const std::vector<long>& frames) const;
+    // Reads the size of every source frame `frames` need from its header:
+    // throws ImageError, as frame() would, for one whose size
+    // differs from the first.
+    void check_sizes(const std::vector<long>& frames);
 
     // The world for render frame `frame`, shared by every worker that asks
     // for the same source frame while one still holds it. Throws ImageError
@@ -39,8 +61,13 @@ private:
     struct Slot;
     std::shared_ptr<Slot> slot_for(long source_frame);
 
+    void note_size(long source_frame, int width, int height);
+
     std::shared_ptr<Footage> footage_;
     long offset_;
+    FrameEnd end_;
+    // The footage's first and last frames, where past them is not an error.
+    std::optional<std::pair<long, long>> ends_;
     Image::Depth depth_;
     FramePrep prep_;
 

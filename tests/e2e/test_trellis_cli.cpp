@@ -296,13 +296,15 @@ TEST_F(TrellisCli, ParallelFramesAreIdenticalToSerialOnes) {
 
 TEST_F(TrellisCli, PlainProgressLinesNameEachFrame) {
     // Standard output is a file, as in a farm task: the lines go there.
-    const Outcome r = run({"render", "--input-size", "8x8", "--frames", "3-4", "-o", path("p%d.png").string()});
+    const Outcome r = run({"render", "--input-size", "8x8", "--layer-size", "2x2", "--mask", "M 0 4 L 8 4", "--frames",
+                           "3-4", "-o", path("p%d.png").string()});
     ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
     EXPECT_THAT(r.out, HasSubstr("frame 3 -> " + path("p3.png").string() + " in "));
     EXPECT_THAT(r.out, HasSubstr("frame 4 -> " + path("p4.png").string() + " in "));
     EXPECT_THAT(r.out, HasSubstr(" s (2/2"));
-    EXPECT_EQ(r.err, "");
-    const Outcome quiet = run({"render", "--input-size", "8x8", "-q", "-o", path("q.png").string()});
+    const Outcome quiet = run({"render", "--input-size", "8x8", "--layer-size", "2x2", "--mask", "M 0 4 L 8 4", "-q",
+                               "-o", path("q.png").string()});
     ASSERT_EQ(quiet.code, 0);
     EXPECT_EQ(quiet.err, "");
 }
@@ -494,7 +496,9 @@ TEST_F(TrellisCli, EffectErrorShowsCodeAndMessageAndLeavesNoFile) {
     const Outcome still = run({"render", "--plugin", TRELLIS_FAILING_MODULE_PATH, "--input-size", "4x4", "--frames", "2",
                            "-o", path("still.png").string()});
     EXPECT_EQ(still.code, 1);
-    EXPECT_EQ(still.err, "trellis: error: frame 2: the effect failed with error 4 (out of memory): Memory Error!\n");
+    EXPECT_EQ(still.err,
+              "trellis: error: frame 2: the effect failed with error 4 (out of memory): Memory Error!; 0 of 1 frames "
+              "written\n");
     EXPECT_FALSE(fs::exists(path("still.png")));
 
     // Frames before the failing one stay; the failing one and later ones
@@ -503,6 +507,7 @@ TEST_F(TrellisCli, EffectErrorShowsCodeAndMessageAndLeavesNoFile) {
                           "--jobs", "1", "-q", "-o", path("f%d.png").string()});
     EXPECT_EQ(anim.code, 1);
     EXPECT_THAT(anim.err, HasSubstr("frame 2: the effect failed with error 4"));
+    EXPECT_THAT(anim.err, ::testing::EndsWith("; 2 of 6 frames written\n"));
     EXPECT_EQ(listing(), (std::vector<std::string>{"f0.png", "f1.png"}));
 }
 
@@ -712,16 +717,131 @@ TEST_F(TrellisCli, SequenceFramesEqualStillRendersOfTheirSourceFrames) {
     EXPECT_FALSE(same_file(path("out/seq.002.png"), path("out/seq.004.png")));
 }
 
-TEST_F(TrellisCli, SequenceFramesMustKeepTheFirstFramesSize) {
-    cli::write_image(path("in.1.png").string(), make_input());
-    cli::write_image(path("in.2.png").string(), make_input(96, 60));
-    const Outcome r = run({"render", "--input", path("in.#.png").string(), "--frames", "1-2", "--jobs", "1", "--quiet",
-                           "-o", path("o.#.png").string()});
-    EXPECT_EQ(r.code, 2);
-    EXPECT_THAT(r.err, HasSubstr("in.2.png"));
-    EXPECT_THAT(r.err, HasSubstr("96x60"));
-    EXPECT_TRUE(fs::exists(path("o.1.png")));
-    EXPECT_FALSE(fs::exists(path("o.2.png")));
+// Everything a render needs is checked before its first frame: a job that
+// cannot finish writes nothing, and the error names what is there.
+TEST_F(TrellisCli, TheJobIsCheckedBeforeTheFirstFrame) {
+    write_footage(dir_);  // in.mkv and in_0000.png to in_0005.png
+    for (int f = 1001; f <= 1005; ++f) cli::write_image(path(numbered("shot.%04d.png", f)).string(), plate_frame(f));
+    cli::write_image(path("gap.1.png").string(), make_input());
+    cli::write_image(path("gap.3.png").string(), make_input());
+    cli::write_image(path("size.1.png").string(), make_input());
+    cli::write_image(path("size.2.png").string(), make_input());
+    cli::write_image(path("size.3.png").string(), make_input(96, 60));
+    const std::string shot = path("shot.####.png").string();
+    const std::string out = path("out/o.####.png").string();
+    const std::vector<ErrorCase> cases = {
+        {"sequence past its end", {"render", "--input", shot, "--frames", "1003-1008", "-o", out}, 2,
+         {"--input " + shot + ": no frames 1006-1008 (" + path("shot.1006.png").string() + ", ...); " + shot +
+          " has frames 1001-1005"}},
+        {"offset past the end", {"render", "--input", shot, "--input-offset", "1001", "--frames", "0-9", "-o", out}, 2,
+         {"no frames 1006-1010", "for frames 5-9 (--input-offset 1001)"}},
+        {"movie past its end", {"render", "--input", path("in.mkv").string(), "--frames", "3-9", "-o",
+                                path("out/m.mp4").string()},
+         2, {"in.mkv: no frames 6-9; ", "has frames 0-5"}},
+        {"a gap in the sequence", {"render", "--input", path("gap.#.png").string(), "--jobs", "1", "-o", out}, 2,
+         {"no frame 2 (" + path("gap.2.png").string() + ")", "has frames 1,3"}},
+        {"a Layer shorter than the shot",
+         {"render", "--input", shot, "--layer", path("in.mkv").string(), "--layer-offset", "-998", "-o", out}, 2,
+         {"--layer ", "no frames 6-7 for frames 1004-1005 (--layer-offset -998)", "--layer-end hold or loop"}},
+        {"a later frame of another size", {"render", "--input", path("size.#.png").string(), "--jobs", "1", "-o", out},
+         2, {"size.3.png", "96x60", "unlike frame 1"}},
+        {"no file of the sequence", {"render", "--input", path("none.####.png").string(), "-o", out}, 2,
+         {"none.####.png: no frame of it is there"}},
+        {"a sequence into one image", {"render", "--input", shot, "-o", path("one.png").string()}, 2,
+         {"5 frames need a frame number", "--frames picks others"}},
+    };
+    for (const ErrorCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Outcome r = run(plus(c.args, {"-q"}));
+        EXPECT_EQ(r.code, c.code) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        for (const std::string& m : c.messages) EXPECT_THAT(r.err, HasSubstr(m));
+        EXPECT_FALSE(fs::exists(path("out")));
+        EXPECT_FALSE(fs::exists(path("one.png")));
+    }
+}
+
+// Without --frames the input's own frames render; --output-offset puts the
+// plate's numbers back after --input-offset; --layer-end reuses the Layer.
+TEST_F(TrellisCli, FramesDefaultToTheInputsOwnAndLayersHoldOrLoop) {
+    write_footage(dir_);
+    for (int f = 1001; f <= 1005; ++f) cli::write_image(path(numbered("shot.%04d.png", f)).string(), plate_frame(f));
+    cli::write_image(path("shot.1001.exr").string(), plate_frame(0));  // another sequence beside it
+    cli::write_image(path("shot.01006.png").string(), plate_frame(0));  // not of "####"
+    std::vector<std::string> args = scene_args(path("shot.####.png"), path("layer.png"));
+    cli::write_image(path("layer.png").string(), make_layer());
+    const Outcome plain = run(plus(args, {"-o", path("a/f.####.png").string()}));
+    ASSERT_EQ(plain.code, 0) << plain.err;
+    const Outcome shifted = run(plus(args, {"--input-offset", "1001", "--output-offset", "1001", "-o",
+                                            path("b/f.####.png").string()}));
+    ASSERT_EQ(shifted.code, 0) << shifted.err;
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(path("a"))) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"f.1001.png", "f.1002.png", "f.1003.png", "f.1004.png", "f.1005.png"}));
+    // Time is the render frame's: 0-4 against 1001-1005, so only the
+    // constant --time keeps the pixels equal.
+    for (const std::string& n : names) EXPECT_TRUE(same_file(path("a") / n, path("b") / n)) << n;
+
+    const Outcome movie = run({"render", "--input", path("in.mkv").string(), "-q", "-o", path("all.mkv").string()});
+    ASSERT_EQ(movie.code, 0) << movie.err;
+    EXPECT_EQ(cli::MovieReader(path("all.mkv").string()).info().frames, 6);
+
+    // A still input, the sequence as Layer at frames 0-11: frame f shows
+    // Layer frame 1001 + f, held at its last or looped.
+    cli::write_image(path("input.png").string(), make_input());
+    std::vector<std::string> layered = scene_args(path("input.png"), path("shot.####.png"));
+    layered = plus(layered, {"--layer-offset", "1001", "--frames", "0-11"});
+    for (const char* end : {"hold", "loop"}) {
+        SCOPED_TRACE(end);
+        const fs::path dir = path(end);
+        const Outcome r = run(plus(layered, {"--layer-end", end, "-o", (dir / "f%d.png").string()}));
+        ASSERT_EQ(r.code, 0) << r.err;
+        for (int f = 5; f <= 11; ++f) {
+            const int same = std::string(end) == "hold" ? 4 : f % 5;
+            EXPECT_TRUE(same_file(dir / numbered("f%d.png", f), dir / numbered("f%d.png", same))) << f;
+        }
+        EXPECT_FALSE(same_file(dir / "f1.png", dir / "f2.png"));
+    }
+}
+
+// A render in which no frame can show a stroke still succeeds, with one
+// warning saying why.
+TEST_F(TrellisCli, NoStrokeInAnyFrameIsWarnedAbout) {
+    cli::write_image(path("input.png").string(), make_input());
+    cli::write_image(path("layer.png").string(), make_layer());
+    const std::vector<std::string> scene = scene_args(path("input.png"), path("layer.png"));
+    std::vector<std::string> unmasked = scene;
+    unmasked.erase(unmasked.begin() + 5, unmasked.begin() + 7);  // --mask kMask
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        std::vector<std::string> reasons;  // none: no warning
+    };
+    const std::vector<Case> cases = {
+        {"strokes", scene, {}},
+        {"no mask, no Layer", {"render", "--input", path("input.png").string()}, {"no mask", "no Layer"}},
+        {"mask beside the frame", plus(unmasked, {"--mask", "M 100 10 L 190 60"}), {"the mask lies outside the frame"}},
+        {"mask in only one frame", plus(unmasked, {"--mask", "0:M 100 10 L 190 60,2:M 6 34 L 90 30", "--frames", "0-2"}),
+         {}},
+        {"Time at both ends", plus(scene, {"--time", "0:0,4:100", "--frames", "0,4"}), {"\"Time\" is 0 or 100 %"}},
+        {"Time between", plus(scene, {"--time", "0:0,4:100", "--frames", "0-4"}), {}},
+        {"Time 0, mask outside",
+         plus(unmasked, {"--time", "0:0,1:50", "--mask", "0:M 6 34 L 90 30,1:M 100 10 L 190 60", "--frames", "0-1"}),
+         {"\"Time\" is 0 or 100 %", "outside the frame"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Outcome r = run(plus(plus(c.args, {"-q"}), {"-o", path("w%d.png").string()}));
+        EXPECT_EQ(r.code, 0) << r.err;
+        if (c.reasons.empty()) {
+            EXPECT_EQ(r.err, "");
+            continue;
+        }
+        EXPECT_THAT(r.err, ::testing::StartsWith("trellis: warning: no frame has a stroke: "));
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        for (const std::string& m : c.reasons) EXPECT_THAT(r.err, HasSubstr(m));
+    }
 }
 
 TEST_F(TrellisCli, SkipExistingLeavesWrittenFramesAndTheirInputsAlone) {

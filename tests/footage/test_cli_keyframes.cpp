@@ -1,13 +1,18 @@
 // Command-line value parsers: keyframes, ranges, sizes, colours, ratios.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "footage/frame_pattern.h"
 #include "footage/keyframes.h"
 
 namespace {
@@ -235,6 +240,28 @@ TEST(CliDownsample, ParsesAndRefuses) {
         const char* why = item.second;
         expect_error([&] { cli::parse_downsample(text); }, text, {why});
     }
+}
+
+// Only names the pattern itself gives are frames of it.
+TEST(CliFramePattern, FramesOnDiskAreTheNamesThePatternGives) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("trellis_frames_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "shot.0007.png");  // a folder of a frame's name counts too
+    for (const char* name : {"shot.0001.png", "shot.0002.png", "shot.0010.png", "shot.12345.png", "shot.-0003.png",
+                             "shot.01002.png", "shot.002.png", "shot.0004.exr", "shot.0005.png.tmp", "shot.00x6.png",
+                             "sho.0008.png", "shot..png"}) {
+        std::ofstream(dir / name) << "x";
+    }
+    const auto frames = cli::FramePattern::parse((dir / "shot.####.png").string())->frames_on_disk();
+    ASSERT_TRUE(frames.has_value());
+    EXPECT_EQ(*frames, (std::vector<long>{-3, 1, 2, 7, 10, 12345}));
+    EXPECT_EQ(cli::frame_runs(*frames), "-3,1-2,7,10,12345");
+    EXPECT_EQ(cli::frame_runs({1001, 1002, 1003, 1005}), "1001-1003,1005");
+    EXPECT_EQ(cli::frame_runs({}), "");
+    // A token in a folder's name is not listed.
+    EXPECT_FALSE(cli::FramePattern::parse((dir / "v###" / "f.png").string())->frames_on_disk().has_value());
+    fs::remove_all(dir);
 }
 
 }  // namespace
