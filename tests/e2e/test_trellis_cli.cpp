@@ -1059,6 +1059,8 @@ TEST_F(TrellisCli, FarmScriptsNameEveryFileAbsolutelyAndRenderTheirTasksPart) {
             EXPECT_EQ(slurp(path("out") / name), slurp(path("whole") / name)) << name;
         }
     }
+}
+
 // One rule: a flag the output cannot honour is refused before anything is
 // written; a choice that works but probably looks wrong is one warning.
 TEST_F(TrellisCli, FlagsThatCannotApplyAreRefusedOrWarnedAbout) {

@@ -134,6 +134,7 @@ PF_Err PF_CALL fake_cleanup(PF_ProgPtr, PF_PathOutlinePtr, A_long seg, PF_PathSe
 
 const PF_PathDataSuite1 kFakeDataSuite = {
     fake_is_open, fake_num_segments, fake_vertex, fake_prepare, fake_length, nullptr, fake_eval, fake_cleanup,
+    nullptr,      nullptr,           nullptr,
 };
 
 SPErr PF_CALL fake_acquire(const char* name, A_long version, const void** suite) {
