@@ -254,7 +254,8 @@ std::vector<std::string> portable_render_args(const RenderArgs& a, const std::st
     add("--fps", a.fps);
     add("--exr-compression", a.exr_compression);
     add("--exr-type", a.exr_type);
-    add("--png-compression", std::to_string(a.png_compression));
+    if (a.png_compression >= 0) add("--png-compression", std::to_string(a.png_compression));
+    add("--layer-end", a.layer_end);
     add("--working-colorspace", a.working_colorspace);
     add("--input-colorspace", a.input_colorspace);
     add("--layer-colorspace", a.layer_colorspace);
@@ -273,6 +274,8 @@ int run_farm(const FarmArgs& args) {
         usage_error("--job-dir " + args.job_dir + ": a folder whose path has no blanks, quotes, '\\' or '%'");
     }
     RenderArgs render = args.render;
+    // Tasks, verify and the assembly all name frames by render frame.
+    if (render.output_offset != 0) usage_error("--output-offset: not for a farm job (its frames keep render numbers)");
     if (render.jobs == 0) render.jobs = 1;
     // Every flag checked, the module loaded and the inputs opened here, so
     // that a mistake shows now rather than on the farm.

@@ -48,6 +48,7 @@ public:
     // A failure that a later attempt may not meet: no space or quota left,
     // an I/O error, a network file system gone away for a while.
     bool transient() const;
+    int error() const { return error_; }
 
 private:
     int error_;

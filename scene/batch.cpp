@@ -28,7 +28,7 @@ namespace {
     } catch (const EffectError& e) {
         throw EffectError(e.what() + tail);
     } catch (const ImageWriteError& e) {
-        throw ImageWriteError(e.what() + tail);
+        throw ImageWriteError(e.what() + tail, e.error());
     } catch (const ImageError& e) {
         throw ImageError(e.what() + tail);
     } catch (const ValueError& e) {

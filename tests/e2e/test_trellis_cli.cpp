@@ -1064,7 +1064,9 @@ TEST_F(TrellisCli, FarmScriptsNameEveryFileAbsolutelyAndRenderTheirTasksPart) {
 // One rule: a flag the output cannot honour is refused before anything is
 // written; a choice that works but probably looks wrong is one warning.
 TEST_F(TrellisCli, FlagsThatCannotApplyAreRefusedOrWarnedAbout) {
-    const std::vector<std::string> solid = {"render", "--input-size", "4x4", "--quiet"};
+    // A stroke is drawn, so that the only warnings are the ones asked about.
+    const std::vector<std::string> solid = {"render", "--input-size", "4x4", "--layer-size", "2x2",
+                                            "--mask", "M 0 2 L 4 2", "--quiet"};
     const std::vector<std::string> colour = plus(solid, {"--input-colorspace", "sRGB"});
     struct Case {
         const char* what;
